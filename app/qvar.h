@@ -1,0 +1,68 @@
+// qvar.h - the program-wide state: every variable and constant shared by the
+// application shell, the controller link, the parameter handling, the scope,
+// the recorder and the brand display. Defined once, in app/state.cpp.
+//
+// Everything runs on the one GUI thread; the receive callback and the stop
+// buttons run only where a loop pumps events, so the flags need no locking.
+#pragma once
+
+#include <cstdint>
+
+// ---- constants ------------------------------------------------------------
+extern const double  TIMEOUT;          // 1.5 s: answer time-out
+extern const int32_t PNUM;             // 16 data words per frame
+enum { FRAME_LEN = 2 * 16 + 4 };       // 36 bytes, 2 * PNUM + 4
+extern const int32_t RAM;              // 1
+extern const int32_t EEPROM;           // 2
+extern const int32_t DATFILE;          // 3
+extern const int32_t eventMask;        // 0x8006
+enum { TEXT_LEN = 72, PATH_LEN = 260, BUF_LEN = 1024 };
+
+// ---- parameter set (panels <-> controller) ---------------------------------
+extern int32_t powerA, powerB, refA, refB, tolA, tolB;
+extern int32_t triglvlA, triglvlB, pretriggerA, pretriggerB;
+extern int32_t hysteresis, polarity, hold, average, hwmode, evalmode;
+extern int32_t trigmode, outmode, anamode, scantime;
+
+// ---- live-value record (answer words 0..15 of order 8) ---------------------
+extern int32_t  valNORMA, valNORMB;
+extern uint16_t adcCHA, adcCHB, Amax, Bmax, MAXvalA, MAXvalB, MINvalA, MINvalB;
+extern uint16_t tolval, btnval, inputs, tempC, triggHI, triggLO;
+
+// ---- scope display values --------------------------------------------------
+extern int32_t  valNORM, upTHR, loTHR;
+extern uint16_t valREF;
+
+// ---- display and curve state -----------------------------------------------
+extern int32_t  type;                  // 0 RAW chart, 1 NORM chart, 2 neither
+extern int32_t  graphrefresh;
+extern uint16_t ref10Bit, tol10Bit;
+extern double   arrayRAW[200];         // 100 points x 2 traces, oldest first
+extern double   arrayNORM[600];        // 100 points x 6 traces, oldest first
+extern uint16_t xArray[256], yArrayA[256], yArrayB[256];
+extern uint16_t upArray[256], loArray[256], refArray[256];
+
+// ---- serial-link state -----------------------------------------------------
+extern int32_t  com, order, target, sync;
+extern int32_t  rx_flag, stop_flag;
+extern int32_t  nBytesW, nBytesR, ret;
+extern double   tstart, tdiff;
+extern uint16_t pp[16];
+extern unsigned char szWriteBuf[BUF_LEN];
+extern unsigned char szReadBuf[BUF_LEN];
+
+// ---- text buffers ------------------------------------------------------------
+extern char szStatus[TEXT_LEN];
+extern char szSoftname[TEXT_LEN];
+extern char szSoftversion[TEXT_LEN];
+extern char proj_dir[PATH_LEN];
+extern char file_name[PATH_LEN];
+extern char recfile_name[PATH_LEN];
+
+// ---- panel handles ---------------------------------------------------------
+extern int panelHandle, panelPopUp, panelPARA_A, panelPARA_B, panelPARA_C;
+
+// ---- defaults and the status line ------------------------------------------
+void InitVars(void);
+// Shows `text` in the status text control of the main panel.
+void ShowStatus(const char *text);

@@ -1,0 +1,70 @@
+// files.h - file services: the file-selection dialog, array <-> file
+// transfer, program directory, path helpers and bounded text copies.
+//
+// Contract
+// - Path buffers are FILE_PATH_MAX (260) bytes, terminator included. Nothing
+//   here writes past a buffer or silently cuts a path: a result that does not
+//   fit is reported (FILE_ERR_TOO_LONG) and the buffer is left as it was.
+// - ArrayToFile writes `count` elements as `groups` groups. Text files: one
+//   line per row, rows ended by LF. FILE_LAYOUT_COLUMNS puts each group into a
+//   column; with FILE_SEP_FIXED every value is right-aligned in `fieldWidth`
+//   characters, with FILE_SEP_TAB values are separated by one tab and not
+//   padded. FILE_BINARY writes the elements' raw bytes.
+// - FileToArray reads numbers back in file order: LF or CR LF line ends,
+//   blanks and tabs between numbers. It fails with FILE_ERR_SHORT when the file
+//   holds fewer numbers than asked and FILE_ERR_FORMAT when it holds something
+//   that is not a number; `array` is then left unchanged.
+// - FileSelectPopup returns 0 when cancelled, 1 when an existing file was
+//   chosen, 2 for a new file name, negative on error. Tests answer it through
+//   SetFileSelectHook instead of a person.
+#pragma once
+
+enum { FILE_PATH_MAX = 260 };
+
+enum {
+    FILE_ERR_OPEN     = -1,    // cannot open / create the file
+    FILE_ERR_IO       = -2,    // read or write failed
+    FILE_ERR_SHORT    = -3,    // fewer numbers than asked
+    FILE_ERR_FORMAT   = -4,    // something that is not a number
+    FILE_ERR_PARAM    = -5,    // invalid arguments
+    FILE_ERR_TOO_LONG = -6,    // result does not fit the buffer
+};
+
+enum { FILE_ELEM_CHAR = 1, FILE_ELEM_U32 = 2 };
+enum { FILE_GROUPS_TOGETHER = 0, FILE_GROUPS_INTERLEAVED = 1 };
+enum { FILE_LAYOUT_COLUMNS = 0, FILE_LAYOUT_ROWS = 1 };
+enum { FILE_SEP_TAB = 0, FILE_SEP_FIXED = 1 };
+enum { FILE_TEXT = 0, FILE_BINARY = 1 };
+enum { FILE_REPLACE = 0, FILE_APPEND = 1 };
+enum { FILE_BUTTON_OK = 0, FILE_BUTTON_SAVE = 1, FILE_BUTTON_LOAD = 2 };
+
+int ArrayToFile(const char *file, const void *array, int elemType, int count, int groups,
+                int groupOrder, int layout, int separator, int fieldWidth, int fileType,
+                int action);
+int FileToArray(const char *file, void *array, int elemType, int count, int groups,
+                int groupOrder, int layout, int fileType);
+
+int FileSelectPopup(const char *startDir, const char *defaultName, const char *filter,
+                    const char *title, int buttonStyle, int restrictDir, int restrictExt,
+                    int allowCancel, int allowMakeDir, char pathOut[FILE_PATH_MAX]);
+
+// Answers FileSelectPopup in place of the dialog: gets the settings the caller
+// passed, fills the path and returns the dialog's result. nullptr restores
+// the dialog.
+typedef int (*FileSelectHook)(const char *startDir, const char *defaultName, const char *filter,
+                              const char *title, int buttonStyle, char pathOut[FILE_PATH_MAX]);
+void SetFileSelectHook(FileSelectHook hook);
+
+// The program's directory, or where it is installed in a folder the user cannot
+// write, a folder the user can write ($XDG_DATA_HOME/qvar-scope, by default
+// ~/.local/share/qvar-scope), created on demand.
+int GetProjectDir(char dir[FILE_PATH_MAX]);
+// The folder that holds the program itself, where its resource files lie.
+int GetProgramDir(char dir[FILE_PATH_MAX]);
+int MakePathname(const char *dir, const char *name, char path[FILE_PATH_MAX]);
+int RemoveFile(const char *file);                  // 0, or FILE_ERR_OPEN when it could not be removed
+// Copies `src` into `dst` of `size` bytes. FILE_ERR_TOO_LONG (dst unchanged)
+// when it does not fit with its terminator.
+int CopyText(char *dst, int size, const char *src);
+// Appends `src` to the text in `dst`; FILE_ERR_TOO_LONG (dst unchanged) when it does not fit.
+int AppendText(char *dst, int size, const char *src);

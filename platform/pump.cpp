@@ -1,0 +1,29 @@
+// pump.cpp - the state that says whether callbacks may run now.
+//
+// A stack of scopes rather than one flag: a modal dialog opened from a
+// callback (Blocked) inside RunUserInterface (Inside) must block, and the
+// pump must allow again once the dialog has gone.
+#include "platform/pump.h"
+
+#include <vector>
+
+namespace qvar::pump {
+namespace {
+std::vector<bool> &scopes()
+{
+    static std::vector<bool> s;
+    return s;
+}
+} // namespace
+
+bool dispatch_allowed()
+{
+    return !scopes().empty() && scopes().back();
+}
+
+Inside::Inside() { scopes().push_back(true); }
+Inside::~Inside() { scopes().pop_back(); }
+Blocked::Blocked() { scopes().push_back(false); }
+Blocked::~Blocked() { scopes().pop_back(); }
+
+} // namespace qvar::pump

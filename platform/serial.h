@@ -1,0 +1,78 @@
+// serial.h - the serial port service: ports by number, queued I/O, receive callbacks.
+//
+// Contract
+// - Ports are numbered from 1. A number is either pinned by the user (a link
+//   named com<N> in $XDG_CONFIG_HOME/qvar-scope/ports/, default
+//   ~/.config/qvar-scope/ports/) or handed out, in a stable order, to the serial
+//   ports found on the machine: USB and ACM adapters first, then on-board UARTs
+//   with hardware behind them. A console port is never listed nor opened. The
+//   next free number after all of them is the built-in simulated controller.
+// - Every operation takes the port number first and returns a negative COM_ERR_
+//   code on failure. Nothing here ever blocks longer than the port time-out.
+// - The service keeps its own input queue per port (size from OpenComConfig).
+//   GetInQLen moves what has arrived into it and reports its length at once;
+//   ComRd waits until `count` bytes are there or the time-out has passed.
+//   Neither dispatches events.
+// - Receive callbacks run only from the event pump (RunUserInterface,
+//   ProcessSystemEvents in ui.h), never from inside another call. A callback
+//   installed with COM_EV_RECEIVE is called once each time the queue reaches
+//   `notifyCount` bytes; it is armed again when the queue falls below it.
+// - All calls come from the GUI thread.
+#pragma once
+
+// Result codes.
+enum {
+    COM_ERR_SYSTEM      = -1,   // unknown system error
+    COM_ERR_PORT_NUMBER = -2,   // number outside 1..COM_MAX_PORT
+    COM_ERR_NOT_OPEN    = -3,   // port is not open
+    COM_ERR_IO          = -4,   // input/output error (device gone, EIO)
+    COM_ERR_NO_PORT     = -6,   // no serial port has this number
+    COM_ERR_CANNOT_OPEN = -7,   // the device exists but cannot be opened (busy, no access)
+    COM_ERR_PARAMETER   = -13,  // invalid parameter (baud, parity, sizes, ...)
+    COM_ERR_TIMEOUT     = -99,  // time-out
+};
+
+enum { COM_MAX_PORT = 255 };
+
+// Event bits of InstallComCallback.
+enum {
+    COM_EV_RXFLAG   = 0x0002,   // the event character was received
+    COM_EV_TXEMPTY  = 0x0004,   // the output queue became empty
+    COM_EV_RECEIVE  = 0x8000,   // `notifyCount` bytes are queued
+};
+
+typedef void (*ComCallbackPtr)(int port, int eventMask, void *callbackData);
+
+// One entry of the port list shown by the serial-port selector.
+struct ComPortInfo {
+    int  number;             // 1..COM_MAX_PORT
+    int  simulated;          // 1 for the built-in simulated controller
+    int  pinned;             // 1 when the number comes from a com<N> link
+    char device[260];        // device path ("" for the simulated controller)
+    char description[72];    // for people: "USB serial adapter", "simulated controller", ...
+};
+
+int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
+                  int dataBits, int stopBits, int inputQueueSize, int outputQueueSize);
+int CloseCom(int port);
+int SetComTime(int port, double timeoutSeconds);
+int SetCTSMode(int port, int mode);
+int ComWrt(int port, const char *buffer, int count);     // count written, or < 0
+int ComRd(int port, char *buffer, int count);            // count read (may be short on time-out), or < 0
+int GetInQLen(int port);
+int GetOutQLen(int port);
+int FlushInQ(int port);
+int FlushOutQ(int port);
+int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
+                       ComCallbackPtr callback, void *callbackData);
+
+// Port numbering. GetComPortList fills up to `max` entries in number order and
+// returns how many ports there are. ComSimulatedPort is the number of the
+// built-in simulated controller.
+int GetComPortList(ComPortInfo *list, int max);
+int ComSimulatedPort(void);
+
+// Where the port scan looks: the device folder and the sysfs root. Tests point
+// these at folders of their own; the defaults are "/dev" and "/sys". Also
+// re-reads the pinned links. Ports already open stay open.
+void ComSetScanRoots(const char *devDir, const char *sysDir);

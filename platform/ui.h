@@ -1,0 +1,149 @@
+// ui.h - the user-interface service: panels from the resource file, controls,
+// strip charts and graphs, the event loop and the event pump.
+//
+// Contract
+// - Panels come from "QVARRDX3V20.uir", Qt Designer UI XML that holds every
+//   panel as a page with a resource number. Each LoadPanel call makes a new
+//   instance and returns its handle (> 0). A bare file name is looked up in the
+//   program's directory. Control identifiers are the constants of the header
+//   generated from the same file (ui_ids.h); they are per panel.
+// - Controls name their callback in the resource file; LoadPanel binds names
+//   through the table given to SetCallbackTable. A missing, unreadable or
+//   malformed file, a missing panel number or an unknown callback name make
+//   LoadPanel fail with a negative code; no window is shown by it.
+// - Events a user raises: mouse press on a control -> EVENT_LEFT_CLICK, then
+//   EVENT_COMMIT on release; a value changed by the user -> EVENT_VAL_CHANGED,
+//   followed by EVENT_COMMIT; the close box -> EVENT_CLOSE to the panel
+//   callback, and the window stays open unless the program hides or discards
+//   it. A value set by the program raises no event.
+// - Callbacks run only inside RunUserInterface or ProcessSystemEvents.
+//   ProcessSystemEvents runs everything pending (GUI and serial receive
+//   callbacks) and returns; when nothing is pending it may wait up to 1 ms for
+//   GUI or serial activity and returns as soon as either arrives.
+// - Charts show what they are handed; the screen is repainted at the display's
+//   rate however often the program plots.
+// - Results: 0 or a value on success, a negative UI_ERR_ code on failure.
+#pragma once
+
+enum {
+    UI_ERR_NOT_STARTED = -1,   // InitUserInterface has not succeeded
+    UI_ERR_PANEL       = -4,   // no panel with this handle
+    UI_ERR_CONTROL     = -5,   // no control with this id on the panel
+    UI_ERR_ATTRIBUTE   = -6,   // attribute does not apply to this control
+    UI_ERR_VALUE       = -7,   // value type or range does not fit the control
+    UI_ERR_FILE        = -20,  // resource or image file missing or unreadable
+    UI_ERR_FORMAT      = -21,  // resource file malformed
+    UI_ERR_NO_PANEL    = -22,  // no panel with this resource number
+    UI_ERR_CALLBACK    = -23,  // a control names a callback the table lacks
+    UI_ERR_TOO_LONG    = -24,  // text does not fit the caller's buffer
+};
+
+enum {
+    EVENT_NONE        = 0,
+    EVENT_COMMIT      = 1,
+    EVENT_VAL_CHANGED = 2,
+    EVENT_LEFT_CLICK  = 3,
+    EVENT_CLOSE       = 12,
+};
+
+// Attributes of controls (SetCtrlAttribute) and panels (SetPanelAttribute).
+enum {
+    ATTR_DIMMED = 1,            // int 0/1
+    ATTR_VISIBLE,               // int 0/1 (controls and panels)
+    ATTR_LEFT,                  // int pixels (controls and panels)
+    ATTR_TOP,                   // int pixels (controls and panels)
+    ATTR_WIDTH,                 // int pixels
+    ATTR_HEIGHT,                // int pixels
+    ATTR_TEXT_COLOR,            // int 0xRRGGBB
+    ATTR_TEXT_BGCOLOR,          // int 0xRRGGBB
+    ATTR_FRAME_COLOR,           // int 0xRRGGBB: a decoration's fill
+    ATTR_TEXT_FONT,             // string, e.g. FONT_APPLICATION
+    ATTR_TEXT_POINT_SIZE,       // int points
+    ATTR_TEXT_BOLD,             // int 0/1
+    ATTR_LABEL_TEXT,            // string; a graph's caption
+    ATTR_NUM_TRACES,            // int, strip charts
+    ATTR_POINTS_PER_SCREEN,     // int, strip charts: width of the X axis in points
+    ATTR_SCROLL_MODE,           // int, strip charts: SCROLL_CONTINUOUS
+    ATTR_TRACE_COLOR,           // int 0xRRGGBB, for SetTraceAttribute
+};
+
+#define FONT_APPLICATION "application"
+
+enum { SCROLL_CONTINUOUS = 1 };
+enum { CTRL_TEXT_MSG = 1 };                     // NewCtrl kinds
+enum { AXIS_X = 0, AXIS_Y = 1 };
+enum { AXIS_MANUAL = 0, AXIS_AUTO = 1 };
+enum { PLOT_THIN_LINE = 0, PLOT_THICK_LINE = 1 };
+enum { POINT_NONE = 0, POINT_DOT = 1 };
+enum { LINE_SOLID = 0, LINE_DASH = 1, LINE_DOT = 2 };
+enum { REFRESH_DELAYED = 0, REFRESH_IMMEDIATE = 1 };
+
+typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,
+                               int eventData1, int eventData2);
+typedef int (*PanelCallbackPtr)(int panel, int event, void *callbackData,
+                                int eventData1, int eventData2);
+
+// One entry of the program's callback table; exactly one pointer is set.
+struct UiCallback {
+    const char      *name;
+    CtrlCallbackPtr  control;
+    PanelCallbackPtr panel;
+};
+
+// Start. Returns 1 when the run-time is up; 0 when there is no display to
+// show windows on (it has said so on stderr). A second call is harmless.
+int  InitUserInterface(int argc, char *argv[]);
+void SetCallbackTable(const UiCallback *table, int count);
+
+// Panels.
+int LoadPanel(int parentPanel, const char *file, int resourceNumber);
+int DisplayPanel(int panel);
+int HidePanel(int panel);
+int DiscardPanel(int panel);
+int SetPanelAttribute(int panel, int attribute, int value);
+int GetPanelAttribute(int panel, int attribute, int *value);
+int SetPanelPos(int panel, int top, int left);
+
+// Controls.
+int SetCtrlVal(int panel, int control, int value);
+int SetCtrlVal(int panel, int control, unsigned value);
+int SetCtrlVal(int panel, int control, double value);
+int SetCtrlVal(int panel, int control, const char *text);
+int GetCtrlVal(int panel, int control, int *value);
+int GetCtrlVal(int panel, int control, unsigned short *value);
+int GetCtrlVal(int panel, int control, double *value);
+int GetCtrlString(int panel, int control, char *buffer, int size);
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+int SetCtrlAttribute(int panel, int control, int attribute, const char *text);
+int GetCtrlAttribute(int panel, int control, int attribute, int *value);
+int NewCtrl(int panel, int kind, const char *label, int top, int left);
+int ResetTextBox(int panel, int control, const char *text);
+int ClearListCtrl(int panel, int control);
+int InsertListItem(int panel, int control, int index, const char *label, int value);
+int GetNumListItems(int panel, int control, int *count);
+
+// Strip charts and graphs. PlotStripChart hands the chart its whole history:
+// `count` interleaved values of ATTR_NUM_TRACES traces, oldest first.
+int PlotStripChart(int panel, int control, const double *values, int count, int start, int skip);
+int PlotXY(int panel, int control, const unsigned short *x, const unsigned short *y, int count,
+           int plotStyle, int pointStyle, int lineStyle, int color);     // plot handle > 0
+int DeleteGraphPlot(int panel, int control, int plot, int refresh);        // plot -1: all
+int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, double max);
+int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
+int DisplayImageFile(int panel, int control, const char *file);
+
+// What a chart or graph holds now, for tests and tools. Strip chart: the y
+// values of one trace (1-based), oldest first. Graph: plots in drawing order.
+int GetStripChartTrace(int panel, int control, int trace, double *y, int max);
+int GetGraphPlotCount(int panel, int control);
+int GetGraphPlot(int panel, int control, int index, double *x, double *y, int max, int *color);
+// How often the control's picture has actually been redrawn.
+int GetChartRedrawCount(int panel, int control);
+
+// Event loop.
+int RunUserInterface(void);        // returns the code given to QuitUserInterface
+int QuitUserInterface(int code);
+int ProcessSystemEvents(void);
+
+// Renders a panel as it would appear on screen into a PNG file.
+int SavePanelImage(int panel, const char *pngFile);

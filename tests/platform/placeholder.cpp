@@ -1,0 +1,1 @@
+void qvar_platform_tests_placeholder() {}
