@@ -1,0 +1,172 @@
+// files_dialog.cpp - the modal file-selection dialog on QFileDialog.
+//
+// Qt's own (non-native) dialog is used on purpose: a desktop portal dialog
+// lives in another process, so neither a test nor the restrictions below could
+// reach it.
+#include "platform/files.h"
+#include "platform/pump.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <cstring>
+
+namespace {
+
+FileSelectHook g_hook = nullptr;
+
+// Canonical where possible, so "/tmp/x/" and "/tmp/./x" count as one folder.
+QString folderKey(const QString &path)
+{
+    QFileInfo fi(path);
+    QString canon = fi.canonicalFilePath();
+    return canon.isEmpty() ? QDir::cleanPath(fi.absoluteFilePath()) : canon;
+}
+
+// "*.cfg" -> "cfg": the one extension a typed name gets when it has none. Only
+// for a single plain pattern; with several there is no right one to pick.
+QString singleSuffix(const QString &filter)
+{
+    static const QRegularExpression plain(QStringLiteral("^\\*\\.([A-Za-z0-9_]+)$"));
+    auto m = plain.match(filter.trimmed());
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+class SelectDialog : public QFileDialog {
+public:
+    SelectDialog(const QString &title, const QString &startDir, bool restrictDir, bool allowCancel)
+        : QFileDialog(nullptr, title), start_(folderKey(startDir)), restrictDir_(restrictDir),
+          allowCancel_(allowCancel)
+    {
+        if (restrictDir_) {
+            // Navigation happens inside QFileDialog without a hook of its
+            // own; stepping back at once is the least surprising refusal.
+            connect(this, &QFileDialog::directoryEntered, this, [this](const QString &dir) {
+                if (folderKey(dir) != start_)
+                    setDirectory(start_);
+            });
+        }
+    }
+
+    void accept() override
+    {
+        if (restrictDir_) {
+            const QStringList files = selectedFiles();
+            if (!files.isEmpty() && folderKey(QFileInfo(files.first()).absolutePath()) != start_) {
+                setDirectory(start_);
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+    void reject() override
+    {
+        if (allowCancel_)
+            QFileDialog::reject();
+    }
+
+private:
+    QString start_;
+    bool restrictDir_;
+    bool allowCancel_;
+};
+
+QString fromLocal(const char *s) { return s ? QFile::decodeName(QByteArray(s)) : QString(); }
+
+} // namespace
+
+void SetFileSelectHook(FileSelectHook hook) { g_hook = hook; }
+
+int FileSelectPopup(const char *startDir, const char *defaultName, const char *filter,
+                    const char *title, int buttonStyle, int restrictDir, int restrictExt,
+                    int allowCancel, int allowMakeDir, char pathOut[FILE_PATH_MAX])
+{
+    if (!pathOut)
+        return FILE_ERR_PARAM;
+    if (buttonStyle != FILE_BUTTON_OK && buttonStyle != FILE_BUTTON_SAVE &&
+        buttonStyle != FILE_BUTTON_LOAD)
+        return FILE_ERR_PARAM;
+
+    if (g_hook) {
+        char chosen[FILE_PATH_MAX] = {};
+        int rc = g_hook(startDir, defaultName, filter, title, buttonStyle, chosen);
+        if (rc <= 0)
+            return rc;
+        if (!std::memchr(chosen, '\0', sizeof chosen))
+            return FILE_ERR_TOO_LONG;
+        std::memcpy(pathOut, chosen, std::strlen(chosen) + 1);
+        return rc;
+    }
+
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return FILE_ERR_PARAM;
+
+    QString dir = fromLocal(startDir);
+    if (dir.isEmpty())
+        dir = QDir::currentPath();
+    SelectDialog dlg(fromLocal(title), dir, restrictDir != 0, allowCancel != 0);
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+    // The callers delete or replace a chosen file themselves; a question box
+    // of our own would only stand between the user and that.
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!allowMakeDir)
+        dlg.setOption(QFileDialog::ReadOnly, true);
+    dlg.setDirectory(dir);
+
+    if (buttonStyle == FILE_BUTTON_LOAD) {
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+    } else {
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
+    }
+    static const char *const labels[] = {"OK", "Save", "Load"};
+    dlg.setLabelText(QFileDialog::Accept, QString::fromLatin1(labels[buttonStyle]));
+
+    QString pattern = fromLocal(filter).replace(QLatin1Char(';'), QLatin1Char(' ')).trimmed();
+    if (!pattern.isEmpty()) {
+        QStringList filters{pattern};
+        if (restrictExt) {
+            QString suffix = singleSuffix(pattern);
+            if (!suffix.isEmpty())
+                dlg.setDefaultSuffix(suffix);
+        } else {
+            filters << QStringLiteral("All files (*)");
+        }
+        dlg.setNameFilters(filters);
+    }
+    if (defaultName && *defaultName)
+        dlg.selectFile(fromLocal(defaultName));
+
+    if (!allowCancel) {
+        for (auto *box : dlg.findChildren<QDialogButtonBox *>())
+            if (QPushButton *cancel = box->button(QDialogButtonBox::Cancel))
+                cancel->hide();
+    }
+
+    int accepted;
+    {
+        qvar::pump::Blocked noCallbacks;
+        accepted = dlg.exec();
+    }
+    if (accepted != QDialog::Accepted)
+        return 0;
+    const QStringList files = dlg.selectedFiles();
+    if (files.isEmpty())
+        return 0;
+
+    const QByteArray path = QFile::encodeName(files.first());
+    if (path.size() + 1 > FILE_PATH_MAX)
+        return FILE_ERR_TOO_LONG;
+    std::memcpy(pathOut, path.constData(), size_t(path.size()) + 1);
+    QFileInfo fi(files.first());
+    return fi.exists() && !fi.isDir() ? 1 : 2;
+}
