@@ -1,11 +1,95 @@
-// serial_sim.cpp - placeholder until the simulated controller's port lands.
+// serial_sim.cpp - the port backend that carries bytes to and from the built-in simulated controller.
+#include "platform/serial_sim.h"
+
+#include "platform/clock.h"
 #include "platform/serial.h"
 #include "platform/serial_backend.h"
+#include "sim/controller.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+qvar::sim::Controller *ComSimController(void)
+{
+    static qvar::sim::Controller controller;
+    return &controller;
+}
 
 namespace qvar::serial {
+namespace {
+
+using qvar::sim::Faults;
+
+class SimBackend final : public Backend {
+public:
+    explicit SimBackend(sim::Controller &c) : c_(c) {}
+
+    int receive(uint8_t *out, size_t max) override
+    {
+        if (vanished())
+            return COM_ERR_IO;
+        return static_cast<int>(c_.host_read(out, max, Timer()));
+    }
+
+    int send(const uint8_t *data, size_t count) override
+    {
+        if (vanished())
+            return COM_ERR_IO;
+        c_.host_write(data, count, Timer());
+        return static_cast<int>(count);
+    }
+
+    // Sleeps in one piece: the arrival time is known exactly, so there is
+    // nothing to poll for.
+    int wait_readable(double seconds) override
+    {
+        if (vanished())
+            return COM_ERR_IO;
+        const double now = Timer();
+        if (c_.host_available(now) > 0 || seconds <= 0)
+            return 0;
+        const double until = std::min(now + seconds, c_.next_arrival());
+        if (until > now)
+            std::this_thread::sleep_for(std::chrono::duration<double>(until - now));
+        return vanished() ? COM_ERR_IO : 0;
+    }
+
+    void flush_input() override { c_.host_flush_input(Timer()); }
+
+    // Request bytes are handed to the model at once; what is still "on the
+    // wire" cannot be called back, as with a UART's shift register.
+    void flush_output() override {}
+
+    int output_pending() const override
+    {
+        return static_cast<int>(c_.host_output_pending(Timer()));
+    }
+
+    double next_arrival() const override
+    {
+        return vanished() ? std::numeric_limits<double>::infinity() : c_.next_arrival();
+    }
+
+private:
+    bool vanished() const { return c_.faults.disconnect == Faults::Disconnect::vanished; }
+
+    sim::Controller &c_;
+};
+
+} // namespace
+
 std::unique_ptr<Backend> open_sim(int *code)
 {
-    *code = COM_ERR_NO_PORT;
-    return nullptr;
+    sim::Controller &c = *ComSimController();
+    if (c.faults.disconnect == Faults::Disconnect::vanished) {
+        *code = COM_ERR_CANNOT_OPEN;
+        return nullptr;
+    }
+    c.clear_line();
+    *code = 0;
+    return std::make_unique<SimBackend>(c);
 }
+
 } // namespace qvar::serial

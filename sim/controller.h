@@ -1,0 +1,170 @@
+// controller.h - a simulated Q-VAR-RDX3 controller: frame protocol, signals, line timing, faults.
+//
+// Contract
+// - The host side talks to the controller only through host_write/host_read,
+//   as if over a serial line. Every call takes the caller's clock reading
+//   `now` (seconds, steady, never decreasing); the model keeps no clock.
+// - Paced (the default): both directions run at `byte_rate` bytes per second
+//   (1920, like 19200 baud 8N1). A request's bytes take 1/byte_rate each; an
+//   answer starts `turnaround` seconds after the last byte of its request and
+//   its bytes arrive one by one at byte_rate. Unpaced: everything arrives at
+//   the moment of the write (fault delays and gaps still apply).
+// - Requests are 36-byte frames (00 55, order word, sixteen data words, all
+//   big-endian). Bytes that do not complete a frame wait for more; bytes that
+//   cannot start a frame are dropped until 00 55 comes along.
+// - Signals advance by one sample per live-value request (order 8), not by
+//   time, so a seed fixes every value the controller ever sends.
+// - Faults are plain public data; tests change them between calls.
+// - Not thread-safe: one caller at a time.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvar::sim {
+
+constexpr size_t   kFrameBytes    = 36;
+constexpr size_t   kWords         = 16;
+constexpr size_t   kFirmwareBytes = 72;
+constexpr size_t   kCurvePoints   = 128;
+constexpr uint16_t kSyncWord      = 0x0055;
+constexpr uint16_t kEchoAck       = 0x00AA;
+constexpr double   kDefaultByteRate  = 1920.0;   // 19200 baud, 10 bits a byte
+constexpr double   kDefaultTurnaround = 0.0002;
+
+// Order words of the frame protocol.
+enum Order : uint16_t {
+    ORDER_WRITE_RAM = 1, ORDER_READ_RAM = 2, ORDER_WRITE_EEPROM = 3, ORDER_READ_EEPROM = 4,
+    ORDER_ECHO = 5, ORDER_TEACH = 6, ORDER_FIRMWARE = 7, ORDER_LIVE = 8, ORDER_CURVE = 9,
+    ORDER_RESET = 10, ORDER_REFRESH = 11,
+};
+
+// Data words of a parameter block; words 5..14 are common to both channels.
+enum BlockWord {
+    W_CHANNEL = 0, W_POWER, W_REF, W_TOL, W_TRIGGER, W_HYSTERESIS, W_POLARITY, W_HOLD,
+    W_AVERAGE, W_HWMODE, W_EVALMODE, W_TRIGMODE, W_OUTMODE, W_ANAMODE, W_SCANTIME, W_PRETRIGGER,
+};
+
+// Data words of the live-value answer (order 8).
+enum LiveWord {
+    L_NORM_A = 0, L_NORM_B, L_ADC_A, L_ADC_B, L_AMAX, L_BMAX, L_MAX_A, L_MAX_B, L_MIN_A, L_MIN_B,
+    L_TOLVAL, L_BTNVAL, L_INPUTS, L_TEMP, L_TRIGG_HI, L_TRIGG_LO,
+};
+
+using Block = std::array<uint16_t, kWords>;
+
+struct Faults {
+    enum class Firmware   { normal, short_text, long_text, unterminated };
+    enum class Disconnect { none, dead, vanished };
+
+    bool silent = false;               // takes every request, answers none
+    std::vector<uint16_t> mute;        // orders taken but left unanswered
+    double delay = 0.0;                // extra seconds before every answer starts
+    int    split = 1;                  // every answer comes in this many pieces ...
+    double split_gap = 0.0;            // ... with this many seconds between them
+    int    surplus = 0;                // bytes of noise behind every answer frame
+    int    corrupt_word = -1;          // data word 0..15 inverted in every answer frame
+    std::optional<uint16_t> echo_word; // echo answer's data word 0 instead of 0x00AA
+    Firmware firmware = Firmware::normal;  // short 40, long 80, unterminated 72 bytes
+    // dead: the line takes nothing and starts no answer (bytes already under
+    // way still arrive). vanished: the port backend fails every call.
+    Disconnect disconnect = Disconnect::none;
+    long   dead_after = -1;            // the line goes dead after this many requests
+};
+
+class Controller {
+public:
+    explicit Controller(uint64_t seed = 1);
+
+    // Host side of the line.
+    void   host_write(const uint8_t *data, size_t count, double now);
+    size_t host_read(uint8_t *out, size_t max, double now);   // bytes arrived by `now`
+    size_t host_available(double now) const;
+    double next_arrival() const;            // arrival of the next byte under way, +inf if none
+    void   host_flush_input(double now);    // drops what has arrived; bytes under way keep coming
+    size_t host_output_pending(double now) const;  // request bytes still being sent
+    void   clear_line();                    // drops everything under way both ways
+
+    // Line set-up.
+    void   set_paced(bool paced) { paced_ = paced; }
+    bool   paced() const { return paced_; }
+    void   set_byte_rate(double bytesPerSecond) { byte_rate_ = bytesPerSecond; }
+    double byte_rate() const { return byte_rate_; }
+    void   set_turnaround(double seconds) { turnaround_ = seconds; }
+
+    Faults faults;
+
+    // Memory. Channel 0 is A, anything else B.
+    Block ram(int channel) const { return ram_[channel ? 1 : 0]; }
+    Block eeprom(int channel) const { return eeprom_[channel ? 1 : 0]; }
+    void  set_ram(int channel, const Block &block);
+    void  set_eeprom(int channel, const Block &block);
+    static Block factory_block(int channel);
+    void  factory_reset();                 // EEPROM and RAM to the factory sets
+    void  reload_ram();                    // RAM from EEPROM, as the reset order does
+
+    // EEPROM file: "A" or "B" and sixteen numbers per line, '#' comments.
+    bool save_eeprom(const std::string &path, std::string *error = nullptr) const;
+    bool load_eeprom(const std::string &path, std::string *error = nullptr);
+
+    // Signals.
+    void     set_seed(uint64_t seed);      // also restarts the signals at sample 0
+    uint64_t seed() const { return seed_; }
+    int64_t  sample() const { return sample_; }   // live samples produced so far
+    Block    live_values() const { return live_; } // the last live-value answer's words
+    std::array<uint16_t, kCurvePoints> curve(int source) const;  // what order 9 serves
+
+    std::string firmware_line() const;     // the text of the firmware answer, no padding
+
+    // Counters.
+    uint64_t requests(uint16_t order) const;
+    uint64_t requests_total() const { return requests_total_; }
+    uint64_t bytes_received() const { return bytes_received_; }
+    uint64_t answers_sent() const { return answers_sent_; }
+    void     reset_counters();
+
+private:
+    struct Arrival { double time; uint8_t byte; };
+
+    void take_byte(uint8_t b, double at);
+    void handle(const uint8_t *frame, double done);
+    void send_frame(uint16_t order, const Block &data, double done);
+    void send_bytes(std::vector<uint8_t> bytes, double done);
+    void next_sample();
+
+    // The signal as a pure function of (seed, channel, sample index).
+    int  raw(int channel, int64_t k) const;
+    int  norm(int channel, int64_t k) const;
+    bool object_at(int channel, int64_t k) const;
+    int  max_of(int channel) const;
+    int  common(int word) const { return ram_[0][word]; }
+
+    std::array<Block, 2> ram_{}, eeprom_{};
+    std::vector<uint8_t> inbuf_;
+    std::deque<Arrival>  out_;
+    double tx_free_ = -std::numeric_limits<double>::infinity();
+    double rx_free_ = -std::numeric_limits<double>::infinity();
+    bool   paced_ = true;
+    double byte_rate_ = kDefaultByteRate;
+    double turnaround_ = kDefaultTurnaround;
+
+    uint64_t seed_ = 1;
+    int64_t  sample_ = 0;
+    Block    live_{};
+    bool     tracking_ = false;
+    std::array<int, 2> max_{}, min_{};
+
+    std::map<uint16_t, uint64_t> per_order_;
+    uint64_t requests_total_ = 0;
+    uint64_t bytes_received_ = 0;
+    uint64_t answers_sent_ = 0;
+};
+
+} // namespace qvar::sim
