@@ -1,0 +1,352 @@
+// Tests of the file service: array <-> file layouts as the parameter file and
+// the recorder file use them, reading back, failures, and the path helpers.
+#include "platform/files.h"
+#include "platform/files_internal.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char tmpl[] = "/tmp/qvar_files_XXXXXX";
+        path_ = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    const std::string &path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void spit(const std::string &path, const std::string &data)
+{
+    std::ofstream(path, std::ios::binary) << data;
+}
+
+int writeU32Text(const std::string &file, const std::vector<uint32_t> &v, int groups, int order,
+                 int layout, int sep, int width, int action = FILE_REPLACE)
+{
+    return ArrayToFile(file.c_str(), v.data(), FILE_ELEM_U32, int(v.size()), groups, order,
+                       layout, sep, width, FILE_TEXT, action);
+}
+
+int readU32(const std::string &file, std::vector<uint32_t> &v, int groups = 1,
+            int order = FILE_GROUPS_TOGETHER, int layout = FILE_LAYOUT_COLUMNS,
+            int type = FILE_TEXT)
+{
+    return FileToArray(file.c_str(), v.data(), FILE_ELEM_U32, int(v.size()), groups, order,
+                       layout, type);
+}
+
+} // namespace
+
+TEST(ArrayToFile, ParameterFileIsOneRightAlignedColumnOfWidthFive)
+{
+    TempDir tmp;
+    std::vector<uint32_t> block(32);
+    for (int i = 0; i < 32; ++i)
+        block[size_t(i)] = uint32_t(i * 2113 % 65536);
+    block[0] = 0;
+    block[1] = 500;
+    block[16] = 1;
+    block[31] = 65535;
+    std::string f = tmp.file("RDX3para.cfg");
+    ASSERT_EQ(writeU32Text(f, block, 1, FILE_GROUPS_TOGETHER, FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED,
+                           5), 0);
+
+    std::string text = slurp(f);
+    ASSERT_EQ(text.size(), 32u * 6u);
+    EXPECT_EQ(text.substr(0, 12), "    0\n  500\n");
+    EXPECT_EQ(text.substr(16 * 6, 6), "    1\n");
+    EXPECT_EQ(text.substr(31 * 6), "65535\n");
+
+    std::vector<uint32_t> back(32, 7);
+    ASSERT_EQ(readU32(f, back), 0);
+    EXPECT_EQ(back, block);
+}
+
+TEST(ArrayToFile, RecorderFileIsHeaderIntervalAndTabbedLines)
+{
+    TempDir tmp;
+    std::string f = tmp.file("QVarRecord.dat");
+    spit(f, "old recording\n");
+    ASSERT_EQ(RemoveFile(f.c_str()), 0);
+
+    const char header[] = "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: ";
+    ASSERT_EQ(sizeof header - 1, 44u);
+    ASSERT_EQ(ArrayToFile(f.c_str(), header, FILE_ELEM_CHAR, 44, 1, FILE_GROUPS_TOGETHER,
+                          FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_BINARY, FILE_APPEND), 0);
+    EXPECT_EQ(slurp(f), header);
+
+    uint32_t interval = 5;
+    ASSERT_EQ(ArrayToFile(f.c_str(), &interval, FILE_ELEM_U32, 1, 1, FILE_GROUPS_TOGETHER,
+                          FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND), 0);
+    const std::vector<std::array<uint32_t, 4>> samples = {{512, 498, 2040, 2011},
+                                                          {65535, 0, 7, 12345}};
+    for (const auto &s : samples)
+        ASSERT_EQ(ArrayToFile(f.c_str(), s.data(), FILE_ELEM_U32, 4, 4, FILE_GROUPS_TOGETHER,
+                              FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND), 0);
+
+    EXPECT_EQ(slurp(f), std::string(header) + "5\n512\t498\t2040\t2011\n65535\t0\t7\t12345\n");
+}
+
+TEST(ArrayToFile, GroupOrderAndLayoutArrangeTheFile)
+{
+    TempDir tmp;
+    std::string f = tmp.file("g.txt");
+    const std::vector<uint32_t> v = {1, 2, 3, 10, 20, 30};  // 2 groups of 3
+
+    struct Case {
+        int order, layout;
+        const char *text;
+    } cases[] = {
+        {FILE_GROUPS_TOGETHER, FILE_LAYOUT_COLUMNS, "1\t10\n2\t20\n3\t30\n"},
+        {FILE_GROUPS_TOGETHER, FILE_LAYOUT_ROWS, "1\t2\t3\n10\t20\t30\n"},
+        {FILE_GROUPS_INTERLEAVED, FILE_LAYOUT_COLUMNS, "1\t2\n3\t10\n20\t30\n"},
+        {FILE_GROUPS_INTERLEAVED, FILE_LAYOUT_ROWS, "1\t3\t20\n2\t10\t30\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string("order ") + std::to_string(c.order) + " layout " +
+                     std::to_string(c.layout));
+        ASSERT_EQ(writeU32Text(f, v, 2, c.order, c.layout, FILE_SEP_TAB, 8), 0);
+        EXPECT_EQ(slurp(f), c.text);
+        std::vector<uint32_t> back(6);
+        ASSERT_EQ(readU32(f, back, 2, c.order, c.layout), 0);
+        EXPECT_EQ(back, v);
+
+        ASSERT_EQ(ArrayToFile(f.c_str(), v.data(), FILE_ELEM_U32, 6, 2, c.order, c.layout,
+                              FILE_SEP_TAB, 0, FILE_BINARY, FILE_REPLACE), 0);
+        EXPECT_EQ(slurp(f).size(), 24u);
+        std::vector<uint32_t> raw(6);
+        ASSERT_EQ(readU32(f, raw, 2, c.order, c.layout, FILE_BINARY), 0);
+        EXPECT_EQ(raw, v);
+    }
+}
+
+TEST(ArrayToFile, FixedFieldsKeepWideNumbersApart)
+{
+    TempDir tmp;
+    std::string f = tmp.file("w.txt");
+    const std::vector<uint32_t> v = {7, 4294967295u, 123456};
+    ASSERT_EQ(writeU32Text(f, v, 3, FILE_GROUPS_TOGETHER, FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 4),
+              0);
+    EXPECT_EQ(slurp(f), "   7 4294967295 123456\n");
+    std::vector<uint32_t> back(3);
+    ASSERT_EQ(readU32(f, back, 3), 0);
+    EXPECT_EQ(back, v);
+}
+
+TEST(ArrayToFile, AppendKeepsAndReplaceDiscards)
+{
+    TempDir tmp;
+    std::string f = tmp.file("a.txt");
+    ASSERT_EQ(writeU32Text(f, {1, 2}, 1, 0, FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 0), 0);
+    ASSERT_EQ(writeU32Text(f, {3}, 1, 0, FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 0, FILE_APPEND), 0);
+    EXPECT_EQ(slurp(f), "1\n2\n3\n");
+    ASSERT_EQ(writeU32Text(f, {9}, 1, 0, FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 0, FILE_REPLACE), 0);
+    EXPECT_EQ(slurp(f), "9\n");
+}
+
+TEST(ArrayToFile, FailedWritesAreReported)
+{
+    TempDir tmp;
+    std::string plain = tmp.file("file.txt");
+    spit(plain, "x");
+    const uint32_t v[2] = {1, 2};
+    // A regular file cannot hold a child: the open fails even for root.
+    std::string child = plain + "/child";
+    EXPECT_EQ(ArrayToFile(child.c_str(), v, FILE_ELEM_U32, 2, 1, 0, 0, FILE_SEP_TAB, 0, FILE_TEXT,
+                          FILE_REPLACE), FILE_ERR_OPEN);
+    EXPECT_EQ(ArrayToFile(tmp.path().c_str(), v, FILE_ELEM_U32, 2, 1, 0, 0, FILE_SEP_TAB, 0,
+                          FILE_TEXT, FILE_APPEND), FILE_ERR_OPEN);
+    // /dev/full opens fine and refuses every byte, like a full disk.
+    EXPECT_EQ(ArrayToFile("/dev/full", v, FILE_ELEM_U32, 2, 1, 0, 0, FILE_SEP_TAB, 0, FILE_TEXT,
+                          FILE_APPEND), FILE_ERR_IO);
+
+    EXPECT_EQ(ArrayToFile(plain.c_str(), v, FILE_ELEM_U32, 3, 2, 0, 0, FILE_SEP_TAB, 0, FILE_TEXT,
+                          FILE_REPLACE), FILE_ERR_PARAM);
+    EXPECT_EQ(ArrayToFile(plain.c_str(), v, 7, 2, 1, 0, 0, FILE_SEP_TAB, 0, FILE_TEXT,
+                          FILE_REPLACE), FILE_ERR_PARAM);
+    EXPECT_EQ(slurp(plain), "x");
+}
+
+TEST(FileToArray, AcceptsCrLfLeadingBlanksAndTabs)
+{
+    TempDir tmp;
+    std::string f = tmp.file("dos.cfg");
+    spit(f, "    0\r\n  500\r\n\t 2048 \t\r\n65535\r\n");
+    std::vector<uint32_t> back(4);
+    ASSERT_EQ(readU32(f, back), 0);
+    EXPECT_EQ(back, (std::vector<uint32_t>{0, 500, 2048, 65535}));
+
+    // What follows the numbers asked for is not read.
+    spit(f, "1 2 3 trailing words\n");
+    std::vector<uint32_t> three(3);
+    ASSERT_EQ(readU32(f, three), 0);
+    EXPECT_EQ(three, (std::vector<uint32_t>{1, 2, 3}));
+}
+
+TEST(FileToArray, FailuresLeaveTheArrayAlone)
+{
+    TempDir tmp;
+    std::string f = tmp.file("bad.cfg");
+    const std::vector<uint32_t> before = {11, 22, 33};
+
+    struct Case {
+        const char *content;
+        int rc;
+    } cases[] = {
+        {"1\n2\n", FILE_ERR_SHORT},
+        {"", FILE_ERR_SHORT},
+        {"1\nx\n3\n", FILE_ERR_FORMAT},
+        {"1 2 3x\n", FILE_ERR_FORMAT},
+        {"1 -2 3\n", FILE_ERR_FORMAT},
+        {"1 2.5 3\n", FILE_ERR_FORMAT},
+        {"1 2 4294967296\n", FILE_ERR_FORMAT},
+        {"1 2 99999999999999999999999999\n", FILE_ERR_FORMAT},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.content);
+        spit(f, c.content);
+        std::vector<uint32_t> arr = before;
+        EXPECT_EQ(readU32(f, arr), c.rc);
+        EXPECT_EQ(arr, before);
+    }
+
+    spit(f, "0 4294967295 17");
+    std::vector<uint32_t> edge(3);
+    ASSERT_EQ(readU32(f, edge), 0);
+    EXPECT_EQ(edge, (std::vector<uint32_t>{0, 4294967295u, 17}));
+
+    unsigned char chars[2] = {1, 2};
+    spit(f, "255 256");
+    EXPECT_EQ(FileToArray(f.c_str(), chars, FILE_ELEM_CHAR, 2, 1, 0, 0, FILE_TEXT),
+              FILE_ERR_FORMAT);
+    EXPECT_EQ(chars[1], 2);
+
+    spit(f, "abcdefg");                         // 7 bytes, two u32 need 8
+    std::vector<uint32_t> raw = {5, 6};
+    EXPECT_EQ(readU32(f, raw, 1, 0, 0, FILE_BINARY), FILE_ERR_SHORT);
+    EXPECT_EQ(raw, (std::vector<uint32_t>{5, 6}));
+}
+
+TEST(FileToArray, UnreadableFilesAreOpenErrors)
+{
+    TempDir tmp;
+    std::vector<uint32_t> arr = {4};
+    EXPECT_EQ(readU32(tmp.file("missing.cfg"), arr), FILE_ERR_OPEN);
+    EXPECT_EQ(readU32(tmp.path(), arr), FILE_ERR_OPEN);
+    EXPECT_EQ(arr, std::vector<uint32_t>{4});
+}
+
+TEST(PathHelpers, MakePathnameJoinsWithOneSlashAndRefusesOverlongPaths)
+{
+    char path[FILE_PATH_MAX];
+    ASSERT_EQ(MakePathname("/opt/q", "QVarRecord.dat", path), 0);
+    EXPECT_STREQ(path, "/opt/q/QVarRecord.dat");
+    ASSERT_EQ(MakePathname("/opt/q//", "/x.cfg", path), 0);
+    EXPECT_STREQ(path, "/opt/q/x.cfg");
+    ASSERT_EQ(MakePathname("/", "x.cfg", path), 0);
+    EXPECT_STREQ(path, "/x.cfg");
+    ASSERT_EQ(MakePathname("", "x.cfg", path), 0);
+    EXPECT_STREQ(path, "x.cfg");
+
+    // dir (200) + '/' + name (58) = 259 characters: the most that fits.
+    std::string dir = "/" + std::string(199, 'd');
+    ASSERT_EQ(MakePathname(dir.c_str(), std::string(58, 'n').c_str(), path), 0);
+    EXPECT_EQ(std::string(path).size(), 259u);
+    std::string kept = path;
+    EXPECT_EQ(MakePathname(dir.c_str(), std::string(59, 'n').c_str(), path), FILE_ERR_TOO_LONG);
+    EXPECT_EQ(kept, path);
+}
+
+TEST(PathHelpers, CopyAndAppendAreBoundedAndAllOrNothing)
+{
+    char buf[FILE_PATH_MAX];
+    ASSERT_EQ(CopyText(buf, sizeof buf, std::string(259, 'a').c_str()), 0);
+    EXPECT_EQ(std::string(buf), std::string(259, 'a'));
+    EXPECT_EQ(CopyText(buf, sizeof buf, std::string(260, 'b').c_str()), FILE_ERR_TOO_LONG);
+    EXPECT_EQ(std::string(buf), std::string(259, 'a'));
+
+    ASSERT_EQ(CopyText(buf, sizeof buf, std::string(250, 'c').c_str()), 0);
+    EXPECT_EQ(AppendText(buf, sizeof buf, "0123456789"), FILE_ERR_TOO_LONG);
+    EXPECT_EQ(std::string(buf), std::string(250, 'c'));
+    ASSERT_EQ(AppendText(buf, sizeof buf, "012345678"), 0);
+    EXPECT_EQ(std::string(buf), std::string(250, 'c') + "012345678");
+
+    char small[4] = {'x', 'y', 'z', 'w'};        // no terminator inside
+    EXPECT_EQ(AppendText(small, sizeof small, ""), FILE_ERR_PARAM);
+}
+
+TEST(PathHelpers, RemoveFileReportsWhatItCouldNotRemove)
+{
+    TempDir tmp;
+    std::string f = tmp.file("gone.dat");
+    spit(f, "1");
+    EXPECT_EQ(RemoveFile(f.c_str()), 0);
+    EXPECT_FALSE(fs::exists(f));
+    EXPECT_EQ(RemoveFile(f.c_str()), FILE_ERR_OPEN);
+}
+
+TEST(ProgramFolders, ProgramDirHoldsTheRunningProgram)
+{
+    char dir[FILE_PATH_MAX];
+    ASSERT_EQ(GetProgramDir(dir), 0);
+    EXPECT_EQ(fs::canonical(dir), fs::canonical(QCoreApplication::applicationDirPath().toStdString()));
+}
+
+TEST(ProgramFolders, ProjectDirFallsBackToAWritableDataFolder)
+{
+    TempDir tmp;
+    char dir[FILE_PATH_MAX] = "unchanged";
+
+    // Writable program folder: used as it is.
+    ASSERT_EQ(qvar::files::ProjectDirFor(tmp.path().c_str(), nullptr, nullptr, dir), 0);
+    EXPECT_EQ(std::string(dir), tmp.path());
+
+    // A program folder that cannot be written (here: not there at all).
+    std::string xdg = tmp.file("xdg/data");
+    ASSERT_EQ(qvar::files::ProjectDirFor("/nonexistent/qvar/bin", xdg.c_str(), "/root", dir), 0);
+    EXPECT_EQ(std::string(dir), xdg + "/qvar-scope");
+    EXPECT_TRUE(fs::is_directory(dir));
+
+    // No usable XDG_DATA_HOME: below the home folder.
+    std::string home = tmp.file("home");
+    for (const char *x : {static_cast<const char *>(nullptr), "", "relative/data"}) {
+        ASSERT_EQ(qvar::files::ProjectDirFor("/nonexistent/qvar/bin", x, home.c_str(), dir), 0);
+        EXPECT_EQ(std::string(dir), home + "/.local/share/qvar-scope");
+        EXPECT_TRUE(fs::is_directory(dir));
+    }
+
+    // A regular file is no program folder, and no place for the fallback.
+    std::string plain = tmp.file("plain");
+    spit(plain, "");
+    CopyText(dir, sizeof dir, "unchanged");
+    EXPECT_EQ(qvar::files::ProjectDirFor(plain.c_str(), (plain + "/data").c_str(), nullptr, dir),
+              FILE_ERR_OPEN);
+    EXPECT_STREQ(dir, "unchanged");
+}

@@ -1,0 +1,273 @@
+// Tests of the file-selection dialog: answered through the hook, and the real
+// Qt dialog driven from a timer the way a user would answer it.
+#include "platform/files.h"
+#include "platform/pump.h"
+
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char tmpl[] = "/tmp/qvar_dialog_XXXXXX";
+        path_ = ::mkdtemp(tmpl);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+    const std::string &path() const { return path_; }
+    void touch(const std::string &name) const { std::ofstream(file(name)) << "1\n"; }
+
+private:
+    std::string path_;
+};
+
+QPushButton *acceptButton(QFileDialog *d)
+{
+    for (auto *box : d->findChildren<QDialogButtonBox *>())
+        for (auto *b : box->buttons())
+            if (box->buttonRole(b) == QDialogButtonBox::AcceptRole)
+                return qobject_cast<QPushButton *>(b);
+    return nullptr;
+}
+
+QPushButton *cancelButton(QFileDialog *d)
+{
+    for (auto *box : d->findChildren<QDialogButtonBox *>())
+        if (auto *b = box->button(QDialogButtonBox::Cancel))
+            return b;
+    return nullptr;
+}
+
+// Answers as the user does, with the confirm button.
+void clickAccept(QFileDialog *d)
+{
+    if (QPushButton *b = acceptButton(d))
+        b->click();
+    else
+        ADD_FAILURE() << "no confirm button";
+}
+
+// Runs `act` on the dialog once it is up, from the dialog's own event loop.
+// A dialog still open after a few seconds is closed with a failure, so a
+// broken test cannot hang the run.
+void whenDialogShows(std::function<void(QFileDialog *)> act)
+{
+    auto *poll = new QTimer;
+    auto started = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, [poll, act, started] {
+        auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!d) {
+            if (++*started > 500) {
+                ADD_FAILURE() << "dialog never showed";
+                poll->deleteLater();
+                poll->stop();
+            }
+            return;
+        }
+        poll->stop();
+        poll->deleteLater();
+        act(d);
+        QTimer::singleShot(5000, d, [d] {
+            ADD_FAILURE() << "dialog was not closed by the test";
+            static_cast<QDialog *>(d)->done(QDialog::Rejected);
+        });
+    });
+    poll->start(10);
+}
+
+struct HookCall {
+    std::string startDir, defaultName, filter, title;
+    int buttonStyle = -1;
+    int calls = 0;
+} g_call;
+const char *g_answer = "";
+int g_result = 0;
+
+int recordingHook(const char *startDir, const char *defaultName, const char *filter,
+                  const char *title, int buttonStyle, char pathOut[FILE_PATH_MAX])
+{
+    g_call = {startDir, defaultName, filter, title, buttonStyle, g_call.calls + 1};
+    std::strncpy(pathOut, g_answer, FILE_PATH_MAX);    // may leave it unterminated
+    return g_result;
+}
+
+class HookScope {
+public:
+    HookScope() { SetFileSelectHook(recordingHook); }
+    ~HookScope() { SetFileSelectHook(nullptr); }
+};
+
+int popup(const std::string &dir, const char *name, int style, int restrictDir, int restrictExt,
+          int allowCancel, char *out)
+{
+    return FileSelectPopup(dir.c_str(), name, "*.cfg", "Q-VAR-RDX3 Parameter File", style,
+                           restrictDir, restrictExt, allowCancel, 1, out);
+}
+
+} // namespace
+
+TEST(FileSelectHook, AnswersInPlaceOfTheDialog)
+{
+    HookScope hook;
+    char out[FILE_PATH_MAX] = "before";
+
+    g_answer = "/data/new.cfg";
+    g_result = 2;
+    g_call = {};
+    EXPECT_EQ(FileSelectPopup("/data", "RDX3para.cfg", "*.cfg", "T", FILE_BUTTON_SAVE, 0, 1, 1, 1,
+                              out), 2);
+    EXPECT_STREQ(out, "/data/new.cfg");
+    EXPECT_EQ(g_call.calls, 1);
+    EXPECT_EQ(g_call.startDir, "/data");
+    EXPECT_EQ(g_call.defaultName, "RDX3para.cfg");
+    EXPECT_EQ(g_call.filter, "*.cfg");
+    EXPECT_EQ(g_call.title, "T");
+    EXPECT_EQ(g_call.buttonStyle, FILE_BUTTON_SAVE);
+
+    g_answer = "/data/ignored.cfg";
+    g_result = 0;
+    EXPECT_EQ(FileSelectPopup("/data", "x", "*.cfg", "T", FILE_BUTTON_OK, 0, 1, 1, 1, out), 0);
+    EXPECT_STREQ(out, "/data/new.cfg");
+
+    std::string huge(FILE_PATH_MAX, 'p');
+    g_answer = huge.c_str();
+    g_result = 1;
+    EXPECT_LT(FileSelectPopup("/data", "x", "*.cfg", "T", FILE_BUTTON_OK, 0, 1, 1, 1, out), 0);
+    EXPECT_STREQ(out, "/data/new.cfg");
+}
+
+TEST(FileSelectDialog, LoadPicksAnExistingFileWithCallbacksBlocked)
+{
+    TempDir tmp;
+    tmp.touch("a.cfg");
+    tmp.touch("b.txt");
+    char out[FILE_PATH_MAX] = "before";
+    bool allowedInDialog = true;
+    QString title, label, folder;
+    QStringList filters;
+
+    qvar::pump::Inside pumping;
+    ASSERT_TRUE(qvar::pump::dispatch_allowed());
+    whenDialogShows([&](QFileDialog *d) {
+        allowedInDialog = qvar::pump::dispatch_allowed();
+        title = d->windowTitle();
+        folder = d->directory().absolutePath();
+        filters = d->nameFilters();
+        if (auto *b = acceptButton(d))
+            label = b->text();
+        d->selectFile(QStringLiteral("a.cfg"));
+        clickAccept(d);
+    });
+    int rc = popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_LOAD, 0, 1, 1, out);
+
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(std::string(out), tmp.file("a.cfg"));
+    EXPECT_FALSE(allowedInDialog);
+    EXPECT_TRUE(qvar::pump::dispatch_allowed());
+    EXPECT_EQ(title, QStringLiteral("Q-VAR-RDX3 Parameter File"));
+    EXPECT_EQ(label, QStringLiteral("Load"));
+    EXPECT_EQ(fs::canonical(folder.toStdString()), fs::canonical(tmp.path()));
+    EXPECT_EQ(filters, QStringList{QStringLiteral("*.cfg")});
+}
+
+TEST(FileSelectDialog, NewNameGetsTheFilterExtension)
+{
+    TempDir tmp;
+    char out[FILE_PATH_MAX] = "before";
+    QString label;
+    whenDialogShows([&](QFileDialog *d) {
+        if (auto *b = acceptButton(d))
+            label = b->text();
+        d->selectFile(QStringLiteral("fresh"));
+        clickAccept(d);
+    });
+    EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_SAVE, 0, 1, 1, out), 2);
+    EXPECT_EQ(std::string(out), tmp.file("fresh.cfg"));
+    EXPECT_EQ(label, QStringLiteral("Save"));
+}
+
+TEST(FileSelectDialog, CancelLeavesThePathAlone)
+{
+    TempDir tmp;
+    char out[FILE_PATH_MAX] = "before";
+    whenDialogShows([](QFileDialog *d) { static_cast<QDialog *>(d)->reject(); });
+    EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_OK, 0, 1, 1, out), 0);
+    EXPECT_STREQ(out, "before");
+}
+
+TEST(FileSelectDialog, NoCancelWhenCancelIsNotAllowed)
+{
+    TempDir tmp;
+    tmp.touch("QVARrecord.dat");
+    char out[FILE_PATH_MAX] = "before";
+    bool visibleAfterReject = false, cancelShown = true;
+    QString label;
+    whenDialogShows([&](QFileDialog *d) {
+        auto *c = cancelButton(d);
+        cancelShown = c && c->isVisible();
+        static_cast<QDialog *>(d)->reject();
+        visibleAfterReject = d->isVisible();
+        if (auto *b = acceptButton(d))
+            label = b->text();
+        d->selectFile(QStringLiteral("QVARrecord.dat"));
+        clickAccept(d);
+    });
+    EXPECT_EQ(FileSelectPopup(tmp.path().c_str(), "QVARrecord.dat", "*.dat",
+                              "Q-VAR-Series Recorder-File:", FILE_BUTTON_OK, 0, 1, 0, 1, out), 1);
+    EXPECT_EQ(std::string(out), tmp.file("QVARrecord.dat"));
+    EXPECT_TRUE(visibleAfterReject);
+    EXPECT_FALSE(cancelShown);
+    EXPECT_EQ(label, QStringLiteral("OK"));
+}
+
+TEST(FileSelectDialog, FixedFolderRefusesFilesElsewhere)
+{
+    TempDir tmp;
+    fs::create_directory(tmp.file("sub"));
+    tmp.touch("sub/x.cfg");
+    tmp.touch("here.cfg");
+    char out[FILE_PATH_MAX] = "before";
+    bool stillOpen = false;
+    whenDialogShows([&](QFileDialog *d) {
+        d->selectFile(QString::fromStdString(tmp.file("sub/x.cfg")));
+        clickAccept(d);
+        stillOpen = d->isVisible();
+        d->selectFile(QStringLiteral("here.cfg"));
+        clickAccept(d);
+    });
+    EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_LOAD, 1, 1, 1, out), 1);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(std::string(out), tmp.file("here.cfg"));
+}
+
+TEST(FileSelectDialog, PathTooLongForTheBufferIsAnError)
+{
+    TempDir tmp;
+    std::string deep = tmp.path();
+    while (deep.size() < FILE_PATH_MAX)
+        deep += "/" + std::string(60, 'd');
+    fs::create_directories(deep);
+    char out[FILE_PATH_MAX] = "before";
+    whenDialogShows([](QFileDialog *d) {
+        d->selectFile(QStringLiteral("long.cfg"));
+        clickAccept(d);
+    });
+    EXPECT_EQ(popup(deep, "RDX3para.cfg", FILE_BUTTON_SAVE, 0, 1, 1, out), FILE_ERR_TOO_LONG);
+    EXPECT_STREQ(out, "before");
+}
