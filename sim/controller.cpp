@@ -185,10 +185,21 @@ void Controller::take_byte(uint8_t b, double at)
     // or the tail of a frame we joined half-way.
     while (!inbuf_.empty() && (inbuf_[0] != 0x00 || (inbuf_.size() >= 2 && inbuf_[1] != 0x55)))
         inbuf_.erase(inbuf_.begin());
-    if (inbuf_.size() == kFrameBytes) {
-        handle(inbuf_.data(), at);
+    if (inbuf_.size() < kFrameBytes)
+        return;
+    const uint16_t order = be16(inbuf_.data() + 2);
+    handle(inbuf_.data(), at);
+    if (order >= ORDER_WRITE_RAM && order <= ORDER_REFRESH) {
         inbuf_.clear();
+        return;
     }
+    // An unknown order most likely means we locked onto a stray 00 55 ahead
+    // of the real frame; look again from the next sync inside what we took.
+    size_t next = 1;
+    while (next < inbuf_.size() &&
+           !(inbuf_[next] == 0x00 && (next + 1 == inbuf_.size() || inbuf_[next + 1] == 0x55)))
+        ++next;
+    inbuf_.erase(inbuf_.begin(), inbuf_.begin() + static_cast<std::ptrdiff_t>(next));
 }
 
 // An answer leaves the controller once the line back is free; pieces and

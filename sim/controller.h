@@ -11,7 +11,8 @@
 //   the moment of the write (fault delays and gaps still apply).
 // - Requests are 36-byte frames (00 55, order word, sixteen data words, all
 //   big-endian). Bytes that do not complete a frame wait for more; bytes that
-//   cannot start a frame are dropped until 00 55 comes along.
+//   cannot start a frame are dropped until 00 55 comes along. A frame with an
+//   unknown order is counted, not answered, and searched for a later 00 55.
 // - Signals advance by one sample per live-value request (order 8), not by
 //   time, so a seed fixes every value the controller ever sends.
 // - Faults are plain public data; tests change them between calls.
