@@ -66,3 +66,7 @@ extern int panelHandle, panelPopUp, panelPARA_A, panelPARA_B, panelPARA_C;
 void InitVars(void);
 // Shows `text` in the status text control of the main panel.
 void ShowStatus(const char *text);
+// Someone who wants to follow the status line (a log, a test) is told every
+// text shown there; nullptr stops it.
+typedef void (*StatusListener)(const char *text);
+void SetStatusListener(StatusListener listener);

@@ -1,0 +1,62 @@
+# Q-VAR-RDX3-Scope - set-up, build, run and test on Debian 12.
+#
+#   make run     install what is missing, build, start the tool on the
+#                built-in simulated controller
+#   make test    the same set-up, then every test through ctest
+#   make sanitize-test   build and test once more with AddressSanitizer and
+#                UndefinedBehaviorSanitizer (build-asan/)
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+
+# Debian's Qt 6 Charts CMake package is only found together with the OpenGL
+# development package; qt6-tools-dev brings UiTools.
+PACKAGES = cmake make g++ pkg-config \
+           qt6-base-dev libqt6charts6-dev libqt6opengl6-dev qt6-tools-dev libgl-dev \
+           libgtest-dev libgmock-dev libbenchmark-dev \
+           xvfb xauth
+
+SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
+
+.PHONY: all deps configure build run test sanitize-test bench screenshots clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/qvar-scope
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+sanitize-test: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQVAR_SANITIZE=ON -DQVAR_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && QT_QPA_PLATFORM=offscreen \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/.ci/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@for b in $(BUILD)/bench_*; do [ -x "$$b" ] && QT_QPA_PLATFORM=offscreen "$$b"; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

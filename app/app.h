@@ -1,0 +1,27 @@
+// app.h - the application shell: start-up and shutdown, the panel
+// navigation, and the table that binds the resource file's callback names.
+#pragma once
+
+#include "platform/ui.h"
+
+// The whole program: start-up, event loop, shutdown. 0 after a normal
+// shutdown, -1 when the run-time or a panel cannot be brought up.
+int QvarMain(int argc, char *argv[]);
+// Its two halves around the event loop: everything up to the main panel on
+// screen (0, or -1 as above), and everything after the loop has returned.
+int  StartUp(int argc, char *argv[]);
+void ShutDown(void);
+
+// Fills the serial-port selector with every port number and selects `com`.
+void FillPortSelector(void);
+
+extern const UiCallback qvarCallbacks[];
+extern const int qvarCallbackCount;
+
+int CC_PANEL(int panel, int event, void *callbackData, int eventData1, int eventData2);
+int CC_POPUP(int panel, int event, void *callbackData, int eventData1, int eventData2);
+int CC_Select_CHA(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_Select_CHB(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_Select_COM(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_TOGBTNparaII(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_DropDCom(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -1,0 +1,34 @@
+// com232.h - the serial protocol with the controller: frames, the receive
+// path, the parameter block codec, port set-up with the line check, parameter
+// read, firmware query, curve blocks, and the teach/reset/refresh commands.
+//
+// Every exchange: flush both queues, fill pp, FillTxBuf, rx_flag = 0, write
+// FRAME_LEN bytes, then wait for the answer either through the receive
+// callback (WaitRxFull) or by polling the queue with the callback removed.
+// Outcomes are reported only as status texts in the main panel.
+#pragma once
+
+#include <cstdint>
+
+// Frames (byte layout: sync word, order word, PNUM data words, big-endian).
+void FillTxBuf(int32_t ord, const uint16_t *values);
+void GetRxBuf(int32_t count);
+void RX_Receive_Function(int port, int events, void *data);
+int  WaitRxFull(void);
+
+// Parameter block <-> parameter variables of one channel (0 = A, else B).
+void CopyVarsToPP(uint16_t channel);
+void CopyPPtoVars(uint16_t channel);
+
+// Link set-up and requests.
+const char *ComErrorText(int code);
+void InitRS232(int port);
+int  CheckComLine(int port);
+void PushGET(int32_t source, uint16_t channel);
+int  GetVERSIONInfo(void);
+int  ReadData256(int block, int source, int ord);
+
+// Commands.
+int CC_ButtonTeach(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_ButtonReset(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_ButtonRefresh(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -1,0 +1,18 @@
+// recorder.h - the data recorder: its settings panel and the recording loop
+// that writes one line of four live values per interval to the recorder file.
+//
+// Recorder file: the 44-character header "Q-VAR-RDX3-RECORDER-FILE:
+// Time-Interval[s]: " directly followed by the interval and a line end, then
+// one line per sample: valNORMA, valNORMB, adcCHA, adcCHB, tab-separated.
+#pragma once
+
+void CalcRecTime(void);
+
+int CC_NEDITRecTime(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_NEDITRecSamples(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_RecordFileNameBtn(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_BTNStopRecord(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_BTNStartRecord(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+
+// What the recorder's stop button does, also used when the file fails.
+void StopRecording(void);

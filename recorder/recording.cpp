@@ -1,0 +1,175 @@
+// recording.cpp - the recording loop: polls the controller like the scope,
+// keeps the charts going with every answer and appends one line of four live
+// values to the recorder file whenever the whole-second count since the last
+// line has reached the interval.
+//
+// Lines are due on the whole-second grid of the seconds counter, so two lines
+// lie between interval - 1 and interval seconds plus one answer time apart.
+// Nothing written is ever taken back: a stop, a time-out or a failing file
+// ends the recording with every line written so far kept.
+#include "app/qvar.h"
+#include "link/com232.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
+#include "recorder/recorder.h"
+#include "scope/scope.h"
+#include "ui_ids.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+const char HEADER[] = "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: ";
+static_assert(sizeof HEADER - 1 == 44, "the header is 44 characters");
+
+const int RED = 0xFF0000, WHITE = 0xFFFFFF, LIGHT_GREY = 0xE0E0E0, BLACK = 0x000000;
+
+bool recording = false;
+
+uint16_t WholeSeconds(void)
+{
+    return (uint16_t)(uint32_t)Timer();
+}
+
+void SetStatusBox(const char *text, int background, int foreground)
+{
+    ResetTextBox(panelPopUp, POPUP_STATUS, text);
+    SetCtrlAttribute(panelPopUp, POPUP_STATUS, ATTR_TEXT_BGCOLOR, background);
+    SetCtrlAttribute(panelPopUp, POPUP_STATUS, ATTR_TEXT_COLOR, foreground);
+}
+
+int WriteHeader(uint16_t interval)
+{
+    int r = ArrayToFile(recfile_name, HEADER, FILE_ELEM_CHAR, 44, 1, FILE_GROUPS_TOGETHER,
+                        FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_BINARY, FILE_APPEND);
+    if (r < 0)
+        return r;
+    uint32_t wide = interval;
+    return ArrayToFile(recfile_name, &wide, FILE_ELEM_U32, 1, 1, FILE_GROUPS_TOGETHER,
+                       FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
+}
+
+int WriteSampleLine(void)
+{
+    uint32_t line[4] = {(uint16_t)valNORMA, (uint16_t)valNORMB, adcCHA, adcCHB};
+    return ArrayToFile(recfile_name, line, FILE_ELEM_U32, 4, 4, FILE_GROUPS_TOGETHER,
+                       FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
+}
+
+void SendLiveRequest(void)
+{
+    FlushInQ(com);
+    FlushOutQ(com);
+    CopyVarsToPP(0);
+    FillTxBuf(8, pp);
+    rx_flag = 0;
+    tstart = Timer();
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+}
+
+void Record(void)
+{
+    SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 1);
+    SetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, 1);
+    SetCtrlAttribute(panelHandle, PANEL_COMPORT, ATTR_DIMMED, 1);
+    SetCtrlAttribute(panelPopUp, POPUP_BTN_START, ATTR_DIMMED, 1);
+
+    int source = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
+    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, source == 8);
+    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, source != 8);
+
+    SetStatusBox("DATA-RECORDER active ...", RED, WHITE);
+
+    unsigned short samples = 0, interval = 0;
+    GetCtrlVal(panelPopUp, POPUP_SAMPLES, &samples);
+    GetCtrlVal(panelPopUp, POPUP_INTERVAL, &interval);
+
+    RemoveFile(recfile_name);
+    SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
+    bool fileFailed = WriteHeader(interval) < 0;
+
+    CopyVarsToPP(0);
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = 8;
+    FillTxBuf(order, pp);
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    if (nBytesW == FRAME_LEN)
+        ShowStatus("Line Ok!");
+
+    tstart = Timer();
+    uint16_t lastLine = WholeSeconds();
+    stop_flag = 0;
+    graphrefresh = 0;
+    uint16_t lines = 0;
+    if (fileFailed)
+        StopRecording();
+
+    while (!fileFailed) {
+        uint16_t elapsed = (uint16_t)((uint32_t)Timer() - lastLine);
+        if (graphrefresh == 1) {
+            int s = 0;
+            GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &s);
+            if (s == 8)
+                PlotRAWValues();
+            else
+                PlotNORMValues(arrayNORM);
+            if (elapsed >= interval) {
+                if (WriteSampleLine() < 0) {
+                    fileFailed = true;
+                    StopRecording();
+                } else {
+                    lines++;
+                    SetCtrlVal(panelPopUp, POPUP_LINES, (unsigned)lines);
+                    lastLine = WholeSeconds();
+                }
+            }
+            graphrefresh = 0;
+        }
+        if (rx_flag == 1 && !fileFailed)
+            SendLiveRequest();
+        tdiff = Timer() - tstart;
+        if (tdiff > TIMEOUT) {
+            ShowStatus("Timeout RS232-Line!");
+            stop_flag = 1;
+            break;
+        }
+        if (lines >= samples)
+            stop_flag = 1;
+        ProcessSystemEvents();
+        if (stop_flag != 0)
+            break;
+    }
+
+    rx_flag = 0;
+    FlushInQ(com);
+    FlushOutQ(com);
+    graphrefresh = 0;
+    SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 0);
+    SetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, 0);
+    SetCtrlAttribute(panelPopUp, POPUP_BTN_START, ATTR_DIMMED, 0);
+    if (fileFailed)
+        SetStatusBox("DATA-RECORDER - cannot write the recorder file!", LIGHT_GREY, RED);
+    else
+        SetStatusBox("DATA-RECORDER", LIGHT_GREY, BLACK);
+}
+
+} // namespace
+
+int CC_BTNStartRecord(int, int, int event, void *, int, int)
+{
+    // The start button is dimmed while recording; the guard also covers a
+    // click that reaches us in the very pump in which the stop re-enabled it.
+    if (event != EVENT_COMMIT || recording)
+        return 0;
+    recording = true;
+    Record();
+    recording = false;
+    return 0;
+}

@@ -1,0 +1,199 @@
+// datacurve.cpp - the recorded 128-point curve: fetched in eight blocks of 16
+// points (order 9) with the receive callback removed, so the direct block
+// reads get the answers, then drawn with its maximum, minimum, reference and
+// a step line at the trigger position.
+#include "app/qvar.h"
+#include "link/com232.h"
+#include "params/params.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
+#include "ui_ids.h"
+
+namespace {
+
+enum { CURVE_POINTS = 128, BLOCKS = 8 };
+const int BLACK = 0x000000, BLUE = 0x0000FF, RED = 0xFF0000, DARK_GREY = 0x404040;
+
+struct CurveSetup {
+    uint16_t *curve;
+    uint16_t *step;
+    int trigger;
+    int reference;
+};
+
+bool AcceptedFor(int source)
+{
+    // Trigger modes outside 0..5 are newer than this table: let the controller decide.
+    if (trigmode < 0 || trigmode > 5)
+        return true;
+    if (source == 0 || source == 1)
+        return trigmode == 1 || trigmode == 2;
+    return trigmode == 3 || trigmode == 4;
+}
+
+// Averaging 0 means no averaging: treated as 1, so 8 / average never divides
+// by zero.
+int AverageCorrection(void)
+{
+    return average >= 1 ? 8 / average : 8;
+}
+
+bool SetUp(int source, CurveSetup *setup)
+{
+    switch (source) {
+    case 0:
+        *setup = {yArrayA, yArrayB, 128 - pretriggerA - AverageCorrection(), triglvlA & 0x3FFF};
+        break;
+    case 1:
+        *setup = {yArrayB, yArrayA, 128 - pretriggerB - AverageCorrection(), triglvlB & 0x3FFF};
+        break;
+    case 4:
+    case 6:
+        *setup = {yArrayA, yArrayB, 0, refA};
+        break;
+    case 5:
+    case 7:
+        *setup = {yArrayB, yArrayA, 0, refB};
+        break;
+    default:
+        return false;
+    }
+    if (!AcceptedFor(source))
+        return false;
+    if (setup->trigger < 0)
+        setup->trigger = 0;
+    return true;
+}
+
+const char *FormulaText(int source)
+{
+    switch (source) {
+    case 0: return "NORM-A=1024*(A/Amax)";
+    case 1: return "NORM-B=1024*(B/Bmax)";
+    case 2: return "NORM-AB=0.5*(NORM-A+NORM-B)";
+    case 3: return "NORM-T=1024*On/(On+Off)";
+    case 4: return "MAX (A)=1024*(max(A)/Amax)";
+    case 5: return "MAX (B)=1024*(max(B)/Bmax)";
+    case 6: return "MIN (A)=1024*(min(A)/Amax)";
+    case 7: return "MIN (B)=1024*(min(B)/Bmax)";
+    default: return "OTHER";
+    }
+}
+
+void PauseWithEvents(double seconds)
+{
+    double t0 = Timer();
+    while (Timer() - t0 < seconds)
+        ProcessSystemEvents();
+}
+
+// The controls that could start a second exchange while the block reads own
+// the line: Run, Data, the graph source ring and the recorder's start.
+void DimStarters(int dimmed)
+{
+    SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, dimmed);
+    SetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, dimmed);
+    SetCtrlAttribute(panelHandle, PANEL_GRAPHSOURCE, ATTR_DIMMED, dimmed);
+    SetCtrlAttribute(panelPopUp, POPUP_BTN_START, ATTR_DIMMED, dimmed);
+}
+
+bool curveBusy = false;
+
+void FetchAndDraw(void)
+{
+    int source = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
+    CurveSetup setup;
+    if (!SetUp(source, &setup)) {
+        ShowStatus("No valid DATA available for this source.");
+        return;
+    }
+
+    for (int block = 1; block <= BLOCKS; block++) {
+        order = 9;
+        if (ReadData256(block, source, 9) != 0)
+            return;
+        ShowStatus(szStatus);
+        PauseWithEvents(0.1);
+    }
+
+    uint16_t maximum = setup.curve[0], minimum = setup.curve[0];
+    for (int i = 0; i < CURVE_POINTS; i++) {
+        if (setup.curve[i] > maximum)
+            maximum = setup.curve[i];
+        if (setup.curve[i] < minimum)
+            minimum = setup.curve[i];
+    }
+    for (int i = 0; i < CURVE_POINTS; i++) {
+        setup.step[i] = i < setup.trigger ? 0 : 1024;
+        refArray[i] = (uint16_t)setup.reference;
+        upArray[i] = maximum;
+        loArray[i] = minimum;
+    }
+    PlotDATACurve(setup.step, setup.curve, upArray, loArray, refArray);
+}
+
+} // namespace
+
+int CC_BTNData(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT || curveBusy)
+        return 0;
+    curveBusy = true;
+    DimStarters(1);
+
+    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 1);
+
+    // One live-value exchange first, so the displays are current; pp goes out
+    // as it is.
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = 8;
+    FillTxBuf(8, pp);
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    WaitRxFull();
+    SetPanelDATA();
+
+    InstallComCallback(com, 0, FRAME_LEN, sync, nullptr, nullptr);
+    FlushInQ(com);
+    FlushOutQ(com);
+
+    FetchAndDraw();
+
+    // Every way out gives the line back to the receive callback.
+    InstallComCallback(com, eventMask, FRAME_LEN, sync, RX_Receive_Function, nullptr);
+    FlushOutQ(com);
+    FlushInQ(com);
+    DimStarters(0);
+    curveBusy = false;
+    return 0;
+}
+
+void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *upper,
+                   const uint16_t *lower, const uint16_t *reference)
+{
+    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0);
+    SetAxisScalingMode(panelHandle, PANEL_GRAPH_DATA, AXIS_X, AXIS_MANUAL, 1.0, 128.0);
+    DeleteGraphPlot(panelHandle, PANEL_GRAPH_DATA, -1, REFRESH_DELAYED);
+
+    int source = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
+    SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_LABEL_TEXT, FormulaText(source));
+    SetAxisScalingMode(panelHandle, PANEL_GRAPH_DATA, AXIS_Y, AXIS_MANUAL, 0.0, 1024.0);
+
+    const int n = CURVE_POINTS;
+    PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, upper, n, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, BLACK);
+    PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, lower, n, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, BLACK);
+    PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, step, n, PLOT_THIN_LINE, POINT_NONE, LINE_DASH, BLUE);
+    if (source >= 0 && source <= 7 && source != 2 && source != 3) {
+        int colour = (source == 1 || source == 5 || source == 7) ? DARK_GREY : RED;
+        PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, curve, n, PLOT_THICK_LINE, POINT_NONE, LINE_SOLID, colour);
+    }
+    PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, reference, n, PLOT_THIN_LINE, POINT_NONE, LINE_DASH, BLUE);
+}

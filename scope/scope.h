@@ -1,0 +1,28 @@
+// scope.h - the live scope (polling loop and strip charts) and the data curve.
+//
+// Histories hold 100 points per trace, interleaved point by point, oldest
+// first: arrayRAW (raw A, raw B), arrayNORM (upper, lower, reference,
+// maximum, minimum, value). Each answer shifts a history by one point.
+#pragma once
+
+#include <cstdint>
+
+int CC_BTNRun(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_BTNStop(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_RNGGraphSource(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_BTNData(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+
+void PlotRAWValues(void);
+void PlotNORMValues(double *history);
+void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *upper,
+                   const uint16_t *lower, const uint16_t *reference);
+void FillarrayRAW(int a, int b);
+void FillarrayNORM(int tol, int ref, int v);
+
+// Array helpers: 0, or -20003 for n < 1, -20102 for |shifts| >= n (y untouched).
+int Shift(const double *x, int n, int shifts, double *y);
+int Copy1D(const double *x, int n, double *y);
+
+// Shows the chart that fits graph source `source` (RAW for 8, NORM for 0..7,
+// neither for 9) and sets `type` like the graph source ring does.
+void ShowChartFor(int source, int fromRun);

@@ -1,0 +1,143 @@
+// scope_loop.cpp - the live scope: a strict ping-pong of live-value requests
+// (order 8) inside the Run button's callback, one request out, its answer
+// drawn, the next request out. Never more than one request is outstanding, and
+// an answer is always unpacked before the next request overwrites pp.
+//
+// The loop pumps events once per pass; the Stop buttons, the panel close and
+// the receive callback run nested there and talk to it through stop_flag,
+// rx_flag and graphrefresh.
+#include "app/qvar.h"
+#include "link/com232.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
+#include "ui_ids.h"
+
+namespace {
+
+// The scope's own line time-out; not the 1.5 s of the other waits.
+const double LINE_TIMEOUT = 2.0;
+
+void Dim(int control, int dimmed)
+{
+    SetCtrlAttribute(panelHandle, control, ATTR_DIMMED, dimmed);
+}
+
+void SendLiveRequest(void)
+{
+    FlushInQ(com);
+    FlushOutQ(com);
+    CopyVarsToPP(0);
+    FillTxBuf(8, pp);
+    rx_flag = 0;
+    tstart = Timer();
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+}
+
+} // namespace
+
+void ShowChartFor(int source, int fromRun)
+{
+    if (source >= 0 && source <= 7) {
+        SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 0);
+        SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 1);
+        type = 1;
+    } else if (source == 8) {
+        SetAxisScalingMode(panelHandle, PANEL_CHART_RAW, AXIS_Y, AXIS_MANUAL, 0.0, 4096.0);
+        SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 1);
+        SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0);
+        type = 0;
+    } else if (source == 9) {
+        SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 0);
+        SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0);
+        // Run stops drawing for "none"; the ring alone keeps the plot kind.
+        if (fromRun)
+            type = 2;
+    }
+}
+
+int CC_BTNRun(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+
+    SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 0);
+    Dim(PANEL_BTN_RUN, 1);
+    Dim(PANEL_BTN_DATA, 1);
+    Dim(PANEL_GRAPHSOURCE, 1);
+
+    int source = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
+    ShowChartFor(source, 1);
+
+    CopyVarsToPP(0);
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = 8;
+    FillTxBuf(order, pp);
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    if (nBytesW == FRAME_LEN)
+        ShowStatus("Line Ok!");
+
+    tstart = Timer();
+    stop_flag = 0;
+    graphrefresh = 0;
+    FillarrayNORM(tolA, refA, 0);
+
+    do {
+        if (type == 0 && graphrefresh == 1)
+            PlotRAWValues();
+        if (type == 1 && graphrefresh == 1)
+            PlotNORMValues(arrayNORM);
+        if (type == 0 || type == 1) {
+            graphrefresh = 0;
+            if (rx_flag == 1)
+                SendLiveRequest();
+            tdiff = Timer() - tstart;
+            if (tdiff > LINE_TIMEOUT) {
+                // Left dimmed on purpose: the user acknowledges with Stop.
+                ShowStatus("Timeout RS232-Line!");
+                stop_flag = 1;
+                return 1;
+            }
+        }
+        ProcessSystemEvents();
+    } while (stop_flag == 0);
+
+    rx_flag = 0;
+    FlushInQ(com);
+    FlushOutQ(com);
+    graphrefresh = 0;
+    Dim(PANEL_BTN_RUN, 0);
+    return 0;
+}
+
+int CC_BTNStop(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    rx_flag = 0;
+    FlushInQ(com);
+    FlushOutQ(com);
+    stop_flag = 1;
+    graphrefresh = 0;
+    Dim(PANEL_BTN_RUN, 0);
+    Dim(PANEL_BTN_DATA, 0);
+    Dim(PANEL_GRAPHSOURCE, 0);
+    // The charts keep their last picture until the next drawing.
+    FillarrayRAW(0, 0);
+    FillarrayNORM(tol10Bit, ref10Bit, 0);
+    return 0;
+}
+
+int CC_RNGGraphSource(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    int source = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
+    ShowChartFor(source, 0);
+    return 0;
+}

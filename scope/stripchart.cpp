@@ -1,0 +1,190 @@
+// stripchart.cpp - one live-value answer becomes one new point on the RAW or
+// the NORM strip chart. The controller sends the normalised values, maxima
+// and minima ready-made; only the switching band (reference +/- tolerance,
+// limited to the chart's 1..1024 scale) is worked out here.
+#include "app/qvar.h"
+#include "params/params.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
+#include "ui_ids.h"
+
+#include <cstring>
+
+namespace {
+
+enum { POINTS = 100 };
+const int DARK_GREEN = 0x008000, BLACK = 0x000000, RED = 0xFF0000, DARK_GREY = 0x404040;
+const int BLUE = 0x0000FF, GREEN = 0x00FF00;
+
+void UnpackLiveValues(void)
+{
+    valNORMA = pp[0];
+    valNORMB = pp[1];
+    adcCHA = pp[2];
+    adcCHB = pp[3];
+    Amax = pp[4];
+    Bmax = pp[5];
+    MAXvalA = pp[6];
+    MAXvalB = pp[7];
+    MINvalA = pp[8];
+    MINvalB = pp[9];
+    tolval = pp[10];
+    btnval = pp[11];
+    inputs = pp[12];
+    tempC = pp[13];
+    triggHI = pp[14];
+    triggLO = pp[15];
+}
+
+int GraphSource(void)
+{
+    int s = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &s);
+    return s;
+}
+
+void PrepareChart(int chart, int traces)
+{
+    SetCtrlAttribute(panelHandle, chart, ATTR_POINTS_PER_SCREEN, POINTS + 1);
+    SetCtrlAttribute(panelHandle, chart, ATTR_SCROLL_MODE, SCROLL_CONTINUOUS);
+    SetCtrlAttribute(panelHandle, chart, ATTR_NUM_TRACES, traces);
+}
+
+} // namespace
+
+int Copy1D(const double *x, int n, double *y)
+{
+    if (n < 1)
+        return -20003;
+    std::memmove(y, x, sizeof(double) * (size_t)n);
+    return 0;
+}
+
+// Copies in the direction that lets x and y be the same array.
+int Shift(const double *x, int n, int shifts, double *y)
+{
+    if (n < 1)
+        return -20003;
+    int magnitude = shifts < 0 ? -shifts : shifts;
+    if (magnitude >= n)
+        return -20102;
+    if (shifts == 0)
+        return Copy1D(x, n, y);
+    if (shifts > 0) {
+        for (int k = n - 1; k >= shifts; k--)
+            y[k] = x[k - shifts];
+        for (int k = 0; k < shifts; k++)
+            y[k] = 0.0;
+    } else {
+        int s = -shifts;
+        for (int k = 0; k <= n - s - 1; k++)
+            y[k] = x[k + s];
+        for (int k = n - s; k < n; k++)
+            y[k] = 0.0;
+    }
+    return 0;
+}
+
+void FillarrayRAW(int a, int b)
+{
+    for (int p = 0; p < POINTS; p++) {
+        arrayRAW[2 * p] = a;
+        arrayRAW[2 * p + 1] = b;
+    }
+}
+
+void FillarrayNORM(int tol, int ref, int v)
+{
+    for (int p = 0; p < POINTS; p++) {
+        double *point = &arrayNORM[6 * p];
+        point[0] = ref + tol;
+        point[1] = ref - tol;
+        point[2] = ref;
+        point[3] = v;
+        point[4] = v;
+        point[5] = v;
+    }
+}
+
+void PlotRAWValues(void)
+{
+    Shift(arrayRAW, 2 * POINTS, -2, arrayRAW);
+    UnpackLiveValues();
+    PrepareChart(PANEL_CHART_RAW, 2);
+    // Other sources show the NORM chart; the RAW history still moves on, with
+    // zeros, so both charts stay in step.
+    if (GraphSource() == 8) {
+        arrayRAW[2 * POINTS - 2] = adcCHA;
+        arrayRAW[2 * POINTS - 1] = adcCHB;
+        SetTraceAttribute(panelHandle, PANEL_CHART_RAW, 1, ATTR_TRACE_COLOR, BLUE);
+        SetTraceAttribute(panelHandle, PANEL_CHART_RAW, 2, ATTR_TRACE_COLOR, GREEN);
+    }
+    PlotStripChart(panelHandle, PANEL_CHART_RAW, arrayRAW, 2 * POINTS, 0, 0);
+    SetPanelDATA();
+}
+
+void PlotNORMValues(double *history)
+{
+    Shift(history, 6 * POINTS, -6, history);
+    UnpackLiveValues();
+
+    int s = GraphSource();
+    int maximum = 0, minimum = 0;
+    int valueColour = -1;
+    if (s == 0 || s == 2 || s == 4 || s == 6) {
+        int tol = (uint16_t)tolA;
+        upTHR = refA + tol;
+        loTHR = refA - tol;
+        valREF = (uint16_t)refA;
+        maximum = MAXvalA;
+        minimum = MINvalA;
+        valueColour = RED;
+    } else if (s == 1 || s == 5 || s == 7) {
+        int tol = (uint16_t)tolB;
+        upTHR = refB + tol;
+        loTHR = refB - tol;
+        valREF = (uint16_t)refB;
+        maximum = MAXvalB;
+        minimum = MINvalB;
+        valueColour = DARK_GREY;
+    } else {
+        upTHR = loTHR = 0;
+        valREF = 0;
+    }
+
+    switch (s) {
+    case 0: valNORM = valNORMA; break;
+    case 1: valNORM = valNORMB; break;
+    case 2: valNORM = valNORMA; break;
+    case 3: valNORM = triggHI; break;
+    case 4: valNORM = MAXvalA; break;
+    case 5: valNORM = MAXvalB; break;
+    case 6: valNORM = MINvalA; break;
+    case 7: valNORM = MINvalB; break;
+    default: break;
+    }
+
+    if (upTHR > 1024)
+        upTHR = 1024;
+    if (loTHR < 1)
+        loTHR = 1;
+
+    double *newest = &history[6 * (POINTS - 1)];
+    newest[0] = upTHR;
+    newest[1] = loTHR;
+    newest[2] = valREF;
+    newest[3] = maximum;
+    newest[4] = minimum;
+    newest[5] = valNORM;
+
+    PrepareChart(PANEL_CHART_NORM, 6);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 1, ATTR_TRACE_COLOR, DARK_GREEN);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 2, ATTR_TRACE_COLOR, DARK_GREEN);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 3, ATTR_TRACE_COLOR, BLACK);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 4, ATTR_TRACE_COLOR, RED);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 5, ATTR_TRACE_COLOR, RED);
+    if (valueColour >= 0)
+        SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 6, ATTR_TRACE_COLOR, valueColour);
+    PlotStripChart(panelHandle, PANEL_CHART_NORM, history, 6 * POINTS, 0, 0);
+    SetPanelDATA();
+}

@@ -1,0 +1,175 @@
+// Teach, reset and refresh, and the curve block reads, against the simulated
+// controller.
+#include "app/qvar.h"
+#include "link/com232.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace qvar_test;
+
+namespace {
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = &FreshSim();
+        ASSERT_TRUE(StartProgram());
+        sim->reset_counters();
+        StartStatusLog();
+    }
+    void TearDown() override
+    {
+        SetStatusListener(nullptr);
+        StopProgram();
+    }
+    qvar::sim::Controller *sim = nullptr;
+};
+
+TEST_F(Commands, TeachAnsweredReadsChannelABack)
+{
+    // The panel holds a value the controller does not: teach sends it, the
+    // controller teaches its own reference, and the read-back brings that.
+    SetCtrlVal(panelPARA_A, PARA_A_POWER, 321);
+    CC_ButtonTeach(panelHandle, PANEL_BTN_TEACH, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    CC_ButtonTeach(panelHandle, PANEL_BTN_TEACH, EVENT_COMMIT, nullptr, 0, 0);
+
+    std::vector<std::string> expected = {
+        "Teach new Reference-Value ...", "Line Ok!", "New setpoint value teached!",
+        "Waiting for parameter-frame ...", "Parameter-frame received! - Line Ok!",
+    };
+    EXPECT_EQ(expected, StatusLog());
+    EXPECT_EQ(1u, sim->requests(6));
+    EXPECT_EQ(1u, sim->requests(2));
+    EXPECT_EQ(sim->ram(0)[2], refA);
+    EXPECT_EQ(sim->ram(0)[1], powerA);
+}
+
+TEST_F(Commands, ResetOnSilentControllerTimesOut)
+{
+    sim->faults.silent = true;
+    double t0 = Timer();
+    CC_ButtonReset(panelHandle, PANEL_BTN_RESET, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_GT(Timer() - t0, 1.45);
+    std::vector<std::string> expected = {"Line Ok!", "Timeout RS-232!!"};
+    EXPECT_EQ(expected, StatusLog());
+    EXPECT_EQ(0u, sim->requests(2));
+}
+
+TEST_F(Commands, RefreshAnsweredButReadBackSilentIsATimeout)
+{
+    sim->faults.mute = {2};
+    int panelPower = 0;
+    GetCtrlVal(panelPARA_A, PARA_A_POWER, &panelPower);
+    CC_ButtonRefresh(panelHandle, PANEL_BTN_REFRESH, EVENT_COMMIT, nullptr, 0, 0);
+    std::vector<std::string> expected = {"Line Ok!", "Waiting for parameter-frame ...",
+                                         "Timeout RS-232!!"};
+    EXPECT_EQ(expected, StatusLog());
+    EXPECT_EQ(1u, sim->requests(11));
+    EXPECT_EQ(panelPower, powerA);                // the panel values taken for the request
+}
+
+TEST_F(Commands, ResetReloadsRamFromEeprom)
+{
+    qvar::sim::Block changed = sim->ram(0);
+    changed[2] = 999;
+    sim->set_ram(0, changed);
+    CC_ButtonReset(panelHandle, PANEL_BTN_RESET, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(sim->eeprom(0)[2], refA);
+    EXPECT_NE(999, refA);
+}
+
+TEST_F(Commands, OtherEventsLeaveTheLineAlone)
+{
+    CC_ButtonReset(panelHandle, PANEL_BTN_RESET, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    CC_ButtonRefresh(panelHandle, PANEL_BTN_REFRESH, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    CC_ButtonTeach(panelHandle, PANEL_BTN_TEACH, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    PumpFor(0.02);
+    EXPECT_EQ(0u, sim->requests_total());
+    EXPECT_TRUE(StatusLog().empty());
+}
+
+class CurveBlocks : public Commands {
+protected:
+    void SetUp() override
+    {
+        Commands::SetUp();
+        // As the data curve does: the block reads take the answers themselves.
+        InstallComCallback(com, 0, 36, sync, nullptr, nullptr);
+    }
+};
+
+TEST_F(CurveBlocks, ChannelBSourceLandsInCurveB)
+{
+    for (int i = 0; i < 256; i++)
+        yArrayA[i] = yArrayB[i] = 7;
+    EXPECT_EQ(0, ReadData256(1, 5, 9));
+    const unsigned char request[] = {0x00, 0x55, 0x00, 0x09, 0x00, 0x00, 0x00, 0x05};
+    EXPECT_EQ(0, memcmp(szWriteBuf, request, sizeof request));
+    for (int i = 8; i < 36; i++)
+        EXPECT_EQ(0, szWriteBuf[i]);
+    auto curve = sim->curve(5);
+    for (int i = 0; i < 16; i++)
+        EXPECT_EQ(curve[i], yArrayB[i]) << i;
+    EXPECT_EQ(7, yArrayA[0]);
+    EXPECT_EQ(7, yArrayB[16]);
+    EXPECT_STREQ("Waiting for data package 1 ... received!", szStatus);
+}
+
+TEST_F(CurveBlocks, LastBlockOfChannelASource)
+{
+    EXPECT_EQ(0, ReadData256(8, 0, 9));
+    EXPECT_EQ(0x00, szWriteBuf[4]);
+    EXPECT_EQ(0x70, szWriteBuf[5]);
+    auto curve = sim->curve(0);
+    for (int i = 112; i < 128; i++)
+        EXPECT_EQ(curve[i], yArrayA[i]) << i;
+}
+
+TEST_F(CurveBlocks, SourceNineStoresNothing)
+{
+    for (int i = 0; i < 256; i++)
+        yArrayA[i] = yArrayB[i] = 7;
+    EXPECT_EQ(0, ReadData256(2, 9, 9));
+    for (int i = 0; i < 128; i++) {
+        ASSERT_EQ(7, yArrayA[i]);
+        ASSERT_EQ(7, yArrayB[i]);
+    }
+}
+
+TEST_F(CurveBlocks, TimeoutClearsBothCurves)
+{
+    for (int i = 0; i < 256; i++)
+        yArrayA[i] = yArrayB[i] = 7;
+    sim->faults.mute = {9};
+    EXPECT_EQ(-1, ReadData256(3, 0, 9));
+    EXPECT_STREQ("Timeout while reading data package!", szStatus);
+    for (int i = 0; i < 128; i++) {
+        ASSERT_EQ(0, yArrayA[i]);
+        ASSERT_EQ(0, yArrayB[i]);
+    }
+    EXPECT_EQ(7, yArrayA[200]);                   // beyond the curve: untouched
+}
+
+TEST_F(CurveBlocks, MoreThanOneAnswerQueuedStoresNothingButGoesOn)
+{
+    for (int i = 0; i < 256; i++)
+        yArrayA[i] = 7;
+    sim->faults.surplus = 10;
+    EXPECT_EQ(0, ReadData256(1, 0, 9));
+    EXPECT_EQ(46, nBytesR);
+    EXPECT_EQ(7, yArrayA[0]);
+    EXPECT_STREQ("Waiting for data package 1 ...", szStatus);
+}
+
+} // namespace

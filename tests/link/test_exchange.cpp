@@ -1,0 +1,216 @@
+// The start exchange, parameter reads and the firmware query against the
+// built-in simulated controller, with its fault knobs.
+#include "app/app.h"
+#include "app/qvar.h"
+#include "link/com232.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using qvar::sim::Faults;
+using namespace qvar_test;
+
+namespace {
+
+class Exchange : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = &FreshSim();
+        StartStatusLog();
+    }
+    void TearDown() override
+    {
+        SetStatusListener(nullptr);
+        StopProgram();
+    }
+    int PanelInt(int panel, int control)
+    {
+        int v = -1;
+        GetCtrlVal(panel, control, &v);
+        return v;
+    }
+    std::string StatusLine()
+    {
+        char text[256] = "";
+        GetCtrlString(panelHandle, PANEL_STATUS, text, sizeof text);
+        return text;
+    }
+    qvar::sim::Controller *sim = nullptr;
+};
+
+TEST_F(Exchange, StartReadsBothChannelsAndShowsFirmwareText)
+{
+    ASSERT_TRUE(StartProgram());
+
+    std::string fw = sim->firmware_line().substr(0, 71);
+    std::vector<std::string> expected = {
+        "InitVars",
+        "Echo Check - Line Ok!",
+        "Waiting for parameter-frame ...", "Parameter-frame received! - Line Ok!",
+        "Waiting for parameter-frame ...", "Parameter-frame received! - Line Ok!",
+        "Waiting for firmware info ...", fw, fw,
+    };
+    EXPECT_EQ(expected, StatusLog());
+    EXPECT_EQ(fw, StatusLine());
+
+    EXPECT_EQ(1u, sim->requests(5));
+    EXPECT_EQ(2u, sim->requests(2));
+    EXPECT_EQ(1u, sim->requests(7));
+    EXPECT_EQ(sim->requests_total(), 4u);
+
+    // The controller's RAM, not the panels' initial values, now rules both
+    // the variables and the panels.
+    EXPECT_EQ(sim->ram(0)[2], refA);
+    EXPECT_EQ(sim->ram(1)[3], tolB);
+    EXPECT_EQ(refA, PanelInt(panelPARA_A, PARA_A_REF));
+    EXPECT_EQ(triglvlA & 0x3FFF, PanelInt(panelPARA_A, PARA_A_TRIGLEVEL));
+    EXPECT_EQ(triglvlA & 0xC000, PanelInt(panelPARA_A, PARA_A_TRIGBITS));
+    EXPECT_EQ(RAM, target);
+    EXPECT_EQ(0, rx_flag);
+}
+
+TEST_F(Exchange, SilentControllerEndsWithShortReadAndKeepsPanelValues)
+{
+    sim->faults.silent = true;
+    double t0 = Timer();
+    ASSERT_TRUE(StartProgram());
+    double took = Timer() - t0;
+
+    EXPECT_EQ("Timeout < 36 Bytes", StatusLine());
+    EXPECT_GT(took, 1.9);
+    EXPECT_LT(took, 3.5);
+    EXPECT_EQ(0u, sim->requests(2));
+    EXPECT_EQ(0u, sim->requests(7));
+    // Variables hold the panels' own initial values, not InitVars' defaults
+    // nor anything of the controller.
+    EXPECT_EQ(PanelInt(panelPARA_A, PARA_A_REF), refA);
+    EXPECT_EQ(PanelInt(panelPARA_C, PARA_C_HYSTERESIS), hysteresis);
+    EXPECT_EQ(0, scantime);
+}
+
+TEST_F(Exchange, EchoWordMustBeExactly00AA)
+{
+    sim->faults.echo_word = 0x01AA;
+    ASSERT_TRUE(StartProgram());
+    EXPECT_EQ("read error - not sync byte 0xAA!", StatusLine());
+    EXPECT_EQ(0u, sim->requests(2));
+}
+
+TEST_F(Exchange, SurplusBytesBehindFramesAreDiscarded)
+{
+    sim->faults.surplus = 4;                      // 40 bytes per answer
+    ASSERT_TRUE(StartProgram());
+    EXPECT_EQ(sim->ram(0)[1], powerA);
+    EXPECT_EQ(sim->ram(1)[1], powerB);
+    // Reading once more works on a clean queue.
+    sim->set_ram(1, qvar::sim::Block{1, 77, 78, 79, 80, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
+    PushGET(RAM, 1);
+    EXPECT_EQ(77, powerB);
+    EXPECT_EQ(78, refB);
+}
+
+TEST_F(Exchange, ShortFirmwareTextIsAnError)
+{
+    sim->faults.firmware = Faults::Firmware::short_text;
+    ASSERT_TRUE(StartProgram());
+    std::vector<std::string> log = StatusLog();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ("Timeout - reading firmware info!", log[log.size() - 2]);
+    EXPECT_EQ("Error reading firmware-info!", log.back());
+}
+
+TEST_F(Exchange, UnterminatedFirmwareTextShowsItsFirst71Characters)
+{
+    sim->faults.firmware = Faults::Firmware::unterminated;
+    ASSERT_TRUE(StartProgram());
+    std::string shown = StatusLine();
+    EXPECT_EQ(71u, shown.size());
+    EXPECT_EQ(0, rx_flag);
+}
+
+TEST_F(Exchange, OverlongFirmwareAnswerKeepsThePreviousText)
+{
+    sim->faults.firmware = Faults::Firmware::long_text;
+    ASSERT_TRUE(StartProgram());
+    // 80 bytes queued: not the 72 of a text, yet enough to count as answered.
+    EXPECT_EQ("Echo Check - Line Ok!", StatusLine());
+    EXPECT_EQ(80, nBytesR);
+}
+
+TEST_F(Exchange, ParameterReadWithoutAnswerLeavesVariables)
+{
+    ASSERT_TRUE(StartProgram());
+    sim->faults.mute = {2};
+    int before = refB;
+    sim->set_ram(1, qvar::sim::Block{1, 9, 999, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
+    StartStatusLog();
+    double t0 = Timer();
+    PushGET(RAM, 1);
+    EXPECT_GT(Timer() - t0, 1.4);
+    EXPECT_EQ(before, refB);
+    EXPECT_EQ(std::vector<std::string>{"Waiting for parameter-frame ..."}, StatusLog());
+    EXPECT_STREQ("Timeout-RS-232...", szStatus);
+}
+
+TEST_F(Exchange, DatfileSourceSendsNothing)
+{
+    ASSERT_TRUE(StartProgram());
+    sim->reset_counters();
+    int before = powerA;
+    PushGET(DATFILE, 0);
+    ProcessSystemEvents();
+    EXPECT_EQ(0u, sim->requests_total());
+    EXPECT_EQ(before, powerA);
+}
+
+TEST_F(Exchange, SamePortAgainRepeatsTheWholeExchange)
+{
+    ASSERT_TRUE(StartProgram());
+    sim->reset_counters();
+    StartStatusLog();
+    CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(1u, sim->requests(5));
+    EXPECT_EQ(2u, sim->requests(2));
+    EXPECT_EQ(1u, sim->requests(7));
+    ASSERT_FALSE(StatusLog().empty());
+    EXPECT_EQ("Init COM-Port ...", StatusLog().front());
+    EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
+}
+
+TEST_F(Exchange, PortThatDoesNotExistShowsItsText)
+{
+    ASSERT_TRUE(StartProgram());
+    InitRS232(200);
+    EXPECT_EQ("No serial port found", StatusLine());
+    InitRS232(0);
+    EXPECT_EQ("Invalid port number", StatusLine());
+}
+
+TEST_F(Exchange, StartExchangeAtLineTimingTakesAQuarterSecondAtMost)
+{
+    ASSERT_TRUE(StartProgram());
+    sim->set_paced(true);
+    // Best of three: the figure is the line's, not the machine's load.
+    double best = 1e9;
+    for (int i = 0; i < 3; i++) {
+        CloseCom(com);
+        double t0 = Timer();
+        InitRS232(com);
+        best = std::min(best, Timer() - t0);
+    }
+    EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
+    EXPECT_GT(best, 0.17);                        // the line's own minimum
+    EXPECT_LE(best, 0.25);
+}
+
+} // namespace

@@ -1,0 +1,114 @@
+// Frames and the parameter block: byte layout on the wire and the word-for-word
+// codec, without a port.
+#include "app/qvar.h"
+#include "link/com232.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+TEST(Frames, RequestLayoutIsBigEndianWithSyncAndOrder)
+{
+    sync = 0x55;
+    uint16_t values[16];
+    for (int i = 0; i < 16; i++)
+        values[i] = (uint16_t)i;
+    values[4] = 0xC000;
+    FillTxBuf(8, values);
+
+    const unsigned char head[] = {0x00, 0x55, 0x00, 0x08, 0x00, 0x00, 0x00, 0x01};
+    EXPECT_EQ(0, std::memcmp(szWriteBuf, head, sizeof head));
+    EXPECT_EQ(0xC0, szWriteBuf[4 + 8]);          // high bit set goes out unchanged
+    EXPECT_EQ(0x00, szWriteBuf[5 + 8]);
+    EXPECT_EQ(0x0F, szWriteBuf[35]);
+}
+
+TEST(Frames, AnswerDecodesOrderAndWordsIgnoringTheSyncBytes)
+{
+    std::memset(szReadBuf, 0, 36);
+    szReadBuf[0] = 0xDE;                          // not a sync word: taken all the same
+    szReadBuf[1] = 0xAD;
+    szReadBuf[2] = 0x00;
+    szReadBuf[3] = 0x08;
+    szReadBuf[4] = 0x12;
+    szReadBuf[5] = 0x34;
+    szReadBuf[34] = 0xFF;
+    szReadBuf[35] = 0xFE;
+    GetRxBuf(PNUM);
+    EXPECT_EQ(8, order);
+    EXPECT_EQ(0x1234, pp[0]);
+    EXPECT_EQ(0xFFFE, pp[15]);
+}
+
+TEST(Codec, PacksLowSixteenBitsAndUnpacksZeroExtended)
+{
+    powerA = 70000;                               // 0x11170
+    tolA = -1;
+    CopyVarsToPP(0);
+    EXPECT_EQ(0x1170, pp[1]);
+    EXPECT_EQ(0xFFFF, pp[3]);
+    CopyPPtoVars(0);
+    EXPECT_EQ(4464, powerA);
+    EXPECT_EQ(65535, tolA);
+}
+
+TEST(Codec, ChannelArgumentDecidesNotWordZero)
+{
+    powerA = 1;
+    powerB = 2;
+    for (int i = 0; i < 16; i++)
+        pp[i] = (uint16_t)(100 + i);
+    pp[0] = 1;                                    // labelled B ...
+    CopyPPtoVars(0);                              // ... unpacked as A
+    EXPECT_EQ(101, powerA);
+    EXPECT_EQ(2, powerB);
+    EXPECT_EQ(104, triglvlA);
+    EXPECT_EQ(115, pretriggerA);
+    EXPECT_EQ(114, scantime);
+}
+
+TEST(Codec, ChannelBlocksDifferOnlyInChannelWords)
+{
+    powerA = 10; refA = 11; tolA = 12; triglvlA = 13; pretriggerA = 14;
+    powerB = 20; refB = 21; tolB = 22; triglvlB = 23; pretriggerB = 24;
+    hysteresis = 5; polarity = 6; hold = 7; average = 8; hwmode = 9;
+    evalmode = 10; trigmode = 11; outmode = 12; anamode = 13; scantime = 14;
+    CopyVarsToPP(0);
+    uint16_t a[16];
+    std::memcpy(a, pp, sizeof a);
+    CopyVarsToPP(1);
+    EXPECT_EQ(0, a[0]);
+    EXPECT_EQ(1, pp[0]);
+    for (int w = 1; w <= 4; w++)
+        EXPECT_NE(a[w], pp[w]) << "word " << w;
+    for (int w = 5; w <= 14; w++)
+        EXPECT_EQ(a[w], pp[w]) << "word " << w;
+    EXPECT_EQ(14, a[15]);
+    EXPECT_EQ(24, pp[15]);
+}
+
+TEST(Codec, ReadingBThenLeavesBsCommonValues)
+{
+    for (int i = 0; i < 16; i++)
+        pp[i] = 0;
+    pp[5] = 20;
+    CopyPPtoVars(0);
+    pp[5] = 30;
+    CopyPPtoVars(1);
+    EXPECT_EQ(30, hysteresis);
+}
+
+TEST(ComErrors, TextsForEveryOpeningCode)
+{
+    EXPECT_STREQ("Invalid port number", ComErrorText(-2));
+    EXPECT_STREQ("No serial port found", ComErrorText(-6));
+    EXPECT_STREQ("Cannot open port", ComErrorText(-7));
+    EXPECT_STREQ("Unknown I/0 error", ComErrorText(-4));
+    EXPECT_STREQ("Timeout", ComErrorText(-99));
+    EXPECT_STREQ("RS-232 error!", ComErrorText(-5));
+    EXPECT_STREQ("RS-232 error!", ComErrorText(-12));
+}
+
+} // namespace

@@ -1,0 +1,197 @@
+// Parameter files: saving from the panels, loading into the variables, and
+// what a bad file does (nothing, and says so).
+#include "app/qvar.h"
+#include "link/com232.h"
+#include "params/params.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+using namespace qvar_test;
+
+namespace {
+
+std::string chosenPath;
+int chosenResult = 1;
+std::string seenTitle, seenFilter, seenName;
+int seenButton = -1;
+
+int Answer(const char *, const char *defaultName, const char *filter, const char *title,
+           int buttonStyle, char pathOut[FILE_PATH_MAX])
+{
+    seenTitle = title;
+    seenFilter = filter;
+    seenName = defaultName;
+    seenButton = buttonStyle;
+    if (chosenResult > 0)
+        std::strcpy(pathOut, chosenPath.c_str());
+    return chosenResult;
+}
+
+std::string Slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Spit(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// 32 lines of numbers: A block then B block, `lineEnd` after each.
+std::string FileOf(const uint32_t (&words)[32], const char *lineEnd = "\n")
+{
+    std::string s;
+    for (uint32_t w : words)
+        s += "  " + std::to_string(w) + lineEnd;
+    return s;
+}
+
+class ParaFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FreshSim();
+        ASSERT_TRUE(StartProgram());
+        dir = TempDir();
+        chosenPath = dir + "/set.cfg";
+        chosenResult = 2;
+        SetFileSelectHook(Answer);
+        StartStatusLog();
+    }
+    void TearDown() override
+    {
+        SetFileSelectHook(nullptr);
+        SetStatusListener(nullptr);
+        StopProgram();
+    }
+    std::string dir;
+};
+
+TEST_F(ParaFile, SaveWritesBothBlocksOnePerLineInFiveCharacterFields)
+{
+    SendParaToFile();
+    std::string text = Slurp(chosenPath);
+    std::istringstream lines(text);
+    std::string line;
+    int n = 0;
+    uint32_t w[32] = {};
+    while (std::getline(lines, line)) {
+        ASSERT_LT(n, 32);
+        EXPECT_EQ(5u, line.size()) << "line " << n << ": '" << line << "'";
+        w[n++] = std::stoul(line);
+    }
+    EXPECT_EQ(32, n);
+    EXPECT_EQ(0u, w[0]);
+    EXPECT_EQ(1u, w[16]);
+    EXPECT_EQ((uint32_t)powerA, w[1]);
+    EXPECT_EQ((uint32_t)powerB, w[17]);
+    for (int i = 5; i <= 14; i++)
+        EXPECT_EQ(w[i], w[16 + i]) << "common word " << i;
+}
+
+TEST_F(ParaFile, SaveThenLoadRestoresEveryVariable)
+{
+    SetCtrlVal(panelPARA_A, PARA_A_POWER, 65535);
+    SetCtrlVal(panelPARA_B, PARA_B_REF, 4321);
+    SetCtrlVal(panelPARA_C, PARA_C_TRIGMODE, 3);
+    SendParaToFile();
+    powerA = refB = trigmode = 0;
+    ReadParaFromFile();
+    EXPECT_EQ(65535, powerA);
+    EXPECT_EQ(4321, refB);
+    EXPECT_EQ(3, trigmode);
+    EXPECT_EQ(FILE_BUTTON_LOAD, seenButton);
+    EXPECT_EQ("Q-VAR-RDX3 Parameter File", seenTitle);
+    EXPECT_EQ("*.cfg", seenFilter);
+    EXPECT_EQ("RDX3para.cfg", seenName);
+    EXPECT_EQ(chosenPath, std::string(file_name));
+}
+
+TEST_F(ParaFile, HalvesLoadByPositionAndBsCommonValuesWin)
+{
+    uint32_t w[32];
+    for (int i = 0; i < 32; i++)
+        w[i] = 1000 + i;
+    w[0] = 1;                                     // channel words swapped
+    w[16] = 0;
+    w[5] = 20;                                    // hysteresis in the A half ...
+    w[21] = 30;                                   // ... and in the B half
+    w[17] = 70000;                                // above 16 bits: low 16 bits load
+    Spit(chosenPath, FileOf(w, "\r\n"));
+    ReadParaFromFile();
+    EXPECT_EQ(1001, powerA);
+    EXPECT_EQ(70000 & 0xFFFF, powerB);
+    EXPECT_EQ(30, hysteresis);
+    EXPECT_EQ(1015, pretriggerA);
+    EXPECT_EQ(1031, pretriggerB);
+    EXPECT_TRUE(StatusLog().empty());
+}
+
+TEST_F(ParaFile, BadFilesChangeNothingAndSaySo)
+{
+    uint32_t w[32];
+    for (int i = 0; i < 32; i++)
+        w[i] = 5;
+    std::string full = FileOf(w);
+
+    struct Case { std::string content; const char *text; } cases[] = {
+        {full.substr(0, full.size() / 2), "Parameter file holds fewer than 32 numbers!"},
+        {"  12\n  abc\n" + full, "Parameter file holds a value that is not a number!"},
+    };
+    for (const Case &c : cases) {
+        Spit(chosenPath, c.content);
+        powerA = 4242;
+        hysteresis = 4343;
+        StartStatusLog();
+        ReadParaFromFile();
+        EXPECT_EQ(4242, powerA);
+        EXPECT_EQ(4343, hysteresis);
+        ASSERT_EQ(1u, StatusLog().size());
+        EXPECT_EQ(c.text, StatusLog()[0]);
+    }
+
+    chosenPath = dir + "/missing.cfg";
+    StartStatusLog();
+    ReadParaFromFile();
+    EXPECT_EQ(4242, powerA);
+    ASSERT_EQ(1u, StatusLog().size());
+    EXPECT_EQ("Cannot read parameter file!", StatusLog()[0]);
+}
+
+TEST_F(ParaFile, CancelledLoadChangesNothing)
+{
+    chosenResult = 0;
+    powerA = 1234;
+    ReadParaFromFile();
+    EXPECT_EQ(1234, powerA);
+    EXPECT_TRUE(StatusLog().empty());
+}
+
+TEST_F(ParaFile, SaveReplacesAnExistingFileAndReportsAFailedWrite)
+{
+    Spit(chosenPath, std::string(4000, 'x'));
+    SendParaToFile();
+    EXPECT_EQ(32u * 6u, Slurp(chosenPath).size());
+
+    chosenPath = dir + "/set.cfg/below-a-file.cfg";   // cannot be created
+    std::strcpy(file_name, chosenPath.c_str());
+    StartStatusLog();
+    SendParaToFile();
+    ASSERT_EQ(1u, StatusLog().size());
+    EXPECT_EQ("Cannot write parameter file!", StatusLog()[0]);
+}
+
+} // namespace

@@ -1,0 +1,133 @@
+// The source radio buttons and the send and get commands, with the orders
+// they put on the wire.
+#include "app/qvar.h"
+#include "params/params.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace qvar_test;
+
+namespace {
+
+class Transfer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = &FreshSim();
+        ASSERT_TRUE(StartProgram());
+        sim->reset_counters();
+        StartStatusLog();
+    }
+    void TearDown() override
+    {
+        SetStatusListener(nullptr);
+        StopProgram();
+    }
+    int Get(int control)
+    {
+        int v = -1;
+        GetCtrlVal(panelHandle, control, &v);
+        return v;
+    }
+    // What a user's click on a radio button does to its value, then its callback.
+    void Click(int control, CtrlCallbackPtr cb)
+    {
+        SetCtrlVal(panelHandle, control, Get(control) ? 0 : 1);
+        cb(panelHandle, control, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    }
+    qvar::sim::Controller *sim = nullptr;
+};
+
+TEST_F(Transfer, RadioButtonsKeepExactlyOneOnAndFallBackToRam)
+{
+    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
+    Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
+    EXPECT_EQ(EEPROM, target);
+    EXPECT_EQ(0, Get(PANEL_RBT_RAM));
+    EXPECT_EQ(1, Get(PANEL_RBT_EEPROM));
+    Click(PANEL_RBT_FILE, CC_RBTFile);
+    EXPECT_EQ(DATFILE, target);
+    EXPECT_EQ(0, Get(PANEL_RBT_EEPROM));
+    Click(PANEL_RBT_FILE, CC_RBTFile);            // clicked while on: back to RAM
+    EXPECT_EQ(RAM, target);
+    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
+    EXPECT_EQ(0, Get(PANEL_RBT_FILE));
+    Click(PANEL_RBT_RAM, CC_RBTRam);              // RAM switched off stays RAM
+    EXPECT_EQ(RAM, target);
+    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
+}
+
+TEST_F(Transfer, SendToEepromWritesBothChannelsATenthApart)
+{
+    Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
+    SetCtrlVal(panelPARA_A, PARA_A_REF, 600);
+    SetCtrlVal(panelPARA_B, PARA_B_REF, 700);
+    double t0 = Timer();
+    CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    double took = Timer() - t0;
+    PumpFor(0.01);
+
+    EXPECT_GE(took, 0.1);
+    EXPECT_EQ(2u, sim->requests(3));
+    EXPECT_EQ(0u, sim->requests(1));
+    EXPECT_EQ(600, sim->eeprom(0)[2]);
+    EXPECT_EQ(700, sim->eeprom(1)[2]);
+    std::vector<std::string> expected = {"Transmit...", "Transmit para A OK!", "Transmit para B OK!"};
+    EXPECT_EQ(expected, StatusLog());
+}
+
+TEST_F(Transfer, SendToRamUsesOrderOneAndOnlyOnThePress)
+{
+    SetCtrlVal(panelPARA_A, PARA_A_POWER, 123);
+    CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_COMMIT, nullptr, 0, 0);
+    PumpFor(0.01);
+    EXPECT_EQ(0u, sim->requests_total());         // a commit alone sends nothing
+    CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    PumpFor(0.01);
+    EXPECT_EQ(2u, sim->requests(1));
+    EXPECT_EQ(123, sim->ram(0)[1]);
+}
+
+TEST_F(Transfer, GetFromEepromReadsAThenBAndShowsThem)
+{
+    qvar::sim::Block a = sim->eeprom(0), b = sim->eeprom(1);
+    a[1] = 111;
+    b[1] = 222;
+    b[5] = 33;
+    sim->set_eeprom(0, a);
+    sim->set_eeprom(1, b);
+    Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
+    CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(2u, sim->requests(4));
+    EXPECT_EQ(111, powerA);
+    EXPECT_EQ(222, powerB);
+    EXPECT_EQ(33, hysteresis);
+    int shown = 0;
+    GetCtrlVal(panelPARA_B, PARA_B_POWER, &shown);
+    EXPECT_EQ(222, shown);
+    EXPECT_EQ("Receive...", StatusLog().front());
+}
+
+TEST_F(Transfer, GetWithoutAnswerPutsTheVariablesBackOnThePanels)
+{
+    sim->faults.silent = true;
+    int kept = powerA;
+    SetCtrlVal(panelPARA_A, PARA_A_POWER, kept + 5);  // an edit not sent
+    CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_COMMIT, nullptr, 0, 0);
+    int shown = 0;
+    GetCtrlVal(panelPARA_A, PARA_A_POWER, &shown);
+    EXPECT_EQ(kept, shown);
+    EXPECT_EQ(2u, sim->requests(2));
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+// program.cpp - bringing the program up for subsystem tests.
+#include "tests/support/program.h"
+
+#include "app/app.h"
+#include "app/qvar.h"
+#include "platform/serial.h"
+#include "platform/serial_sim.h"
+#include "platform/ui.h"
+#include "sim/controller.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace qvar_test {
+
+std::string TempDir()
+{
+    char pattern[] = "/tmp/qvar-test-XXXXXX";
+    const char *dir = mkdtemp(pattern);
+    return dir ? std::string(dir) : std::string("/tmp");
+}
+
+void IsolatePorts()
+{
+    static std::string root;
+    if (root.empty()) {
+        root = TempDir();
+        fs::create_directories(root + "/dev");
+        fs::create_directories(root + "/sys/class/tty");
+        fs::create_directories(root + "/config");
+    }
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    ComSetScanRoots((root + "/dev").c_str(), (root + "/sys").c_str());
+}
+
+qvar::sim::Controller &FreshSim()
+{
+    qvar::sim::Controller &c = *ComSimController();
+    c.faults = qvar::sim::Faults{};
+    c.set_paced(false);
+    c.set_seed(1);
+    c.factory_reset();
+    c.clear_line();
+    c.reset_counters();
+    return c;
+}
+
+bool StartProgram()
+{
+    IsolatePorts();
+    static char name[] = "qvar-test";
+    static char *argv[] = {name, nullptr};
+    return StartUp(1, argv) == 0;
+}
+
+void StopProgram()
+{
+    ShutDown();
+}
+
+bool PumpUntil(const std::function<bool()> &done, double seconds)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.nsecsElapsed() / 1e9 > seconds)
+            return false;
+        ProcessSystemEvents();
+    }
+    return true;
+}
+
+void PumpFor(double seconds)
+{
+    PumpUntil([] { return false; }, seconds);
+}
+
+void After(double seconds, std::function<void()> fn)
+{
+    QTimer::singleShot(int(seconds * 1000), QCoreApplication::instance(), std::move(fn));
+}
+
+void When(std::function<bool()> when, std::function<void()> fn, double giveUpAfter)
+{
+    auto *timer = new QTimer(QCoreApplication::instance());
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    timer->setInterval(1);
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, when, fn, giveUpAfter] {
+        bool due = when();
+        if (!due && clock->nsecsElapsed() / 1e9 < giveUpAfter)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+        if (due)
+            fn();
+    });
+    timer->start();
+}
+
+namespace {
+std::vector<std::string> statusLog;
+void Record(const char *text) { statusLog.emplace_back(text); }
+} // namespace
+
+void StartStatusLog()
+{
+    statusLog.clear();
+    SetStatusListener(Record);
+}
+
+std::vector<std::string> StatusLog()
+{
+    return statusLog;
+}
+
+} // namespace qvar_test

@@ -1,0 +1,44 @@
+// program.h - test support for the subsystems: the program brought up on
+// the built-in simulated controller, with the machine's own serial ports and
+// the user's pinned links kept out of sight.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qvar::sim { class Controller; }
+
+namespace qvar_test {
+
+// Points the port scan at empty folders and XDG_CONFIG_HOME at a fresh one,
+// so the simulated controller is port 1 and no real device is ever touched.
+void IsolatePorts();
+
+// The built-in controller, unpaced, seed 1, no faults, counters cleared,
+// factory memory.
+qvar::sim::Controller &FreshSim();
+
+// Start-up as the program does it, without the event loop; false if the
+// panels could not be loaded. StopProgram is the shutdown.
+bool StartProgram();
+void StopProgram();
+
+// Pumps events until `done` holds or `seconds` have passed; true if it held.
+bool PumpUntil(const std::function<bool()> &done, double seconds);
+void PumpFor(double seconds);
+
+// Runs `fn` once, from the event pump, after `seconds` (or as soon as
+// `when` holds, polled every millisecond). Used to press Stop inside a loop.
+void After(double seconds, std::function<void()> fn);
+void When(std::function<bool()> when, std::function<void()> fn, double giveUpAfter = 10.0);
+
+// Status texts shown in the main panel's status line since the last call,
+// oldest first (the status control's every change is recorded).
+void StartStatusLog();
+std::vector<std::string> StatusLog();
+
+// A temporary folder for the test's files.
+std::string TempDir();
+
+} // namespace qvar_test
