@@ -7,6 +7,8 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -16,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -54,6 +57,16 @@ QPushButton *cancelButton(QFileDialog *d)
     return nullptr;
 }
 
+// Types a file name as the user does. (selectFile is no stand-in: it leaves
+// the name field alone while that has the focus.)
+void typeName(QFileDialog *d, const QString &name)
+{
+    if (auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+        edit->setText(name);
+    else
+        ADD_FAILURE() << "no file name field";
+}
+
 // Answers as the user does, with the confirm button.
 void clickAccept(QFileDialog *d)
 {
@@ -63,30 +76,53 @@ void clickAccept(QFileDialog *d)
         ADD_FAILURE() << "no confirm button";
 }
 
-// Runs `act` on the dialog once it is up, from the dialog's own event loop.
-// A dialog still open after a few seconds is closed with a failure, so a
-// broken test cannot hang the run.
-void whenDialogShows(std::function<void(QFileDialog *)> act)
+// True once the folder the dialog shows has been listed. The dialog lists
+// folders in the background; a person acts on what the listing shows.
+bool listed(QFileDialog *d)
+{
+    auto *model = d->findChild<QFileSystemModel *>();
+    return model && model->rowCount(model->index(d->directory().absolutePath())) > 0;
+}
+
+// Runs `steps` one by one on the dialog, each once the dialog is up and its
+// folder listed, from the dialog's own event loop. A dialog still open after
+// a few seconds is closed with a failure, so a broken test cannot hang the run.
+void whenDialogShows(std::vector<std::function<void(QFileDialog *)>> steps)
 {
     auto *poll = new QTimer;
-    auto started = std::make_shared<int>(0);
-    QObject::connect(poll, &QTimer::timeout, [poll, act, started] {
+    struct State {
+        std::vector<std::function<void(QFileDialog *)>> steps;
+        size_t next = 0;
+        int ticks = 0;
+        bool watched = false;
+    };
+    auto st = std::make_shared<State>(State{std::move(steps)});
+    QObject::connect(poll, &QTimer::timeout, [poll, st] {
         auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!d) {
-            if (++*started > 500) {
-                ADD_FAILURE() << "dialog never showed";
-                poll->deleteLater();
+        bool ready = d && listed(d);
+        if (!ready) {
+            if (++st->ticks > 500) {
+                ADD_FAILURE() << "dialog never showed or never listed its folder";
                 poll->stop();
+                poll->deleteLater();
+                if (d)
+                    static_cast<QDialog *>(d)->done(QDialog::Rejected);
             }
             return;
         }
-        poll->stop();
-        poll->deleteLater();
-        act(d);
-        QTimer::singleShot(5000, d, [d] {
-            ADD_FAILURE() << "dialog was not closed by the test";
-            static_cast<QDialog *>(d)->done(QDialog::Rejected);
-        });
+        if (!st->watched) {
+            st->watched = true;
+            QTimer::singleShot(5000, d, [d] {
+                ADD_FAILURE() << "dialog was not closed by the test";
+                static_cast<QDialog *>(d)->done(QDialog::Rejected);
+            });
+        }
+        st->ticks = 0;
+        st->steps[st->next++](d);
+        if (st->next == st->steps.size()) {
+            poll->stop();
+            poll->deleteLater();
+        }
     });
     poll->start(10);
 }
@@ -164,16 +200,16 @@ TEST(FileSelectDialog, LoadPicksAnExistingFileWithCallbacksBlocked)
 
     qvar::pump::Inside pumping;
     ASSERT_TRUE(qvar::pump::dispatch_allowed());
-    whenDialogShows([&](QFileDialog *d) {
+    whenDialogShows({[&](QFileDialog *d) {
         allowedInDialog = qvar::pump::dispatch_allowed();
         title = d->windowTitle();
         folder = d->directory().absolutePath();
         filters = d->nameFilters();
         if (auto *b = acceptButton(d))
             label = b->text();
-        d->selectFile(QStringLiteral("a.cfg"));
+        typeName(d, QStringLiteral("a.cfg"));
         clickAccept(d);
-    });
+    }});
     int rc = popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_LOAD, 0, 1, 1, out);
 
     EXPECT_EQ(rc, 1);
@@ -189,14 +225,15 @@ TEST(FileSelectDialog, LoadPicksAnExistingFileWithCallbacksBlocked)
 TEST(FileSelectDialog, NewNameGetsTheFilterExtension)
 {
     TempDir tmp;
+    tmp.touch("old.cfg");
     char out[FILE_PATH_MAX] = "before";
     QString label;
-    whenDialogShows([&](QFileDialog *d) {
+    whenDialogShows({[&](QFileDialog *d) {
         if (auto *b = acceptButton(d))
             label = b->text();
-        d->selectFile(QStringLiteral("fresh"));
+        typeName(d, QStringLiteral("fresh"));
         clickAccept(d);
-    });
+    }});
     EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_SAVE, 0, 1, 1, out), 2);
     EXPECT_EQ(std::string(out), tmp.file("fresh.cfg"));
     EXPECT_EQ(label, QStringLiteral("Save"));
@@ -205,8 +242,9 @@ TEST(FileSelectDialog, NewNameGetsTheFilterExtension)
 TEST(FileSelectDialog, CancelLeavesThePathAlone)
 {
     TempDir tmp;
+    tmp.touch("old.cfg");
     char out[FILE_PATH_MAX] = "before";
-    whenDialogShows([](QFileDialog *d) { static_cast<QDialog *>(d)->reject(); });
+    whenDialogShows({[](QFileDialog *d) { static_cast<QDialog *>(d)->reject(); }});
     EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_OK, 0, 1, 1, out), 0);
     EXPECT_STREQ(out, "before");
 }
@@ -218,16 +256,16 @@ TEST(FileSelectDialog, NoCancelWhenCancelIsNotAllowed)
     char out[FILE_PATH_MAX] = "before";
     bool visibleAfterReject = false, cancelShown = true;
     QString label;
-    whenDialogShows([&](QFileDialog *d) {
+    whenDialogShows({[&](QFileDialog *d) {
         auto *c = cancelButton(d);
         cancelShown = c && c->isVisible();
         static_cast<QDialog *>(d)->reject();
         visibleAfterReject = d->isVisible();
         if (auto *b = acceptButton(d))
             label = b->text();
-        d->selectFile(QStringLiteral("QVARrecord.dat"));
+        typeName(d, QStringLiteral("QVARrecord.dat"));
         clickAccept(d);
-    });
+    }});
     EXPECT_EQ(FileSelectPopup(tmp.path().c_str(), "QVARrecord.dat", "*.dat",
                               "Q-VAR-Series Recorder-File:", FILE_BUTTON_OK, 0, 1, 0, 1, out), 1);
     EXPECT_EQ(std::string(out), tmp.file("QVARrecord.dat"));
@@ -244,13 +282,14 @@ TEST(FileSelectDialog, FixedFolderRefusesFilesElsewhere)
     tmp.touch("here.cfg");
     char out[FILE_PATH_MAX] = "before";
     bool stillOpen = false;
-    whenDialogShows([&](QFileDialog *d) {
-        d->selectFile(QString::fromStdString(tmp.file("sub/x.cfg")));
+    whenDialogShows({[&](QFileDialog *d) {
+        typeName(d, QString::fromStdString(tmp.file("sub/x.cfg")));
         clickAccept(d);
         stillOpen = d->isVisible();
-        d->selectFile(QStringLiteral("here.cfg"));
+    }, [&](QFileDialog *d) {
+        typeName(d, QStringLiteral("here.cfg"));
         clickAccept(d);
-    });
+    }});
     EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_LOAD, 1, 1, 1, out), 1);
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(std::string(out), tmp.file("here.cfg"));
@@ -263,11 +302,12 @@ TEST(FileSelectDialog, PathTooLongForTheBufferIsAnError)
     while (deep.size() < FILE_PATH_MAX)
         deep += "/" + std::string(60, 'd');
     fs::create_directories(deep);
+    std::ofstream(deep + "/old.cfg") << "1\n";
     char out[FILE_PATH_MAX] = "before";
-    whenDialogShows([](QFileDialog *d) {
-        d->selectFile(QStringLiteral("long.cfg"));
+    whenDialogShows({[](QFileDialog *d) {
+        typeName(d, QStringLiteral("long.cfg"));
         clickAccept(d);
-    });
+    }});
     EXPECT_EQ(popup(deep, "RDX3para.cfg", FILE_BUTTON_SAVE, 0, 1, 1, out), FILE_ERR_TOO_LONG);
     EXPECT_STREQ(out, "before");
 }
