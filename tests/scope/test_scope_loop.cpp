@@ -1,0 +1,185 @@
+// The scope loop against the simulated controller: ping-pong, the ways it
+// ends, and what it leaves dimmed.
+#include "app/qvar.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
+#include "recorder/recorder.h"
+#include "scope/scope.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace qvar_test;
+
+namespace {
+
+class ScopeLoop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = &FreshSim();
+        ASSERT_TRUE(StartProgram());
+        sim->reset_counters();
+        StartStatusLog();
+    }
+    void TearDown() override
+    {
+        SetStatusListener(nullptr);
+        StopProgram();
+    }
+    int Dimmed(int control)
+    {
+        int v = -1;
+        GetCtrlAttribute(panelHandle, control, ATTR_DIMMED, &v);
+        return v;
+    }
+    int Visible(int control)
+    {
+        int v = -1;
+        GetCtrlAttribute(panelHandle, control, ATTR_VISIBLE, &v);
+        return v;
+    }
+    int Run() { return CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0); }
+    void Stop() { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); }
+    qvar::sim::Controller *sim = nullptr;
+};
+
+TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
+{
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
+    // Watch the line at every pump: more than one answer waiting would mean a
+    // second request went out before the first answer was taken.
+    size_t most = 0;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] { most = std::max(most, sim->host_available(Timer())); });
+    watch.start(0);
+    bool dimmedWhileRunning = false;
+    When([&] { return sim->requests(8) >= 200; },
+         [&] {
+             dimmedWhileRunning = Dimmed(PANEL_BTN_RUN) && Dimmed(PANEL_BTN_DATA) && Dimmed(PANEL_GRAPHSOURCE);
+             Stop();
+         });
+    EXPECT_EQ(0, Run());
+    watch.stop();
+
+    EXPECT_TRUE(dimmedWhileRunning);
+    EXPECT_LE(most, 36u);
+    EXPECT_GE(sim->requests(8), 200u);
+    EXPECT_EQ(sim->requests(8), sim->requests_total());
+    EXPECT_EQ(0, Dimmed(PANEL_BTN_RUN));
+    EXPECT_EQ(1, Visible(PANEL_CHART_NORM));
+    EXPECT_EQ(0, Visible(PANEL_CHART_RAW));
+    EXPECT_EQ(0, Visible(PANEL_GRAPH_DATA));
+    EXPECT_EQ("Line Ok!", StatusLog().front());
+    // Stop refills the histories with the idle band.
+    EXPECT_EQ(2560, arrayNORM[594]);
+    EXPECT_EQ(1536, arrayNORM[595]);
+    EXPECT_EQ(2048, arrayNORM[596]);
+    EXPECT_EQ(0, arrayNORM[599]);
+    EXPECT_EQ(0, arrayRAW[198]);
+}
+
+TEST_F(ScopeLoop, DrawsEveryAnswerBeforeTheNextRequest)
+{
+    // Each request carries channel A's block; the answer drawn must be the
+    // live values, never the parameter block the next request put into pp.
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
+    When([&] { return sim->requests(8) >= 50; }, [&] { Stop(); });
+    Run();
+    qvar::sim::Block last = sim->live_values();
+    EXPECT_EQ(last[0], valNORMA);
+    EXPECT_EQ(last[2], adcCHA);
+    EXPECT_EQ(last[6], MAXvalA);
+}
+
+TEST_F(ScopeLoop, RunStartsFromChannelAsBand)
+{
+    refA = 512;
+    tolA = 100;
+    sim->faults.silent = true;
+    double upperAtStart = 0;
+    After(0.05, [&] { upperAtStart = arrayNORM[0]; Stop(); });
+    Run();
+    EXPECT_EQ(612, upperAtStart);
+}
+
+TEST_F(ScopeLoop, SilentControllerTimesOutAndLeavesControlsDimmed)
+{
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
+    sim->faults.silent = true;
+    double t0 = Timer();
+    EXPECT_EQ(1, Run());
+    double took = Timer() - t0;
+    EXPECT_GT(took, 1.95);
+    EXPECT_LT(took, 3.0);
+    EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
+    EXPECT_EQ(1, stop_flag);
+    EXPECT_EQ(1, Dimmed(PANEL_BTN_RUN));
+    EXPECT_EQ(1, Dimmed(PANEL_BTN_DATA));
+    EXPECT_EQ(1, Dimmed(PANEL_GRAPHSOURCE));
+    Stop();
+    EXPECT_EQ(0, Dimmed(PANEL_BTN_RUN));
+    EXPECT_EQ(0, Dimmed(PANEL_BTN_DATA));
+    EXPECT_EQ(0, Dimmed(PANEL_GRAPHSOURCE));
+}
+
+TEST_F(ScopeLoop, RawSourceShowsOnlyTheRawChart)
+{
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 8);
+    When([&] { return sim->requests(8) >= 120; }, [&] { Stop(); });
+    Run();
+    EXPECT_EQ(0, type);
+    EXPECT_EQ(1, Visible(PANEL_CHART_RAW));
+    EXPECT_EQ(0, Visible(PANEL_CHART_NORM));
+    double y[100];
+    ASSERT_EQ(100, GetStripChartTrace(panelHandle, PANEL_CHART_RAW, 1, y, 100));
+    EXPECT_EQ(adcCHA, y[99]);
+    EXPECT_GT(y[0], 0);                           // the whole width holds answers
+}
+
+TEST_F(ScopeLoop, SourceNineSendsOneRequestAndWaitsForStop)
+{
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 9);
+    sim->faults.silent = true;                   // no time-out applies either
+    After(2.5, [&] { Stop(); });
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(2, type);
+    EXPECT_EQ(0, Visible(PANEL_CHART_RAW));
+    EXPECT_EQ(0, Visible(PANEL_CHART_NORM));
+}
+
+TEST_F(ScopeLoop, RecordersStopEndsTheScopeToo)
+{
+    When([&] { return sim->requests(8) >= 10; },
+         [] { CC_BTNStopRecord(panelPopUp, POPUP_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(0, rx_flag);
+}
+
+TEST_F(ScopeLoop, GraphSourceRingPicksTheChart)
+{
+    type = 1;
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 8);
+    CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(0, type);
+    EXPECT_EQ(1, Visible(PANEL_CHART_RAW));
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 9);
+    CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(0, type);                           // the ring keeps the plot kind for "none"
+    EXPECT_EQ(0, Visible(PANEL_CHART_RAW));
+    EXPECT_EQ(0, Visible(PANEL_CHART_NORM));
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 3);
+    CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(1, type);
+    EXPECT_EQ(1, Visible(PANEL_CHART_NORM));
+}
+
+} // namespace

@@ -1,0 +1,191 @@
+// Strip-chart drawing: the histories, the band and its limits, and what the
+// charts end up showing.
+#include "app/qvar.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+using namespace qvar_test;
+
+namespace {
+
+TEST(Shift, MovesEitherWayAndRefusesWhatCannotBeDone)
+{
+    double a[4] = {1, 2, 3, 4};
+    double y[4];
+    EXPECT_EQ(0, Shift(a, 4, -2, y));
+    EXPECT_EQ((std::vector<double>{3, 4, 0, 0}), std::vector<double>(y, y + 4));
+    EXPECT_EQ(0, Shift(a, 4, 1, y));
+    EXPECT_EQ((std::vector<double>{0, 1, 2, 3}), std::vector<double>(y, y + 4));
+
+    double keep[4] = {9, 9, 9, 9};
+    EXPECT_EQ(-20102, Shift(a, 4, 4, keep));
+    EXPECT_EQ(-20102, Shift(a, 4, -5, keep));
+    EXPECT_EQ(-20003, Shift(a, 0, 0, keep));
+    EXPECT_EQ((std::vector<double>{9, 9, 9, 9}), std::vector<double>(keep, keep + 4));
+
+    // In place, both directions: the copy order must not smear values.
+    double b[5] = {1, 2, 3, 4, 5};
+    Shift(b, 5, 2, b);
+    EXPECT_EQ((std::vector<double>{0, 0, 1, 2, 3}), std::vector<double>(b, b + 5));
+    Shift(b, 5, -3, b);
+    EXPECT_EQ((std::vector<double>{2, 3, 0, 0, 0}), std::vector<double>(b, b + 5));
+}
+
+TEST(Copy1D, CopiesBitForBit)
+{
+    double x[3] = {-0.0, 1e300, 3.5};
+    double y[3] = {};
+    EXPECT_EQ(0, Copy1D(x, 3, y));
+    EXPECT_TRUE(std::signbit(y[0]));
+    EXPECT_EQ(1e300, y[1]);
+    EXPECT_EQ(-20003, Copy1D(x, -1, y));
+}
+
+class Charts : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FreshSim();
+        ASSERT_TRUE(StartProgram());
+    }
+    void TearDown() override { StopProgram(); }
+    void Source(int s) { SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, s); }
+    void Answer(std::vector<uint16_t> words)
+    {
+        words.resize(16, 0);
+        for (int i = 0; i < 16; i++)
+            pp[i] = words[i];
+    }
+    std::vector<double> Trace(int chart, int trace)
+    {
+        std::vector<double> y(200, -1);
+        int n = GetStripChartTrace(panelHandle, chart, trace, y.data(), (int)y.size());
+        y.resize(n > 0 ? n : 0);
+        return y;
+    }
+};
+
+TEST_F(Charts, BandIsLimitedToTheNormalisedScale)
+{
+    Source(0);
+    refA = 500;
+    tolA = 600;
+    Answer({700});
+    PlotNORMValues(arrayNORM);
+    EXPECT_EQ(1024, upTHR);
+    EXPECT_EQ(1, loTHR);
+    EXPECT_EQ(500, valREF);
+    const double *newest = &arrayNORM[594];
+    EXPECT_EQ(1024, newest[0]);
+    EXPECT_EQ(1, newest[1]);
+    EXPECT_EQ(500, newest[2]);
+    EXPECT_EQ(700, newest[5]);
+}
+
+TEST_F(Charts, ToleranceUsesItsLowSixteenBits)
+{
+    Source(1);
+    refB = 400;
+    tolB = 65536 + 50;
+    Answer({0, 300, 0, 0, 0, 0, 0, 650, 0, 150});
+    PlotNORMValues(arrayNORM);
+    EXPECT_EQ(450, upTHR);
+    EXPECT_EQ(350, loTHR);
+    EXPECT_EQ(300, valNORM);
+    EXPECT_EQ(650, arrayNORM[597]);               // channel B maximum
+    EXPECT_EQ(150, arrayNORM[598]);
+}
+
+TEST_F(Charts, SourceThreeDrawsTheOnTimeRatioWithoutBand)
+{
+    Source(3);
+    Answer({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 777});
+    PlotNORMValues(arrayNORM);
+    const double *p = &arrayNORM[594];
+    EXPECT_EQ((std::vector<double>{0, 1, 0, 0, 0, 777}), std::vector<double>(p, p + 6));
+}
+
+TEST_F(Charts, SourceFourShowsMaximumAsValueAndMaximum)
+{
+    Source(4);
+    Answer({0, 0, 0, 0, 0, 0, 880, 0, 120});
+    PlotNORMValues(arrayNORM);
+    EXPECT_EQ(880, arrayNORM[597]);
+    EXPECT_EQ(880, arrayNORM[599]);
+    EXPECT_EQ(120, arrayNORM[598]);
+}
+
+TEST_F(Charts, ValueKeepsItsLastForSourcesWithoutOne)
+{
+    Source(0);
+    Answer({345});
+    PlotNORMValues(arrayNORM);
+    Source(8);
+    Answer({999});
+    PlotNORMValues(arrayNORM);
+    EXPECT_EQ(345, valNORM);
+    EXPECT_EQ(999, valNORMA);                     // the record is updated all the same
+}
+
+TEST_F(Charts, EveryTraceShowsItsHundredPointsNewestAtTheRight)
+{
+    Source(0);
+    refA = 512;
+    tolA = 100;
+    for (int k = 1; k <= 120; k++) {
+        Answer({(uint16_t)k});
+        PlotNORMValues(arrayNORM);
+    }
+    std::vector<double> value = Trace(PANEL_CHART_NORM, 6);
+    ASSERT_EQ(100u, value.size());
+    EXPECT_EQ(21, value.front());
+    EXPECT_EQ(120, value.back());
+    std::vector<double> upper = Trace(PANEL_CHART_NORM, 1);
+    ASSERT_EQ(100u, upper.size());
+    EXPECT_EQ(612, upper.back());
+    EXPECT_EQ(120, valNORMA);
+    int shown = 0;
+    GetCtrlVal(panelHandle, PANEL_NORM_A, &shown);
+    EXPECT_EQ(120, shown);
+}
+
+TEST_F(Charts, RawChartDrawsOnlyForSourceEight)
+{
+    Source(8);
+    Answer({0, 0, 4000, 123});
+    PlotRAWValues();
+    Source(0);
+    Answer({0, 0, 3000, 456});
+    PlotRAWValues();
+    EXPECT_EQ(3000, adcCHA);                      // record updated ...
+    std::vector<double> a = Trace(PANEL_CHART_RAW, 1), b = Trace(PANEL_CHART_RAW, 2);
+    ASSERT_EQ(100u, a.size());
+    EXPECT_EQ(4000, a[98]);
+    EXPECT_EQ(123, b[98]);
+    EXPECT_EQ(0, a[99]);                          // ... but the point is 0, 0
+    EXPECT_EQ(0, b[99]);
+}
+
+TEST(Fill, HistoriesHoldTheirBands)
+{
+    FillarrayNORM(100, 512, 0);
+    for (int p = 0; p < 100; p++) {
+        ASSERT_EQ(612, arrayNORM[6 * p]);
+        ASSERT_EQ(412, arrayNORM[6 * p + 1]);
+        ASSERT_EQ(512, arrayNORM[6 * p + 2]);
+        ASSERT_EQ(0, arrayNORM[6 * p + 5]);
+    }
+    FillarrayRAW(3, 4);
+    EXPECT_EQ(3, arrayRAW[198]);
+    EXPECT_EQ(4, arrayRAW[199]);
+}
+
+} // namespace
