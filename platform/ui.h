@@ -144,6 +144,10 @@ int GetChartRedrawCount(int panel, int control);
 int RunUserInterface(void);        // returns the code given to QuitUserInterface
 int QuitUserInterface(int code);
 int ProcessSystemEvents(void);
+// Runs `fn(data)` once, from the event pump, `seconds` from now (like a
+// callback of any other control). Returns 0.
+typedef void (*DeferredCallbackPtr)(void *data);
+int PostDeferredCall(DeferredCallbackPtr fn, void *data, double seconds);
 
 // Renders a panel as it would appear on screen into a PNG file.
 int SavePanelImage(int panel, const char *pngFile);
