@@ -1,0 +1,129 @@
+// ui_internal.h - the object model behind the integer handles of ui.h
+// (platform-internal, shared by the ui_*.cpp files).
+#pragma once
+
+#include "platform/ui.h"
+#include "platform/uir_model.h"
+
+#include <QColor>
+#include <QList>
+#include <QPointF>
+#include <QPointer>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class QChart;
+class QChartView;
+class QLineSeries;
+class QValueAxis;
+
+namespace qvar::ui {
+
+enum class Kind {
+    TextMsg, Ring, Command, Toggle, Radio, Numeric, Display, String, TextBox,
+    StripChart, Graph, Led, Decoration, Picture, Other,
+};
+
+struct Axis {
+    int mode = AXIS_MANUAL;
+    double min = 0, max = 1;
+};
+
+struct StripChart {
+    QChartView *view = nullptr;
+    QChart *chart = nullptr;
+    QValueAxis *ax = nullptr, *ay = nullptr;
+    std::vector<QLineSeries *> series;
+    std::vector<QColor> colors;        // what the series show now
+    int traces = 1;
+    int pointsPerScreen = 100;
+    int scrollMode = SCROLL_CONTINUOUS;
+    std::vector<double> data;          // interleaved, oldest first, as handed over
+    QList<QPointF> points;             // reused per trace when pushing
+    Axis yAxis;
+};
+
+struct GraphPlot {
+    int handle = 0;
+    QLineSeries *series = nullptr;
+    std::vector<double> x, y;
+    int color = 0;
+};
+
+struct Graph {
+    QChartView *view = nullptr;
+    QChart *chart = nullptr;
+    QValueAxis *ax = nullptr, *ay = nullptr;
+    std::vector<GraphPlot> plots;
+    int nextPlot = 1;
+    Axis xAxis, yAxis;
+};
+
+struct Ctrl {
+    int id = 0;
+    Kind kind = Kind::Other;
+    QString name;
+    QPointer<QWidget> w;               // placed, shown, dimmed
+    QWidget *inner = nullptr;          // the working widget inside a placeholder
+    CtrlCallbackPtr cb = nullptr;
+    void *cbData = nullptr;
+    QVector<int> ringValues;           // per item
+    int ringIndex = -1;                // last index the program or user chose
+    bool autoSize = false;             // NewCtrl labels grow with their text
+    // Display coalescing: `value` is what the program set, `shown` what the
+    // widget shows; they differ only while a push is pending.
+    double value = 0, shown = 0;
+    bool ledOn = false;
+    int redraws = 0;
+    bool dirty = false;
+    std::unique_ptr<StripChart> strip;
+    std::unique_ptr<Graph> graph;
+};
+
+struct Panel {
+    int handle = 0;
+    int parent = 0;
+    int number = 0;
+    QString name;
+    QPointer<QWidget> w;
+    PanelCallbackPtr cb = nullptr;
+    void *cbData = nullptr;
+    std::map<int, std::unique_ptr<Ctrl>> ctrls;
+    int nextId = 2;
+};
+
+// Registry (ui_panels.cpp).
+bool started();
+Panel *findPanel(int handle);
+// Looks up a control; on failure stores the UI_ERR_ code in *err.
+Ctrl *findCtrl(int panel, int control, int *err);
+std::map<int, std::unique_ptr<Panel>> &panels();
+// Resolves a bare file name against the program's directory.
+QString programFile(const QString &name);
+
+// Controls (ui_controls.cpp).
+Kind kindOf(const uir::Control &c);
+void setupControl(Panel &p, Ctrl &c, const uir::Control &desc);
+void pushDisplay(Ctrl &c);
+
+// Charts (ui_charts.cpp).
+void setupStripChart(Ctrl &c, const uir::Control &desc);
+void setupGraph(Ctrl &c, const uir::Control &desc);
+void pushStripChart(Ctrl &c);
+void resizeChart(Ctrl &c);
+int chartAttribute(Ctrl &c, int attribute, int value, bool set, int *out);
+int chartLabel(Ctrl &c, const QString &text);
+
+// Event pump and repaint coalescing (ui_loop.cpp).
+void postEvent(int panel, int control, int event, int data1 = 0, int data2 = 0);
+void markDirty(int panel, Ctrl &c);
+void flushDirty();
+void noteActivity();
+void installEventCounter();
+
+} // namespace qvar::ui

@@ -1,0 +1,255 @@
+// ui_loop.cpp - the event pump: user events to program callbacks, serial
+// delivery, repaint coalescing, RunUserInterface and ProcessSystemEvents.
+//
+// User events are queued and handed to the program only while the pump allows
+// it (pump::Inside); an event raised elsewhere (a test clicking, a modal dialog
+// spinning Qt) waits for the next pump. The order of a control's events is the
+// order they were raised.
+#include "platform/ui_internal.h"
+#include "platform/clock.h"
+#include "platform/pump.h"
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cmath>
+#include <deque>
+#include <limits>
+
+namespace qvar::ui {
+namespace {
+
+struct Event {
+    int panel, control, event, data1, data2;
+};
+
+struct LoopState {
+    std::deque<Event> queue;
+    std::vector<std::pair<int, int>> dirty;     // (panel, control) with a pending push
+    QTimer *repaint = nullptr;                  // display-rate push of dirty controls
+    QTimer *wake = nullptr;                     // bounds the pump's wait
+    QTimer *arrival = nullptr;                  // wakes RunUserInterface for a simulated port
+    std::vector<QEventLoop *> loops;
+    int pendingQuit = 0;
+    bool quitRequested = false;
+    unsigned long events = 0;                   // Qt events seen, any kind
+    unsigned long activity = 0;                 // program calls that changed the screen
+    unsigned long activityAtLastPump = 0;
+    bool inSerialHook = false;
+};
+
+LoopState &st()
+{
+    static LoopState s;
+    return s;
+}
+
+constexpr int kRepaintMs = 16;   // about the display's refresh rate
+
+class EventCounter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *, QEvent *) override
+    {
+        ++st().events;
+        return false;
+    }
+};
+
+void deliver(const Event &e)
+{
+    Panel *p = findPanel(e.panel);
+    if (!p)
+        return;   // discarded meanwhile
+    if (e.control == 0) {
+        if (p->cb)
+            p->cb(e.panel, e.event, p->cbData, e.data1, e.data2);
+        return;
+    }
+    auto it = p->ctrls.find(e.control);
+    if (it == p->ctrls.end() || !it->second->cb)
+        return;
+    Ctrl &c = *it->second;
+    c.cb(e.panel, e.control, e.event, c.cbData, e.data1, e.data2);
+}
+
+// Runs queued events; callbacks may pump again, which continues the same queue.
+int drain()
+{
+    int n = 0;
+    while (pump::dispatch_allowed() && !st().queue.empty()) {
+        const Event e = st().queue.front();
+        st().queue.pop_front();
+        deliver(e);
+        ++n;
+    }
+    return n;
+}
+
+void ensureTimers()
+{
+    LoopState &s = st();
+    if (s.repaint)
+        return;
+    s.repaint = new QTimer(qApp);
+    s.repaint->setSingleShot(true);
+    s.repaint->setTimerType(Qt::PreciseTimer);
+    QObject::connect(s.repaint, &QTimer::timeout, s.repaint, [] { flushDirty(); });
+    s.wake = new QTimer(qApp);
+    s.wake->setSingleShot(true);
+    s.wake->setTimerType(Qt::PreciseTimer);
+    s.arrival = new QTimer(qApp);
+    s.arrival->setSingleShot(true);
+    s.arrival->setTimerType(Qt::PreciseTimer);
+}
+
+// Receive callbacks of ports that have no socket notifier of their own (the
+// simulated controller) must still run while RunUserInterface sleeps.
+void armArrival()
+{
+    LoopState &s = st();
+    const double next = pump::serial_next_arrival();
+    if (!std::isfinite(next)) {
+        s.arrival->stop();
+        return;
+    }
+    const double ms = std::max(0.0, (next - Timer()) * 1000.0);
+    s.arrival->start(int(std::ceil(std::min(ms, 60000.0))));
+}
+
+void serialHook()
+{
+    LoopState &s = st();
+    if (s.loops.empty() || s.inSerialHook || !pump::dispatch_allowed())
+        return;
+    s.inSerialHook = true;
+    pump::serial_deliver();
+    drain();
+    armArrival();
+    s.inSerialHook = false;
+}
+
+} // namespace
+
+void installEventCounter()
+{
+    static EventCounter *counter = nullptr;
+    if (counter || !qApp)
+        return;
+    counter = new EventCounter(qApp);
+    qApp->installEventFilter(counter);
+    ensureTimers();
+    QObject::connect(st().arrival, &QTimer::timeout, st().arrival, [] { serialHook(); });
+}
+
+void postEvent(int panel, int control, int event, int data1, int data2)
+{
+    st().queue.push_back(Event{panel, control, event, data1, data2});
+    drain();
+}
+
+void markDirty(int panel, Ctrl &c)
+{
+    if (!c.dirty) {
+        c.dirty = true;
+        st().dirty.emplace_back(panel, c.id);
+    }
+    ensureTimers();
+    if (!st().repaint->isActive())
+        st().repaint->start(kRepaintMs);
+}
+
+void flushDirty()
+{
+    std::vector<std::pair<int, int>> todo;
+    todo.swap(st().dirty);
+    for (auto [panel, id] : todo) {
+        int err = 0;
+        if (Ctrl *c = findCtrl(panel, id, &err); c && c->dirty) {
+            pushDisplay(*c);
+            c->dirty = false;
+        }
+    }
+}
+
+void noteActivity() { ++st().activity; }
+
+} // namespace qvar::ui
+
+using namespace qvar;
+using namespace qvar::ui;
+
+int RunUserInterface(void)
+{
+    if (!started())
+        return UI_ERR_NOT_STARTED;
+    installEventCounter();
+    LoopState &s = st();
+    if (s.quitRequested) {   // quit asked before the loop ran
+        s.quitRequested = false;
+        return s.pendingQuit;
+    }
+    pump::Inside inside;
+    QEventLoop loop;
+    s.loops.push_back(&loop);
+    QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
+    const auto c1 = QObject::connect(d, &QAbstractEventDispatcher::awake, &loop, [] { serialHook(); });
+    const auto c2 = QObject::connect(d, &QAbstractEventDispatcher::aboutToBlock, &loop, [] { serialHook(); });
+    QTimer::singleShot(0, &loop, [] { serialHook(); drain(); });
+    const int code = loop.exec();
+    QObject::disconnect(c1);
+    QObject::disconnect(c2);
+    s.loops.pop_back();
+    s.arrival->stop();
+    return code;
+}
+
+int QuitUserInterface(int code)
+{
+    LoopState &s = st();
+    if (s.loops.empty()) {
+        s.quitRequested = true;
+        s.pendingQuit = code;
+        return 0;
+    }
+    s.loops.back()->exit(code);
+    return 0;
+}
+
+int ProcessSystemEvents(void)
+{
+    pump::Inside inside;
+    int ran = pump::serial_deliver();
+    if (!started())
+        return 0;
+    installEventCounter();
+    LoopState &s = st();
+    QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
+
+    ran += drain();
+    const unsigned long seen = s.events;
+    const bool any = d->processEvents(QEventLoop::AllEvents);
+    ran += drain();
+
+    // Wait only when nothing at all happened: no Qt event, no serial data, no
+    // user event, and the program itself changed nothing since the last pump
+    // (a loop doing real work must not be slowed down by the wait).
+    const bool idle = !any && ran == 0 && s.events == seen && s.activity == s.activityAtLastPump;
+    if (idle) {
+        double ms = 1.0;
+        const double next = pump::serial_next_arrival();
+        if (std::isfinite(next))
+            ms = std::min(ms, (next - Timer()) * 1000.0);
+        if (ms >= 0.5) {
+            s.wake->start(1);
+            d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+            s.wake->stop();
+            pump::serial_deliver();
+            drain();
+        }
+    }
+    s.activityAtLastPump = s.activity;
+    return 0;
+}

@@ -1,0 +1,11 @@
+// ui_qt.h - Qt-typed access to panels and controls, for widget-driving tests
+// only; the program itself goes through ui.h.
+#pragma once
+
+class QWidget;
+
+// The panel's widget, or nullptr for an unknown handle.
+QWidget *UiPanelWidget(int panel);
+// The control's widget (for charts, LEDs and pictures the one that is placed
+// and shown), or nullptr. Pending display updates are pushed first.
+QWidget *UiCtrlWidget(int panel, int control);

@@ -1,0 +1,54 @@
+// uir_model.h - reads the panel resource file (Qt Designer UI XML) into
+// panels and controls with their ids (platform-internal).
+//
+// Shared by the build-time header generator and by LoadPanel, so the control
+// constants the program is compiled with and the ids LoadPanel hands out come
+// from one reading of one file.
+//
+// File layout: the top-level widget holds one page per panel. A page's
+// objectName is the panel constant, its dynamic property `panelNumber` the
+// resource number; optional `callback` names the panel callback. Any widget
+// below a page whose objectName starts with "<panel constant>_" is a control;
+// controls get ids 2, 3, ... in document order within their panel.
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QVariant>
+
+#include <vector>
+
+namespace qvar::uir {
+
+struct Control {
+    int     id = 0;
+    QString name;        // objectName, also the generated constant
+    QString className;   // Qt class in the file
+    QString kind;        // dynamic property ctrlKind, empty when the class says it all
+    QString callback;    // empty: none
+    QHash<QString, QVariant> props;   // every other dynamic property
+};
+
+struct Panel {
+    int     number = 0;
+    QString name;        // panel constant and page objectName
+    QString callback;
+    QString title;
+    std::vector<Control> controls;
+
+    const Control *find(const QString &objectName) const;
+};
+
+struct Model {
+    std::vector<Panel> panels;
+    const Panel *find(int number) const;
+};
+
+// Returns true on success; on failure `error` says why (line and column).
+bool parse(const QByteArray &xml, Model &out, QString *error);
+
+// Text of the generated ui_ids.h.
+QByteArray header(const Model &model, const QString &sourceName);
+
+} // namespace qvar::uir
