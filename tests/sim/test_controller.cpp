@@ -111,18 +111,6 @@ TEST(SimOrders, ParameterBlocksKeepRamAndEepromApart)
     EXPECT_EQ(data_of(h.exchange(ORDER_READ_RAM, {9})), odd);
 }
 
-TEST(SimOrders, FactorySetIsOnTheNormalisedScale)
-{
-    const Block a = Controller::factory_block(0);
-    EXPECT_EQ(a[W_POWER], 500);
-    EXPECT_EQ(a[W_REF], 512);
-    EXPECT_EQ(a[W_TOL], 100);
-    EXPECT_EQ(a[W_TRIGGER], 0xC000 | 600);
-    EXPECT_EQ(a[W_TRIGMODE], 1);
-    EXPECT_EQ(a[W_PRETRIGGER], 20);
-    EXPECT_EQ(Controller::factory_block(1)[W_CHANNEL], 1);
-}
-
 TEST(SimOrders, ResetReloadsRamFromEeprom)
 {
     Host h;
