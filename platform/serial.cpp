@@ -1,23 +1,634 @@
-// serial.cpp - placeholder until the serial service lands.
+// serial.cpp - the serial port service: port table, input queues, time-outs and receive callbacks.
+//
+// Bytes reach a port's queue in three ways: a call that reads (GetInQLen,
+// ComRd), the pump (serial_deliver), and, while a callback is installed, a
+// socket notifier on the device or a timer aimed at the simulated line's next
+// byte. Only the pump and those watchers run callbacks, and the watchers only
+// when the pump allows it; the link shares its frame buffers with its receive
+// callback without locks, so a callback from inside ComRd would tear a frame.
+//
+// A receive event is edge-triggered: it fires when the queue reaches the
+// notify count and is armed again once the queue falls below it. It is
+// checked again just before the call, because the waiting code may have read
+// the bytes meanwhile and a callback that then reads 36 bytes would block for
+// the whole time-out.
+//
+// Opening a port that is already open closes it first; the port selector
+// reopens the port in use and expects a fresh line.
 #include "platform/serial.h"
-#include "platform/pump.h"
-#include <limits>
 
-int OpenComConfig(int, const char *, long, int, int, int, int, int) { return COM_ERR_NO_PORT; }
-int CloseCom(int) { return COM_ERR_NOT_OPEN; }
-int SetComTime(int, double) { return COM_ERR_NOT_OPEN; }
-int SetCTSMode(int, int) { return COM_ERR_NOT_OPEN; }
-int ComWrt(int, const char *, int) { return COM_ERR_NOT_OPEN; }
-int ComRd(int, char *, int) { return COM_ERR_NOT_OPEN; }
-int GetInQLen(int) { return COM_ERR_NOT_OPEN; }
-int GetOutQLen(int) { return COM_ERR_NOT_OPEN; }
-int FlushInQ(int) { return COM_ERR_NOT_OPEN; }
-int FlushOutQ(int) { return COM_ERR_NOT_OPEN; }
-int InstallComCallback(int, int, int, int, ComCallbackPtr, void *) { return COM_ERR_NOT_OPEN; }
-int GetComPortList(ComPortInfo *, int) { return 0; }
-int ComSimulatedPort(void) { return 1; }
-void ComSetScanRoots(const char *, const char *) {}
-namespace qvar::pump {
-int serial_deliver() { return 0; }
-double serial_next_arrival() { return std::numeric_limits<double>::infinity(); }
+#include "platform/clock.h"
+#include "platform/pump.h"
+#include "platform/serial_backend.h"
+#include "platform/serial_internal.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace qvar::serial;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kDefaultTimeout = 2.0;
+constexpr double kMaxTimeout = 3600.0;
+constexpr int kMaxQueue = 1 << 24;
+constexpr int kKnownEvents = COM_EV_RXFLAG | COM_EV_TXEMPTY | COM_EV_RECEIVE;
+
+class Ring {
+public:
+    explicit Ring(size_t capacity) : buf_(capacity) {}
+    size_t size() const { return size_; }
+    size_t capacity() const { return buf_.size(); }
+    size_t space() const { return buf_.size() - size_; }
+    void clear() { head_ = size_ = 0; }
+
+    size_t push(const uint8_t *p, size_t n)
+    {
+        n = std::min(n, space());
+        size_t tail = (head_ + size_) % buf_.size();
+        size_t first = std::min(n, buf_.size() - tail);
+        std::memcpy(buf_.data() + tail, p, first);
+        std::memcpy(buf_.data(), p + first, n - first);
+        size_ += n;
+        return n;
+    }
+
+    size_t pop(uint8_t *out, size_t n)
+    {
+        n = std::min(n, size_);
+        size_t first = std::min(n, buf_.size() - head_);
+        std::memcpy(out, buf_.data() + head_, first);
+        std::memcpy(out + first, buf_.data(), n - first);
+        head_ = (head_ + n) % buf_.size();
+        size_ -= n;
+        return n;
+    }
+
+private:
+    std::vector<uint8_t> buf_;
+    size_t head_ = 0;
+    size_t size_ = 0;
+};
+
+// Qt objects are handed to the event loop for deletion: a callback may close
+// its own port from inside the notifier's or the timer's signal.
+void retire(QObject *obj)
+{
+    if (!obj)
+        return;
+    obj->disconnect();
+    if (QCoreApplication::instance())
+        obj->deleteLater();
+    // Without an application (program exit) the loop that would delete it is
+    // gone; leaving it is harmless then.
 }
+
+struct Port {
+    Port(int n, std::unique_ptr<Backend> b, size_t inQ, long rate, int bits)
+        : number(n), backend(std::move(b)), queue(inQ), baud(rate), bitsPerChar(bits)
+    {
+        static uint64_t next = 0;
+        id = ++next;
+    }
+    ~Port()
+    {
+        if (notifier && QCoreApplication::instance())
+            notifier->setEnabled(false);
+        for (QObject *o : {static_cast<QObject *>(notifier), static_cast<QObject *>(arrivalTimer),
+                           static_cast<QObject *>(drainTimer)})
+            retire(o);
+    }
+
+    int number;
+    uint64_t id;                    // tells a reopened port from the one a callback closed
+    std::unique_ptr<Backend> backend;
+    Ring queue;
+    long baud;
+    int bitsPerChar;
+    double timeout = kDefaultTimeout;
+
+    int mask = 0;
+    int notifyCount = 0;
+    int eventChar = -1;
+    ComCallbackPtr callback = nullptr;
+    void *callbackData = nullptr;
+
+    bool armed = true;              // a receive event may fire
+    int due = 0;                    // events waiting for the pump
+    bool running = false;           // its callback is on the stack
+    bool awaitingDrain = false;     // written since the last TXEMPTY
+    bool lineFailed = false;        // watchers stopped after a line error
+
+    QSocketNotifier *notifier = nullptr;
+    QTimer *arrivalTimer = nullptr;
+    QTimer *drainTimer = nullptr;
+};
+
+Clock::time_point deadline_after(double seconds)
+{
+    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+std::array<std::unique_ptr<Port>, COM_MAX_PORT + 1> &table()
+{
+    static std::array<std::unique_ptr<Port>, COM_MAX_PORT + 1> t;
+    return t;
+}
+
+Port *get(int number)
+{
+    if (number < 1 || number > COM_MAX_PORT)
+        return nullptr;
+    return table()[number].get();
+}
+
+int lookup(int number, Port **out)
+{
+    if (number < 1 || number > COM_MAX_PORT)
+        return COM_ERR_PORT_NUMBER;
+    *out = table()[number].get();
+    return *out ? 0 : COM_ERR_NOT_OPEN;
+}
+
+bool valid_baud(long baud)
+{
+    static const long rates[] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200,
+                                 38400, 57600, 115200, 230400, 460800, 921600};
+    return std::find(std::begin(rates), std::end(rates), baud) != std::end(rates);
+}
+
+// Moves what has arrived into the queue, never more than fits. Returns the
+// count taken or a code; bytes taken before an error are kept.
+int intake(Port &p)
+{
+    uint8_t buf[1024];
+    int total = 0;
+    while (p.queue.space() > 0) {
+        size_t want = std::min(sizeof buf, p.queue.space());
+        int n = p.backend->receive(buf, want);
+        if (n < 0)
+            return total ? total : n;
+        if (n == 0)
+            break;
+        if ((p.mask & COM_EV_RXFLAG) && p.callback &&
+            std::memchr(buf, p.eventChar, static_cast<size_t>(n)))
+            p.due |= COM_EV_RXFLAG;
+        p.queue.push(buf, static_cast<size_t>(n));
+        total += n;
+        if (static_cast<size_t>(n) < want)
+            break;
+    }
+    return total;
+}
+
+void stop_line(Port &p)
+{
+    p.lineFailed = true;
+    if (p.notifier)
+        p.notifier->setEnabled(false);
+    if (p.arrivalTimer)
+        p.arrivalTimer->stop();
+}
+
+// Derives due events from the queue and the line, and lets the device watcher
+// run only while the queue has room: a full queue leaves the descriptor
+// readable, and an enabled notifier would then fire without end.
+void update(Port &p)
+{
+    const size_t count = static_cast<size_t>(p.notifyCount);
+    if (p.queue.size() < count)
+        p.armed = true;
+    if ((p.mask & COM_EV_RECEIVE) && p.callback && p.armed && p.queue.size() >= count) {
+        p.due |= COM_EV_RECEIVE;
+        p.armed = false;
+    }
+    if (p.awaitingDrain && (p.mask & COM_EV_TXEMPTY) && p.backend->output_pending() == 0) {
+        p.awaitingDrain = false;
+        p.due |= COM_EV_TXEMPTY;
+    }
+    if (p.notifier) {
+        bool on = !p.lineFailed && p.queue.space() > 0;
+        if (p.notifier->isEnabled() != on)
+            p.notifier->setEnabled(on);
+    }
+}
+
+// Aims the timer at the next byte of a line that announces its arrivals.
+void arm_arrival(Port &p)
+{
+    if (!p.arrivalTimer)
+        return;
+    const double at = p.backend->next_arrival();
+    if (!p.callback || p.lineFailed || p.queue.space() == 0 || !std::isfinite(at)) {
+        p.arrivalTimer->stop();
+        return;
+    }
+    const double delay = at - Timer();
+    const int ms = delay <= 0 ? 0 : static_cast<int>(std::min(std::ceil(delay * 1000.0), 3.6e6));
+    p.arrivalTimer->start(ms);
+}
+
+void settle(Port &p)
+{
+    update(p);
+    arm_arrival(p);
+}
+
+// Runs the port's callback if anything it asked for is due. The port may be
+// closed, reopened or re-installed by the callback itself.
+int deliver(int number)
+{
+    Port *p = get(number);
+    if (!p || p->running || !p->callback)
+        return 0;
+    if ((p->due & COM_EV_RECEIVE) && p->queue.size() < static_cast<size_t>(p->notifyCount))
+        p->due &= ~COM_EV_RECEIVE;
+    const int events = p->due & p->mask;
+    p->due = 0;
+    if (!events)
+        return 0;
+    const ComCallbackPtr cb = p->callback;
+    void *data = p->callbackData;
+    const uint64_t id = p->id;
+    p->running = true;
+    cb(number, events, data);
+    p = get(number);
+    if (p && p->id == id) {
+        p->running = false;
+        settle(*p);
+    }
+    return 1;
+}
+
+// What a watcher (notifier or arrival timer) does when the line stirs.
+void on_line_activity(int number)
+{
+    Port *p = get(number);
+    if (!p || p->lineFailed)
+        return;
+    int r = intake(*p);
+    // A readable descriptor that yields nothing is a hang-up; the watcher
+    // would otherwise fire again at once.
+    if (r < 0 || (r == 0 && p->notifier && p->queue.space() > 0 && p->backend->wait_readable(0) < 0))
+        stop_line(*p);
+    settle(*p);
+    if (qvar::pump::dispatch_allowed())
+        deliver(number);
+}
+
+void on_drain_check(int number)
+{
+    Port *p = get(number);
+    if (!p)
+        return;
+    update(*p);
+    if (p->awaitingDrain && p->drainTimer)
+        p->drainTimer->start(2);
+    if (qvar::pump::dispatch_allowed())
+        deliver(number);
+}
+
+void remove_watchers(Port &p)
+{
+    if (p.notifier)
+        p.notifier->setEnabled(false);
+    retire(p.notifier);
+    retire(p.arrivalTimer);
+    retire(p.drainTimer);
+    p.notifier = nullptr;
+    p.arrivalTimer = nullptr;
+    p.drainTimer = nullptr;
+}
+
+void add_watchers(Port &p)
+{
+    if (!QCoreApplication::instance())
+        return;
+    const int number = p.number;
+    if (int fd = p.backend->poll_fd(); fd >= 0) {
+        if (!p.notifier) {
+            p.notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
+            QObject::connect(p.notifier, &QSocketNotifier::activated,
+                             [number] { on_line_activity(number); });
+        }
+    } else if (!p.arrivalTimer) {
+        p.arrivalTimer = new QTimer;
+        p.arrivalTimer->setSingleShot(true);
+        p.arrivalTimer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(p.arrivalTimer, &QTimer::timeout, [number] { on_line_activity(number); });
+    }
+    if (!p.drainTimer) {
+        p.drainTimer = new QTimer;
+        p.drainTimer->setSingleShot(true);
+        p.drainTimer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(p.drainTimer, &QTimer::timeout, [number] { on_drain_check(number); });
+    }
+}
+
+void close_port(int number)
+{
+    auto &slot = table()[number];
+    if (!slot)
+        return;
+    Port &p = *slot;
+    remove_watchers(p);
+    // A tty's close waits for unsent output, possibly for half a minute on a
+    // stalled line; give it the port time-out, then drop the rest.
+    const auto deadline = deadline_after(p.timeout);
+    while (p.backend->output_pending() > 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    p.backend->flush_output();
+    slot.reset();
+}
+
+double seconds_left(Clock::time_point deadline)
+{
+    return std::chrono::duration<double>(deadline - Clock::now()).count();
+}
+
+} // namespace
+
+int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
+                  int dataBits, int stopBits, int inputQueueSize, int outputQueueSize)
+{
+    (void)deviceName;   // the number alone picks the device; a path here could name the console
+    if (port < 1 || port > COM_MAX_PORT)
+        return COM_ERR_PORT_NUMBER;
+    if (!valid_baud(baudRate) || parity < 0 || parity > 2 || dataBits < 5 || dataBits > 8 ||
+        stopBits < 1 || stopBits > 2 || inputQueueSize <= 0 || outputQueueSize <= 0 ||
+        inputQueueSize > kMaxQueue || outputQueueSize > kMaxQueue)
+        return COM_ERR_PARAMETER;
+
+    close_port(port);
+
+    const PortEntry *found = find_port(port);
+    if (!found) {
+        rescan();   // an adapter plugged in since the last look
+        found = find_port(port);
+    }
+    if (!found)
+        return COM_ERR_NO_PORT;
+    const PortEntry entry = *found;
+
+    int code = 0;
+    std::unique_ptr<Backend> backend =
+        entry.kind == PortEntry::Simulated
+            ? open_sim(&code)
+            : open_posix(entry.device, baudRate, parity, dataBits, stopBits, &code);
+    if (!backend)
+        return code < 0 ? code : COM_ERR_CANNOT_OPEN;
+
+    const int bits = 1 + dataBits + (parity ? 1 : 0) + stopBits;
+    table()[port] = std::make_unique<Port>(port, std::move(backend),
+                                           static_cast<size_t>(inputQueueSize), baudRate, bits);
+    return 0;
+}
+
+int CloseCom(int port)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    close_port(port);
+    return 0;
+}
+
+int SetComTime(int port, double timeoutSeconds)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    if (!std::isfinite(timeoutSeconds) || timeoutSeconds < 0 || timeoutSeconds > kMaxTimeout)
+        return COM_ERR_PARAMETER;
+    p->timeout = timeoutSeconds;
+    return 0;
+}
+
+int SetCTSMode(int port, int mode)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    if (mode != 0 && mode != 1)
+        return COM_ERR_PARAMETER;
+    return set_cts_handshake(*p->backend, mode == 1);
+}
+
+int ComWrt(int port, const char *buffer, int count)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    if (count < 0 || (count > 0 && !buffer))
+        return COM_ERR_PARAMETER;
+    const auto *data = reinterpret_cast<const uint8_t *>(buffer);
+    const auto deadline = deadline_after(p->timeout);
+    int written = 0;
+    while (written < count) {
+        int n = p->backend->send(data + written, static_cast<size_t>(count - written));
+        if (n < 0) {
+            if (written == 0)
+                return n;
+            break;
+        }
+        written += n;
+        if (written == count)
+            break;
+        // The kernel's buffer is full: the line drains at the baud rate, so a
+        // short nap frees room for another piece.
+        double left = seconds_left(deadline);
+        if (left <= 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.002)));
+    }
+    if (written > 0 && (p->mask & COM_EV_TXEMPTY) && p->callback) {
+        p->awaitingDrain = true;
+        if (p->drainTimer) {
+            // Until the line is due to be idle there is nothing to look at.
+            double secs = static_cast<double>(written) * p->bitsPerChar / static_cast<double>(p->baud);
+            p->drainTimer->start(static_cast<int>(std::ceil(secs * 1000.0)) + 1);
+        }
+    }
+    settle(*p);
+    return written;
+}
+
+int ComRd(int port, char *buffer, int count)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    if (count < 0 || (count > 0 && !buffer))
+        return COM_ERR_PARAMETER;
+    auto *out = reinterpret_cast<uint8_t *>(buffer);
+    const auto deadline = deadline_after(p->timeout);
+    int got = 0;
+    int failure = 0;
+    for (;;) {
+        got += static_cast<int>(p->queue.pop(out + got, static_cast<size_t>(count - got)));
+        if (got == count)
+            break;
+        int n = intake(*p);
+        if (n < 0) {
+            failure = n;
+            break;
+        }
+        if (n > 0)
+            continue;
+        double left = seconds_left(deadline);
+        if (left <= 0)
+            break;
+        if (int r = p->backend->wait_readable(left); r < 0) {
+            failure = r;
+            break;
+        }
+    }
+    settle(*p);
+    return got == 0 && failure ? failure : got;
+}
+
+int GetInQLen(int port)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    int n = intake(*p);
+    settle(*p);
+    if (n < 0)
+        return n;
+    return static_cast<int>(p->queue.size());
+}
+
+int GetOutQLen(int port)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    return p->backend->output_pending();
+}
+
+int FlushInQ(int port)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    p->queue.clear();
+    p->backend->flush_input();
+    p->due &= ~(COM_EV_RECEIVE | COM_EV_RXFLAG);
+    settle(*p);
+    return 0;
+}
+
+int FlushOutQ(int port)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    p->backend->flush_output();
+    settle(*p);
+    return 0;
+}
+
+int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
+                       ComCallbackPtr callback, void *callbackData)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    const int mask = eventMask & kKnownEvents;
+    if (eventMask == 0 || !callback) {
+        p->mask = 0;
+        p->callback = nullptr;
+        p->callbackData = nullptr;
+        p->due = 0;
+        p->awaitingDrain = false;
+        remove_watchers(*p);
+        return 0;
+    }
+    if ((mask & COM_EV_RECEIVE) &&
+        (notifyCount < 1 || static_cast<size_t>(notifyCount) > p->queue.capacity()))
+        return COM_ERR_PARAMETER;
+    if ((mask & COM_EV_RXFLAG) && (eventCharacter < 0 || eventCharacter > 255))
+        return COM_ERR_PARAMETER;
+    p->mask = mask;
+    p->notifyCount = (mask & COM_EV_RECEIVE) ? notifyCount : 0;
+    p->eventChar = eventCharacter;
+    p->callback = callback;
+    p->callbackData = callbackData;
+    p->armed = true;
+    p->due = 0;
+    p->awaitingDrain = false;
+    add_watchers(*p);
+    settle(*p);
+    return 0;
+}
+
+int GetComPortList(ComPortInfo *list, int max)
+{
+    const auto &all = ports();
+    if (list) {
+        for (int i = 0; i < max && i < static_cast<int>(all.size()); ++i) {
+            const PortEntry &e = all[static_cast<size_t>(i)];
+            ComPortInfo &info = list[i];
+            std::memset(&info, 0, sizeof info);
+            info.number = e.number;
+            info.simulated = e.kind == PortEntry::Simulated;
+            info.pinned = e.kind == PortEntry::Pinned;
+            std::strncpy(info.device, e.device.c_str(), sizeof info.device - 1);
+            std::strncpy(info.description, e.description.c_str(), sizeof info.description - 1);
+        }
+    }
+    return static_cast<int>(all.size());
+}
+
+int ComSimulatedPort(void)
+{
+    return simulated_port();
+}
+
+void ComSetScanRoots(const char *devDir, const char *sysDir)
+{
+    set_scan_roots(devDir ? devDir : "", sysDir ? sysDir : "");
+}
+
+namespace qvar::pump {
+
+int serial_deliver()
+{
+    if (!dispatch_allowed())
+        return 0;
+    int ran = 0;
+    for (int number = 1; number <= COM_MAX_PORT; ++number) {
+        Port *p = get(number);
+        if (!p || !p->callback || p->running)
+            continue;
+        if (!p->lineFailed && intake(*p) < 0)
+            stop_line(*p);
+        settle(*p);
+        ran += deliver(number);
+    }
+    return ran;
+}
+
+double serial_next_arrival()
+{
+    double next = std::numeric_limits<double>::infinity();
+    for (int number = 1; number <= COM_MAX_PORT; ++number)
+        if (Port *p = get(number); p && p->callback && !p->lineFailed && p->queue.space() > 0)
+            next = std::min(next, p->backend->next_arrival());
+    return next;
+}
+
+} // namespace qvar::pump

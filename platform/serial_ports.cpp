@@ -1,0 +1,307 @@
+// serial_ports.cpp - which device answers to which port number: pinned links, the device scan, the console guard.
+//
+// Numbers must stay put between runs while the hardware does, because users
+// remember "port 2". Pinned numbers are taken first; the scan fills the lowest
+// free numbers in a fixed order (USB, then ACM adapters, then on-board UARTs,
+// each by its kernel index); the simulated controller comes after all of them
+// so plugging in an adapter does not move it under a pinned number.
+//
+// The console is never offered: writing our frames to it would corrupt the
+// kernel's log line and a login on it. Hardware evidence for on-board UARTs
+// is read from sysfs only; opening a ttyS that has no chip behind it can block
+// or fail in odd ways, and opening the console is exactly what we must avoid.
+//
+// The kernel command line is read from "proc/cmdline" beside the sysfs root,
+// so /sys gives /proc/cmdline and a test's fake tree brings its own.
+#include "platform/serial.h"
+#include "platform/serial_internal.h"
+#include "platform/sysio.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <sstream>
+
+namespace qvar::serial {
+namespace {
+
+struct Scan {
+    std::string devDir = "/dev";
+    std::string sysDir = "/sys";
+    bool done = false;
+    std::vector<PortEntry> entries;
+    int simNumber = 1;
+};
+
+Scan &scan_state()
+{
+    static Scan s;
+    return s;
+}
+
+std::string dirname_of(const std::string &path)
+{
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string basename_of(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string join(const std::string &dir, const std::string &name)
+{
+    if (!name.empty() && name.front() == '/')
+        return name;
+    if (!dir.empty() && dir.back() == '/')
+        return dir + name;
+    return dir + "/" + name;
+}
+
+std::string trim(const std::string &s)
+{
+    auto b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return {};
+    auto e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+std::vector<std::string> words(const std::string &s)
+{
+    std::istringstream in(s);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;)
+        out.push_back(w);
+    return out;
+}
+
+// Follows a chain of links to the name of the device at its end; pinned links
+// often go through /dev/serial/by-id first.
+std::string final_name(std::string path)
+{
+    for (int hop = 0; hop < 16 && sysio::is_link(path); ++hop) {
+        auto target = sysio::readlink(path);
+        if (!target)
+            break;
+        path = join(dirname_of(path), *target);
+    }
+    return basename_of(path);
+}
+
+bool digits_only(const std::string &s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Names that stand for the console whatever the kernel says.
+bool always_console(const std::string &name)
+{
+    if (name == "console" || name == "tty")
+        return true;
+    return name.size() > 3 && name.compare(0, 3, "tty") == 0 && digits_only(name.substr(3));
+}
+
+std::set<std::string> console_names(const std::string &sysDir)
+{
+    std::set<std::string> names;
+    // "active" lists the consoles; tty0 and console are indirections whose own
+    // "active" names the real one. Bounded so a looping fake tree cannot hang.
+    std::vector<std::string> todo{"console"};
+    std::set<std::string> visited;
+    while (!todo.empty() && visited.size() < 16) {
+        std::string name = todo.back();
+        todo.pop_back();
+        if (!visited.insert(name).second)
+            continue;
+        auto active = sysio::read_small_file(sysDir + "/class/tty/" + name + "/active");
+        if (!active)
+            continue;
+        for (const auto &w : words(*active)) {
+            names.insert(w);
+            todo.push_back(w);
+        }
+    }
+    if (auto cmdline = sysio::read_small_file(join(dirname_of(sysDir), "proc/cmdline"))) {
+        for (const auto &w : words(*cmdline)) {
+            if (w.compare(0, 8, "console=") != 0)
+                continue;
+            std::string dev = w.substr(8, w.find(',') == std::string::npos ? std::string::npos
+                                                                             : w.find(',') - 8);
+            if (dev.compare(0, 5, "/dev/") == 0)
+                dev = dev.substr(5);
+            if (!dev.empty())
+                names.insert(dev);
+        }
+    }
+    return names;
+}
+
+// Kernel index of "ttyUSB12" with prefix "ttyUSB", or -1 when the name is not
+// of that family.
+long index_of(const std::string &name, const std::string &prefix)
+{
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+        return -1;
+    std::string rest = name.substr(prefix.size());
+    if (!digits_only(rest) || rest.size() > 6)
+        return -1;
+    return std::stol(rest);
+}
+
+bool uart_has_hardware(const std::string &sysDir, const std::string &name)
+{
+    const std::string base = sysDir + "/class/tty/" + name;
+    // The 8250 driver registers a fixed number of ttyS placeholders; only
+    // those with a detected chip have a non-zero port type.
+    if (auto type = sysio::read_small_file(base + "/type", 64)) {
+        std::string t = trim(*type);
+        return digits_only(t) && std::stol(t) != 0;
+    }
+    // Other UART drivers do not publish a type; a device bound to a driver
+    // other than the 8250 placeholder platform driver is real hardware.
+    if (auto driver = sysio::readlink(base + "/device/driver"))
+        return basename_of(*driver) != "serial8250";
+    return false;
+}
+
+std::string pin_dir()
+{
+    const char *xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/')
+        return std::string(xdg) + "/qvar-scope/ports";
+    const char *home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return std::string(home) + "/.config/qvar-scope/ports";
+    return {};
+}
+
+struct Found {
+    PortEntry::Kind kind;
+    long index;
+    std::string name;
+};
+
+void do_scan(Scan &s)
+{
+    s.entries.clear();
+    const std::set<std::string> consoles = console_names(s.sysDir);
+    auto is_console = [&](const std::string &name) { return always_console(name) || consoles.count(name); };
+
+    std::set<int> used;
+    std::set<std::string> pinnedNames;
+    if (std::string dir = pin_dir(); !dir.empty()) {
+        for (const auto &name : sysio::list_dir(dir)) {
+            if (name.size() < 4 || name.compare(0, 3, "com") != 0 || !digits_only(name.substr(3)) ||
+                name.size() > 6)
+                continue;
+            int number = std::stoi(name.substr(3));
+            if (number < 1 || number > COM_MAX_PORT || used.count(number))
+                continue;
+            const std::string link = join(dir, name);
+            auto target = sysio::readlink(link);
+            if (!target)
+                continue;
+            const std::string dev = final_name(link);
+            if (is_console(dev))
+                continue;
+            PortEntry e;
+            e.number = number;
+            e.kind = PortEntry::Pinned;
+            e.device = join(dir, *target);
+            e.description = "pinned: " + e.device;
+            s.entries.push_back(e);
+            used.insert(number);
+            pinnedNames.insert(dev);
+        }
+    }
+
+    std::vector<Found> found;
+    for (const auto &name : sysio::list_dir(s.devDir)) {
+        if (is_console(name) || pinnedNames.count(name))
+            continue;
+        if (long i = index_of(name, "ttyUSB"); i >= 0)
+            found.push_back({PortEntry::UsbAdapter, i, name});
+        else if (long i = index_of(name, "ttyACM"); i >= 0)
+            found.push_back({PortEntry::AcmAdapter, i, name});
+        else if (long i = index_of(name, "ttyS"); i >= 0 && uart_has_hardware(s.sysDir, name))
+            found.push_back({PortEntry::OnBoard, i, name});
+    }
+    std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
+        return a.kind != b.kind ? a.kind < b.kind : a.index < b.index;
+    });
+
+    int next = 1;
+    for (const auto &f : found) {
+        while (next <= COM_MAX_PORT && used.count(next))
+            ++next;
+        if (next >= COM_MAX_PORT)   // keep the last number for the simulated controller
+            break;
+        PortEntry e;
+        e.number = next;
+        e.kind = f.kind;
+        e.device = join(s.devDir, f.name);
+        e.description = (f.kind == PortEntry::UsbAdapter   ? "USB serial adapter "
+                         : f.kind == PortEntry::AcmAdapter ? "USB ACM adapter "
+                                                           : "on-board serial port ") + f.name;
+        s.entries.push_back(e);
+        used.insert(next);
+    }
+
+    int sim = used.empty() ? 1 : *used.rbegin() + 1;
+    if (sim > COM_MAX_PORT) {
+        sim = 1;
+        while (used.count(sim))
+            ++sim;
+    }
+    s.simNumber = sim;
+    PortEntry e;
+    e.number = sim;
+    e.kind = PortEntry::Simulated;
+    e.description = "simulated controller";
+    s.entries.push_back(e);
+
+    std::sort(s.entries.begin(), s.entries.end(),
+              [](const PortEntry &a, const PortEntry &b) { return a.number < b.number; });
+    s.done = true;
+}
+
+Scan &scanned()
+{
+    Scan &s = scan_state();
+    if (!s.done)
+        do_scan(s);
+    return s;
+}
+
+} // namespace
+
+const std::vector<PortEntry> &ports() { return scanned().entries; }
+
+void rescan() { do_scan(scan_state()); }
+
+const PortEntry *find_port(int number)
+{
+    for (const auto &e : ports())
+        if (e.number == number)
+            return &e;
+    return nullptr;
+}
+
+int simulated_port() { return scanned().simNumber; }
+
+void set_scan_roots(const std::string &devDir, const std::string &sysDir)
+{
+    Scan &s = scan_state();
+    s.devDir = devDir.empty() ? "/dev" : devDir;
+    s.sysDir = sysDir.empty() ? "/sys" : sysDir;
+    do_scan(s);
+}
+
+} // namespace qvar::serial

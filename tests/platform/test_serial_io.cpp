@@ -1,0 +1,475 @@
+// Serial service on pseudo-terminals: queue, time-outs, pump-only callbacks, flushes, exclusivity, injected faults.
+#include "platform/pump.h"
+#include "platform/serial.h"
+#include "platform/sysio.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using qvar::sysio::Call;
+
+namespace {
+
+double since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+std::string pattern(int n, int first = 0)
+{
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s.push_back(static_cast<char>(first + i));
+    return s;
+}
+
+struct Recorder {
+    int port = 0;
+    bool takeFrame = false;       // behave like the link: read 36, flush the rest
+    bool closeOwnPort = false;
+    std::vector<int> events;
+    std::vector<std::string> frames;
+};
+
+void record(int port, int events, void *data)
+{
+    auto *r = static_cast<Recorder *>(data);
+    r->events.push_back(events);
+    if (r->closeOwnPort) {
+        CloseCom(port);
+        return;
+    }
+    if (r->takeFrame && (events & COM_EV_RECEIVE)) {
+        char buf[36];
+        int n = ComRd(port, buf, 36);
+        r->frames.emplace_back(buf, n > 0 ? static_cast<size_t>(n) : 0u);
+        FlushInQ(port);
+    }
+}
+
+// Runs the event pump the way the program does, until `done` or `secs`.
+template <typename Pred>
+bool pump_until(Pred done, double secs, bool serialDeliver = true)
+{
+    const auto t0 = Clock::now();
+    qvar::pump::Inside inside;
+    while (!done()) {
+        if (since(t0) > secs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (serialDeliver)
+            qvar::pump::serial_deliver();
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class SerialPty : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/qvar-serial-XXXXXX";
+        root_ = mkdtemp(tmpl);
+        fs::create_directories(root_ / "dev");
+        fs::create_directories(root_ / "sys");
+        fs::create_directories(root_ / "cfg/qvar-scope/ports");
+        if (const char *old = std::getenv("XDG_CONFIG_HOME"))
+            savedXdg_ = old;
+        setenv("XDG_CONFIG_HOME", (root_ / "cfg").c_str(), 1);
+
+        char name[256] = {};
+        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
+        slavePath_ = name;
+        pin(1);
+        ComSetScanRoots((root_ / "dev").c_str(), (root_ / "sys").c_str());
+    }
+
+    void TearDown() override
+    {
+        for (int p = 1; p <= 4; ++p)
+            CloseCom(p);
+        qvar::sysio::reset_table();
+        close(master_);
+        close(slave_);
+        if (savedXdg_)
+            setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+        ComSetScanRoots((root_ / "none").c_str(), (root_ / "none").c_str());
+        fs::remove_all(root_);
+    }
+
+    void pin(int number)
+    {
+        fs::create_symlink(slavePath_, root_ / "cfg/qvar-scope/ports" / ("com" + std::to_string(number)));
+    }
+
+    static int open_port(int port = 1, int inQ = 4096)
+    {
+        return OpenComConfig(port, "", 19200, 0, 8, 1, inQ, 4096);
+    }
+
+    void feed(const std::string &bytes)
+    {
+        ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // What the far end received within `secs`.
+    std::string far_end(size_t want, double secs)
+    {
+        std::string got;
+        const auto t0 = Clock::now();
+        while (got.size() < want && since(t0) < secs) {
+            struct pollfd p{master_, POLLIN, 0};
+            if (poll(&p, 1, 20) > 0) {
+                char buf[256];
+                ssize_t n = read(master_, buf, sizeof buf);
+                if (n > 0)
+                    got.append(buf, static_cast<size_t>(n));
+            }
+        }
+        return got;
+    }
+
+    // The pty hands bytes over asynchronously; wait until the queue shows n.
+    static int wait_queue(int port, int n, double secs = 1.0)
+    {
+        const auto t0 = Clock::now();
+        int len = GetInQLen(port);
+        while (len >= 0 && len < n && since(t0) < secs) {
+            std::this_thread::sleep_for(2ms);
+            len = GetInQLen(port);
+        }
+        return len;
+    }
+
+    fs::path root_;
+    std::optional<std::string> savedXdg_;
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+};
+
+TEST_F(SerialPty, QueueKeepsOrderAcrossWrapAndStopsAtItsSize)
+{
+    ASSERT_EQ(open_port(1, 16), 0);
+    ASSERT_EQ(SetComTime(1, 0.5), 0);
+    feed(pattern(40));
+    EXPECT_EQ(wait_queue(1, 16), 16);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(GetInQLen(1), 16);
+
+    char buf[64] = {};
+    ASSERT_EQ(ComRd(1, buf, 10), 10);
+    EXPECT_EQ(std::string(buf, 10), pattern(10));
+    EXPECT_EQ(GetInQLen(1), 16);                  // refilled from the kernel, wrapping
+    ASSERT_EQ(ComRd(1, buf, 30), 30);             // more than the queue holds
+    EXPECT_EQ(std::string(buf, 30), pattern(30, 10));
+    EXPECT_EQ(GetInQLen(1), 0);
+    EXPECT_EQ(ComRd(1, buf, 0), 0);
+}
+
+TEST_F(SerialPty, ComRdWaitsForBytesUntilTheTimeOut)
+{
+    ASSERT_EQ(open_port(), 0);
+    ASSERT_EQ(SetComTime(1, 0.3), 0);
+    char buf[64];
+
+    feed(pattern(10));
+    auto t0 = Clock::now();
+    EXPECT_EQ(ComRd(1, buf, 36), 10);
+    EXPECT_NEAR(since(t0), 0.3, 0.15);
+
+    t0 = Clock::now();
+    EXPECT_EQ(ComRd(1, buf, 36), 0);              // silent line
+    EXPECT_NEAR(since(t0), 0.3, 0.15);
+
+    ASSERT_EQ(SetComTime(1, 2.0), 0);
+    std::thread late([this] {
+        std::this_thread::sleep_for(100ms);
+        feed(pattern(20));
+        std::this_thread::sleep_for(50ms);
+        feed(pattern(16, 20));
+    });
+    t0 = Clock::now();
+    EXPECT_EQ(ComRd(1, buf, 36), 36);
+    double took = since(t0);
+    late.join();
+    EXPECT_GT(took, 0.12);
+    EXPECT_LT(took, 1.0);
+    EXPECT_EQ(std::string(buf, 36), pattern(36));
+
+    EXPECT_EQ(SetComTime(1, -1.0), COM_ERR_PARAMETER);
+    EXPECT_EQ(SetComTime(1, std::nan("")), COM_ERR_PARAMETER);
+}
+
+TEST_F(SerialPty, WritesReachTheLineAndFlushesDiscardBothSides)
+{
+    ASSERT_EQ(open_port(), 0);
+    EXPECT_EQ(ComWrt(1, pattern(36, 1).data(), 36), 36);
+    EXPECT_EQ(far_end(36, 1.0), pattern(36, 1));
+    EXPECT_EQ(ComWrt(1, nullptr, 4), COM_ERR_PARAMETER);
+    EXPECT_EQ(ComWrt(1, "x", -1), COM_ERR_PARAMETER);
+    EXPECT_GE(GetOutQLen(1), 0);
+
+    feed(pattern(10));
+    EXPECT_EQ(wait_queue(1, 10), 10);             // in the service's queue
+    feed(pattern(5));
+    std::this_thread::sleep_for(50ms);            // in the kernel's
+    EXPECT_EQ(FlushInQ(1), 0);
+    std::this_thread::sleep_for(30ms);
+    EXPECT_EQ(GetInQLen(1), 0);
+
+    EXPECT_EQ(FlushOutQ(1), 0);
+    EXPECT_EQ(GetOutQLen(1), 0);
+}
+
+TEST_F(SerialPty, LineIsRawWithoutHandshakeAndTakesItsFraming)
+{
+    ASSERT_EQ(open_port(), 0);
+    struct termios t;
+    ASSERT_EQ(tcgetattr(slave_, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+    EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B19200));
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+
+    EXPECT_EQ(SetCTSMode(1, 1), 0);
+    ASSERT_EQ(tcgetattr(slave_, &t), 0);
+    EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(SetCTSMode(1, 0), 0);
+    ASSERT_EQ(tcgetattr(slave_, &t), 0);
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(SetCTSMode(1, 2), COM_ERR_PARAMETER);
+
+    // Reopened with other framing. A pty always keeps 8 bits without parity,
+    // so only the rate and the stop bits show here.
+    ASSERT_EQ(OpenComConfig(1, "", 9600, 2, 7, 2, 64, 64), 0);
+    ASSERT_EQ(tcgetattr(slave_, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+}
+
+TEST_F(SerialPty, ReceiveCallbackRunsOnlyFromThePumpOnceTheCountIsQueued)
+{
+    Recorder rec;
+    rec.takeFrame = true;
+    ASSERT_EQ(open_port(), 0);
+    ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 36, 0x55, record, &rec), 0);
+
+    feed(pattern(20, 100));
+    std::this_thread::sleep_for(30ms);
+    QCoreApplication::processEvents();            // outside the pump: the notifier only queues
+    EXPECT_EQ(qvar::pump::serial_deliver(), 0);
+    EXPECT_FALSE(pump_until([&] { return !rec.events.empty(); }, 0.1));   // 20 < 36
+
+    feed(pattern(16, 120));
+    std::this_thread::sleep_for(30ms);
+    {
+        qvar::pump::Inside inside;                // even inside the pump, direct calls never call back
+        EXPECT_EQ(GetInQLen(1), 36);
+        char none[1];
+        EXPECT_EQ(SetComTime(1, 0.05), 0);
+        EXPECT_EQ(ComRd(1, none, 0), 0);
+        EXPECT_TRUE(rec.events.empty());
+        EXPECT_EQ(qvar::pump::serial_deliver(), 1);
+        EXPECT_EQ(qvar::pump::serial_deliver(), 0);   // once per arrival, not per pump
+    }
+    ASSERT_EQ(rec.events, std::vector<int>{COM_EV_RECEIVE});
+    ASSERT_EQ(rec.frames.size(), 1u);
+    EXPECT_EQ(rec.frames[0], pattern(36, 100));
+
+    // Re-armed once the queue fell below the count; this time through the
+    // notifier alone, with 4 surplus bytes that the callback flushes.
+    feed(pattern(40, 1));
+    EXPECT_TRUE(pump_until([&] { return rec.events.size() == 2; }, 1.0, false));
+    ASSERT_EQ(rec.frames.size(), 2u);
+    EXPECT_EQ(rec.frames[1], pattern(36, 1));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(GetInQLen(1), 0);
+}
+
+TEST_F(SerialPty, RemovedCallbackStaysSilentAndStaleArrivalsAreNotDelivered)
+{
+    Recorder rec;
+    rec.takeFrame = true;
+    ASSERT_EQ(open_port(), 0);
+    ASSERT_EQ(InstallComCallback(1, 0x8006, 36, 0x55, record, &rec), 0);
+    ASSERT_EQ(InstallComCallback(1, 0, 36, 0x55, nullptr, nullptr), 0);
+
+    feed(pattern(36, 0x56));
+    EXPECT_FALSE(pump_until([&] { return !rec.events.empty(); }, 0.15));
+    EXPECT_EQ(GetInQLen(1), 36);                  // left for a direct read
+
+    // Re-installed over a full frame and flushed before any pump: the bytes
+    // are gone, so there is nothing to call back for.
+    ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 36, 0x55, record, &rec), 0);
+    ASSERT_EQ(FlushInQ(1), 0);
+    EXPECT_FALSE(pump_until([&] { return !rec.events.empty(); }, 0.1));
+
+    // A callback installed over bytes already queued is due at the next pump.
+    feed(pattern(36, 0x56));
+    EXPECT_EQ(wait_queue(1, 36), 36);
+    ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 36, 0x55, record, &rec), 0);
+    EXPECT_TRUE(pump_until([&] { return !rec.events.empty(); }, 0.5));
+    EXPECT_EQ(rec.events, std::vector<int>{COM_EV_RECEIVE});
+}
+
+TEST_F(SerialPty, EventCharacterAndOutputEmptyEventsAndTheirArguments)
+{
+    Recorder rec;
+    ASSERT_EQ(open_port(1, 64), 0);
+    EXPECT_EQ(InstallComCallback(1, COM_EV_RXFLAG, 36, 300, record, &rec), COM_ERR_PARAMETER);
+    EXPECT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 0, 0x55, record, &rec), COM_ERR_PARAMETER);
+    EXPECT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 65, 0x55, record, &rec), COM_ERR_PARAMETER);
+    ASSERT_EQ(InstallComCallback(1, COM_EV_RXFLAG | COM_EV_TXEMPTY, 36, 0x55, record, &rec), 0);
+
+    feed(std::string("\x01\x02", 2));
+    EXPECT_FALSE(pump_until([&] { return !rec.events.empty(); }, 0.1));
+    feed(std::string("\x03\x55", 2));
+    ASSERT_TRUE(pump_until([&] { return !rec.events.empty(); }, 1.0));
+    EXPECT_EQ(rec.events[0], COM_EV_RXFLAG);
+
+    rec.events.clear();
+    ASSERT_EQ(ComWrt(1, "abcd", 4), 4);
+    ASSERT_TRUE(pump_until([&] { return !rec.events.empty(); }, 1.0));
+    EXPECT_EQ(rec.events[0], COM_EV_TXEMPTY);
+}
+
+TEST_F(SerialPty, CallbackMayCloseItsOwnPort)
+{
+    Recorder rec;
+    rec.closeOwnPort = true;
+    ASSERT_EQ(open_port(), 0);
+    ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 4, 0, record, &rec), 0);
+    feed(pattern(8));
+    EXPECT_TRUE(pump_until([&] { return !rec.events.empty(); }, 1.0, false));
+    EXPECT_EQ(GetInQLen(1), COM_ERR_NOT_OPEN);
+    feed(pattern(8));
+    pump_until([] { return false; }, 0.05);      // the retired notifier must not fire
+    EXPECT_EQ(rec.events.size(), 1u);
+}
+
+TEST_F(SerialPty, OpenCloseRulesAndExclusiveUse)
+{
+    EXPECT_EQ(CloseCom(1), COM_ERR_NOT_OPEN);
+    EXPECT_EQ(CloseCom(0), COM_ERR_PORT_NUMBER);
+    EXPECT_EQ(CloseCom(COM_MAX_PORT + 1), COM_ERR_PORT_NUMBER);
+    char buf[4];
+    EXPECT_EQ(ComRd(1, buf, 4), COM_ERR_NOT_OPEN);
+    EXPECT_EQ(ComWrt(1, buf, 4), COM_ERR_NOT_OPEN);
+    EXPECT_EQ(GetInQLen(1), COM_ERR_NOT_OPEN);
+    EXPECT_EQ(InstallComCallback(1, 0, 0, 0, nullptr, nullptr), COM_ERR_NOT_OPEN);
+
+    for (auto bad : {std::vector<long>{12345, 0, 8, 1, 64, 64}, {19200, 3, 8, 1, 64, 64},
+                     {19200, 0, 4, 1, 64, 64}, {19200, 0, 9, 1, 64, 64}, {19200, 0, 8, 0, 64, 64},
+                     {19200, 0, 8, 3, 64, 64}, {19200, 0, 8, 1, 0, 64}, {19200, 0, 8, 1, 64, -1}})
+        EXPECT_EQ(OpenComConfig(1, "", bad[0], int(bad[1]), int(bad[2]), int(bad[3]), int(bad[4]),
+                                int(bad[5])),
+                  COM_ERR_PARAMETER)
+            << bad[0] << " " << bad[1] << " " << bad[2] << " " << bad[3];
+
+    ASSERT_EQ(open_port(), 0);
+    EXPECT_EQ(CloseCom(2), COM_ERR_NOT_OPEN);
+    EXPECT_EQ(GetInQLen(1), 0);                   // a failed close touched nothing
+
+    // Pinned after the scan: found by the re-scan of an unknown number, but
+    // the device is ours already.
+    pin(3);
+    EXPECT_EQ(open_port(3), COM_ERR_CANNOT_OPEN);
+
+    ASSERT_EQ(open_port(1), 0);                   // reopening an open port replaces it
+    feed("abc");
+    EXPECT_EQ(wait_queue(1, 3), 3);
+    EXPECT_EQ(CloseCom(1), 0);
+    EXPECT_EQ(CloseCom(1), COM_ERR_NOT_OPEN);
+    EXPECT_EQ(open_port(3), 0);                   // the lock went with the close
+}
+
+TEST_F(SerialPty, SystemCallFailuresMapToCodesAndInterruptionsAreRetried)
+{
+    using namespace qvar::sysio;
+    ASSERT_EQ(open_port(), 0);
+    ASSERT_EQ(SetComTime(1, 1.0), 0);
+
+    fail_nth(Call::Read, 2, EIO);                 // the second read from now
+    EXPECT_EQ(GetInQLen(1), 0);
+    EXPECT_EQ(GetInQLen(1), COM_ERR_IO);
+    EXPECT_EQ(GetInQLen(1), 0);
+
+    feed(pattern(5));
+    std::this_thread::sleep_for(30ms);
+    long reads = call_count(Call::Read);
+    fail_nth(Call::Read, 1, EINTR, 2);
+    EXPECT_EQ(GetInQLen(1), 5);
+    EXPECT_GE(call_count(Call::Read) - reads, 3);
+    char buf[8];
+    ASSERT_EQ(ComRd(1, buf, 5), 5);
+
+    fail_nth(Call::Poll, 1, EINTR);
+    std::thread late([this] {
+        std::this_thread::sleep_for(80ms);
+        feed(pattern(4));
+    });
+    EXPECT_EQ(ComRd(1, buf, 4), 4);
+    late.join();
+
+    fail_nth(Call::Poll, 1, EIO);
+    EXPECT_EQ(ComRd(1, buf, 4), COM_ERR_IO);
+    fail_nth(Call::Write, 1, EIO);
+    EXPECT_EQ(ComWrt(1, "abcd", 4), COM_ERR_IO);
+    fail_nth(Call::Write, 1, EINTR);
+    EXPECT_EQ(ComWrt(1, "abcd", 4), 4);
+    EXPECT_EQ(far_end(4, 1.0), "abcd");
+
+    // A failed open leaves nothing behind: the next open gets the device.
+    for (Call step : {Call::Open, Call::Ioctl, Call::Flock, Call::TcGetAttr, Call::TcSetAttr}) {
+        fail_nth(step, 1, step == Call::Flock ? EWOULDBLOCK : EIO);
+        EXPECT_EQ(open_port(), COM_ERR_CANNOT_OPEN) << static_cast<int>(step);
+        EXPECT_EQ(GetInQLen(1), COM_ERR_NOT_OPEN);
+    }
+    fail_nth(Call::Open, 1, EINTR);
+    EXPECT_EQ(open_port(), 0);
+}
+
+TEST_F(SerialPty, SimulatedControllerAnswersThroughItsArrivalTimer)
+{
+    // The pinned pty holds number 1, so the simulated controller is 2.
+    const int sim = ComSimulatedPort();
+    ASSERT_EQ(sim, 2);
+    Recorder rec;
+    rec.takeFrame = true;
+    ASSERT_EQ(open_port(sim), 0);
+    ASSERT_EQ(InstallComCallback(sim, 0x8006, 36, 0x55, record, &rec), 0);
+    std::string echo(36, '\0');
+    echo[1] = 0x55;
+    echo[3] = 5;
+    ASSERT_EQ(ComWrt(sim, echo.data(), 36), 36);
+    // No serial_deliver here: only the timer aimed at the next byte can bring it.
+    ASSERT_TRUE(pump_until([&] { return !rec.frames.empty(); }, 1.0, false));
+    ASSERT_EQ(rec.frames[0].size(), 36u);
+    EXPECT_EQ(rec.frames[0][4], 0x00);
+    EXPECT_EQ(static_cast<uint8_t>(rec.frames[0][5]), 0xAA);
+}
+
+} // namespace
