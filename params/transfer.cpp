@@ -7,6 +7,7 @@
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/serial.h"
 #include "platform/ui.h"
 #include "ui_ids.h"
