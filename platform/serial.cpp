@@ -182,6 +182,7 @@ int intake(Port &p)
             return total ? total : n;
         if (n == 0)
             break;
+        p.lineFailed = false;   // the line works again: let the watchers resume
         if ((p.mask & COM_EV_RXFLAG) && p.callback &&
             std::memchr(buf, p.eventChar, static_cast<size_t>(n)))
             p.due |= COM_EV_RXFLAG;
@@ -614,7 +615,8 @@ int serial_deliver()
         Port *p = get(number);
         if (!p || !p->callback || p->running)
             continue;
-        if (!p->lineFailed && intake(*p) < 0)
+        // Also after a failure: a line that carries bytes again comes back.
+        if (intake(*p) < 0)
             stop_line(*p);
         settle(*p);
         ran += deliver(number);

@@ -194,6 +194,17 @@ void do_scan(Scan &s)
     const std::set<std::string> consoles = console_names(s.sysDir);
     auto is_console = [&](const std::string &name) { return always_console(name) || consoles.count(name); };
 
+    // A pinned link may reach the console under another name (a second
+    // device node, a udev alias); the device number gives it away.
+    std::set<dev_t> consoleDevices;
+    for (const auto &name : consoles)
+        if (auto dev = sysio::char_device(join(s.devDir, name)))
+            consoleDevices.insert(*dev);
+    auto is_console_node = [&](const std::string &path) {
+        auto dev = sysio::char_device(path);
+        return dev && consoleDevices.count(*dev);
+    };
+
     std::set<int> used;
     std::set<std::string> pinnedNames;
     if (std::string dir = pin_dir(); !dir.empty()) {
@@ -209,7 +220,7 @@ void do_scan(Scan &s)
             if (!target)
                 continue;
             const std::string dev = final_name(link);
-            if (is_console(dev))
+            if (is_console(dev) || is_console_node(link))
                 continue;
             PortEntry e;
             e.number = number;

@@ -197,6 +197,14 @@ bool is_link(const std::string &path)
     return S_ISLNK(st.st_mode);
 }
 
+std::optional<dev_t> char_device(const std::string &path)
+{
+    struct stat st;
+    if (invoke(Call::Stat, [&] { return table().stat(path.c_str(), &st); }) != 0 || !S_ISCHR(st.st_mode))
+        return std::nullopt;
+    return st.st_rdev;
+}
+
 std::optional<std::string> read_small_file(const std::string &path, size_t max)
 {
     // Non-blocking so that a sysfs or proc attribute can never stall the scan.

@@ -75,6 +75,7 @@ int  flock(int fd, int op);
 std::optional<std::string> readlink(const std::string &path);
 bool exists(const std::string &path);               // follows links
 bool is_link(const std::string &path);
+std::optional<dev_t> char_device(const std::string &path);   // its device number, if it is one
 std::optional<std::string> read_small_file(const std::string &path, size_t max = 4096);
 std::vector<std::string> list_dir(const std::string &path);   // names, no "." or ".."
 

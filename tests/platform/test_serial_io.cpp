@@ -4,6 +4,8 @@
 #include "platform/sysio.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -262,12 +265,19 @@ TEST_F(SerialPty, LineIsRawWithoutHandshakeAndTakesItsFraming)
     EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
     EXPECT_EQ(SetCTSMode(1, 2), COM_ERR_PARAMETER);
 
-    // Reopened with other framing. A pty always keeps 8 bits without parity,
-    // so only the rate and the stop bits show here.
-    ASSERT_EQ(OpenComConfig(1, "", 9600, 2, 7, 2, 64, 64), 0);
-    ASSERT_EQ(tcgetattr(slave_, &t), 0);
-    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
-    EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+    // A pty keeps 8 bits without parity whatever it is told, so the framing
+    // is checked where it leaves the service.
+    static struct termios sent;
+    qvar::sysio::table().tcsetattr = [](int, int, const struct termios *t) {
+        sent = *t;
+        return 0;
+    };
+    ASSERT_EQ(OpenComConfig(1, "", 9600, 1, 7, 2, 64, 64), 0);
+    EXPECT_EQ(cfgetospeed(&sent), static_cast<speed_t>(B9600));
+    EXPECT_EQ(sent.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB),
+              static_cast<tcflag_t>(CS7 | PARENB | PARODD | CSTOPB));
+    ASSERT_EQ(OpenComConfig(1, "", 19200, 2, 5, 1, 64, 64), 0);
+    EXPECT_EQ(sent.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB), static_cast<tcflag_t>(CS5 | PARENB));
 }
 
 TEST_F(SerialPty, ReceiveCallbackRunsOnlyFromThePumpOnceTheCountIsQueued)
@@ -321,10 +331,11 @@ TEST_F(SerialPty, RemovedCallbackStaysSilentAndStaleArrivalsAreNotDelivered)
     EXPECT_FALSE(pump_until([&] { return !rec.events.empty(); }, 0.15));
     EXPECT_EQ(GetInQLen(1), 36);                  // left for a direct read
 
-    // Re-installed over a full frame and flushed before any pump: the bytes
-    // are gone, so there is nothing to call back for.
+    // Re-installed over a full frame that is read directly before any pump:
+    // the bytes are gone, and a callback reading 36 would wait out the time-out.
     ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 36, 0x55, record, &rec), 0);
-    ASSERT_EQ(FlushInQ(1), 0);
+    char frame[36];
+    ASSERT_EQ(ComRd(1, frame, 36), 36);
     EXPECT_FALSE(pump_until([&] { return !rec.events.empty(); }, 0.1));
 
     // A callback installed over bytes already queued is due at the next pump.
@@ -354,6 +365,26 @@ TEST_F(SerialPty, EventCharacterAndOutputEmptyEventsAndTheirArguments)
     ASSERT_EQ(ComWrt(1, "abcd", 4), 4);
     ASSERT_TRUE(pump_until([&] { return !rec.events.empty(); }, 1.0));
     EXPECT_EQ(rec.events[0], COM_EV_TXEMPTY);
+}
+
+TEST_F(SerialPty, FullQueueDoesNotSpinTheEventLoop)
+{
+    Recorder rec;                                  // waits for a character that never comes
+    ASSERT_EQ(open_port(1, 16), 0);
+    ASSERT_EQ(InstallComCallback(1, COM_EV_RXFLAG, 1, 0xFF, record, &rec), 0);
+    feed(pattern(40));
+    std::this_thread::sleep_for(30ms);
+    const std::clock_t cpu0 = std::clock();
+    {
+        qvar::pump::Inside inside;
+        QEventLoop loop;
+        QTimer::singleShot(300, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const double cpu = double(std::clock() - cpu0) / CLOCKS_PER_SEC;
+    EXPECT_LT(cpu, 0.03);                         // a spinning notifier burns all of it
+    EXPECT_EQ(GetInQLen(1), 16);
+    EXPECT_TRUE(rec.events.empty());
 }
 
 TEST_F(SerialPty, CallbackMayCloseItsOwnPort)
@@ -450,6 +481,13 @@ TEST_F(SerialPty, SystemCallFailuresMapToCodesAndInterruptionsAreRetried)
     }
     fail_nth(Call::Open, 1, EINTR);
     EXPECT_EQ(open_port(), 0);
+
+    // A line error seen by the pump does not silence the callback for good.
+    Recorder rec;
+    ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 4, 0, record, &rec), 0);
+    fail_nth(Call::Read, 1, EIO);
+    feed(pattern(4));
+    EXPECT_TRUE(pump_until([&] { return !rec.events.empty(); }, 1.0));
 }
 
 TEST_F(SerialPty, SimulatedControllerAnswersThroughItsArrivalTimer)
