@@ -1,0 +1,315 @@
+// Tests of the simulated controller through the serial service: the built-in port, and qvar-sim on a pty.
+#include "platform/clock.h"
+#include "platform/pump.h"
+#include "platform/serial.h"
+#include "platform/serial_sim.h"
+#include "sim/controller.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+using namespace qvar;
+
+namespace {
+
+std::string frame(uint16_t order)
+{
+    std::string f(sim::kFrameBytes, '\0');
+    f[1] = 0x55;
+    f[3] = static_cast<char>(order);
+    return f;
+}
+
+uint16_t word0(const char *answer)
+{
+    return static_cast<uint16_t>(static_cast<uint8_t>(answer[4]) << 8 | static_cast<uint8_t>(answer[5]));
+}
+
+// Every test gets empty device and sysfs folders and a config folder of its
+// own, so the port scan sees nothing of the machine's real ports.
+class SimSerial : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root = fs::temp_directory_path() / ("qvar_simserial_" + std::to_string(getpid()));
+        fs::create_directories(root / "dev");
+        fs::create_directories(root / "sys");
+        fs::create_directories(root / "config");
+        if (const char *old = std::getenv("XDG_CONFIG_HOME"))
+            oldXdg = old;
+        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+        ComSetScanRoots((root / "dev").c_str(), (root / "sys").c_str());
+
+        c = ComSimController();
+        c->faults = {};
+        c->set_paced(true);
+        c->factory_reset();
+        c->reset_counters();
+    }
+
+    void TearDown() override
+    {
+        if (opened > 0)
+            CloseCom(opened);
+        c->faults = {};
+        if (oldXdg)
+            setenv("XDG_CONFIG_HOME", oldXdg->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+        ComSetScanRoots("/dev", "/sys");
+        fs::remove_all(root);
+    }
+
+    int open_port(int number)
+    {
+        const int r = OpenComConfig(number, "", 19200, 0, 8, 1, 4096, 4096);
+        if (r >= 0)
+            opened = number;
+        return r;
+    }
+
+    fs::path root;
+    std::optional<std::string> oldXdg;
+    sim::Controller *c = nullptr;
+    int opened = 0;
+};
+
+int g_calls = 0;
+int g_mask = 0;
+int g_queued = 0;
+
+void on_receive(int port, int mask, void *)
+{
+    ++g_calls;
+    g_mask = mask;
+    g_queued = GetInQLen(port);
+}
+
+// Pumps like the event loop would, for `seconds`.
+void pump_for(double seconds)
+{
+    const double end = Timer() + seconds;
+    while (Timer() < end) {
+        {
+            pump::Inside inside;
+            pump::serial_deliver();
+        }
+        Delay(0.002);
+    }
+}
+
+} // namespace
+
+TEST_F(SimSerial, BuiltInPortFillsItsQueueAtLineRate)
+{
+    const int sim = ComSimulatedPort();
+    ASSERT_GE(sim, 1);
+    ASSERT_GE(open_port(sim), 0);
+    const std::string req = frame(sim::ORDER_ECHO);
+    const double t0 = Timer();
+    ASSERT_EQ(ComWrt(sim, req.data(), 36), 36);
+    Delay(0.028);
+    // The answer's first byte is in 37 byte times plus the turnaround.
+    const double before = Timer() - t0;
+    const int midway = GetInQLen(sim);
+    const double after = Timer() - t0;
+    EXPECT_GE(midway, std::min(36, static_cast<int>((before - 0.0002) * 1920) - 37));
+    EXPECT_LE(midway, static_cast<int>((after - 0.0002) * 1920) - 35);
+    EXPECT_GT(midway, 0);
+    char answer[36];
+    ASSERT_EQ(ComRd(sim, answer, 36), 36);
+    EXPECT_GE(Timer() - t0, 0.0376);
+    EXPECT_LT(Timer() - t0, 0.06);
+    EXPECT_EQ(word0(answer), 0x00AA);
+}
+
+TEST_F(SimSerial, ReadTimesOutOnASilentController)
+{
+    const int sim = ComSimulatedPort();
+    ASSERT_GE(open_port(sim), 0);
+    ASSERT_EQ(SetComTime(sim, 0.3), 0);
+    c->faults.silent = true;
+    const std::string req = frame(sim::ORDER_ECHO);
+    ComWrt(sim, req.data(), 36);
+    char answer[36];
+    const double t0 = Timer();
+    EXPECT_EQ(ComRd(sim, answer, 36), 0);
+    EXPECT_GE(Timer() - t0, 0.299);
+    EXPECT_LT(Timer() - t0, 0.45);
+    EXPECT_EQ(c->requests(sim::ORDER_ECHO), 1u);
+}
+
+TEST_F(SimSerial, CallbackRunsOnceFromThePumpWhenAFrameIsQueued)
+{
+    const int sim = ComSimulatedPort();
+    ASSERT_GE(open_port(sim), 0);
+    g_calls = g_mask = g_queued = 0;
+    ASSERT_EQ(InstallComCallback(sim, COM_EV_RECEIVE, 36, 0x55, on_receive, nullptr), 0);
+    c->faults.split = 3;
+    c->faults.split_gap = 0.02;
+    const std::string req = frame(sim::ORDER_LIVE);
+    ComWrt(sim, req.data(), 36);
+    // Not outside the pump, even with the whole answer there.
+    Delay(0.1);
+    EXPECT_EQ(g_calls, 0);
+    pump_for(0.1);
+    EXPECT_EQ(g_calls, 1);
+    EXPECT_TRUE(g_mask & COM_EV_RECEIVE);
+    EXPECT_EQ(g_queued, 36);
+    // Armed again only once the queue has gone below the count.
+    FlushInQ(sim);
+    ComWrt(sim, req.data(), 36);
+    pump_for(0.15);
+    EXPECT_EQ(g_calls, 2);
+}
+
+namespace {
+
+struct SimProcess {
+    pid_t pid = -1;
+    int out = -1;
+    std::string firstLine;
+
+    ~SimProcess()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out >= 0)
+            close(out);
+    }
+
+    // Exit status after SIGTERM, or -1.
+    int terminate()
+    {
+        kill(pid, SIGTERM);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+std::string sim_binary()
+{
+    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "qvar-sim").string();
+}
+
+// Starts qvar-sim with the test's environment and waits for its first line.
+bool start_sim(SimProcess &p, std::vector<std::string> args)
+{
+    args.insert(args.begin(), sim_binary());
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+    posix_spawn_file_actions_addclose(&fa, fds[0]);
+    const int r = posix_spawn(&p.pid, argv[0], &fa, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&fa);
+    close(fds[1]);
+    p.out = fds[0];
+    if (r != 0) {
+        p.pid = -1;
+        return false;
+    }
+    const double end = Timer() + 5.0;
+    char ch;
+    while (Timer() < end) {
+        pollfd pf{p.out, POLLIN, 0};
+        if (poll(&pf, 1, 100) <= 0)
+            continue;
+        if (read(p.out, &ch, 1) != 1)
+            return false;
+        if (ch == '\n')
+            return true;
+        p.firstLine += ch;
+    }
+    return false;
+}
+
+int run_sim(std::vector<std::string> args)
+{
+    SimProcess p;
+    start_sim(p, std::move(args));
+    int status = 0;
+    if (p.pid > 0)
+        waitpid(p.pid, &status, 0);
+    p.pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST_F(SimSerial, QvarSimServesAPinnedPortUntilTerminated)
+{
+    if (!fs::exists(sim_binary()))
+        GTEST_SKIP() << "qvar-sim is not built beside the tests";
+    SimProcess sim;
+    ASSERT_TRUE(start_sim(sim, {"--port", "7", "--seed", "5"}));
+    EXPECT_EQ(sim.firstLine.rfind("/dev/pts/", 0), 0u) << sim.firstLine;
+    const fs::path link = root / "config" / "qvar-scope" / "ports" / "com7";
+    EXPECT_EQ(fs::read_symlink(link).string(), sim.firstLine);
+
+    ComSetScanRoots((root / "dev").c_str(), (root / "sys").c_str());
+    ASSERT_GE(open_port(7), 0);
+    EXPECT_NE(ComSimulatedPort(), 7);
+    SetComTime(7, 2.0);
+    const std::string req = frame(sim::ORDER_ECHO);
+    const double t0 = Timer();
+    ASSERT_EQ(ComWrt(7, req.data(), 36), 36);
+    char answer[36];
+    ASSERT_EQ(ComRd(7, answer, 36), 36);
+    const double took = Timer() - t0;
+    EXPECT_EQ(word0(answer), 0x00AA);
+    EXPECT_GT(took, 0.036);
+    EXPECT_LT(took, 0.25);
+    CloseCom(7);
+    opened = 0;
+
+    EXPECT_EQ(sim.terminate(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+}
+
+TEST_F(SimSerial, QvarSimFaultOptionsAndBadArguments)
+{
+    if (!fs::exists(sim_binary()))
+        GTEST_SKIP() << "qvar-sim is not built beside the tests";
+    SimProcess sim;
+    ASSERT_TRUE(start_sim(sim, {"--port", "9", "--unpaced", "--echo", "0x01AA"}));
+    ComSetScanRoots((root / "dev").c_str(), (root / "sys").c_str());
+    ASSERT_GE(open_port(9), 0);
+    const std::string req = frame(sim::ORDER_ECHO);
+    ComWrt(9, req.data(), 36);
+    char answer[36];
+    ASSERT_EQ(ComRd(9, answer, 36), 36);
+    EXPECT_EQ(word0(answer), 0x01AA);
+    CloseCom(9);
+    opened = 0;
+    EXPECT_EQ(sim.terminate(), 0);
+
+    EXPECT_EQ(run_sim({"--split", "0"}), 2);
+    EXPECT_EQ(run_sim({"--firmware", "green"}), 2);
+    EXPECT_EQ(run_sim({"--port"}), 2);
+    EXPECT_EQ(run_sim({"--help"}), 0);
+}
