@@ -1,0 +1,413 @@
+// The recording loop against the built-in simulated controller: the recorder
+// file, the ways a recording ends, and what the panels show meanwhile.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
+#include "app/qvar.h"
+#include "link/com232.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "recorder/recorder.h"
+#include "scope/scope.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace qvar_test;
+
+namespace {
+
+const std::string HEADER = "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: ";
+
+std::string ReadAll(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> SplitLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream s(text);
+    for (std::string line; std::getline(s, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+class Recording : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = &FreshSim();
+        ASSERT_TRUE(StartProgram());
+        dir = TempDir();
+        path = dir + "/rec.dat";
+        CopyText(recfile_name, PATH_LEN, path.c_str());
+        sim->reset_counters();
+        StartStatusLog();
+    }
+    void TearDown() override
+    {
+        SetStatusListener(nullptr);
+        StopProgram();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    static void Settings(unsigned interval, unsigned samples)
+    {
+        SetCtrlVal(panelPopUp, POPUP_INTERVAL, interval);
+        SetCtrlVal(panelPopUp, POPUP_SAMPLES, samples);
+    }
+    static void Start() { CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0); }
+    static void PressRecorderStop() { CC_BTNStopRecord(panelPopUp, POPUP_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); }
+    static int LineCounter()
+    {
+        int v = -1;
+        GetCtrlVal(panelPopUp, POPUP_LINES, &v);
+        return v;
+    }
+    static bool Dimmed(int panel, int control)
+    {
+        int v = -1;
+        GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
+        return v == 1;
+    }
+    static bool Visible(int panel, int control)
+    {
+        int v = -1;
+        GetCtrlAttribute(panel, control, ATTR_VISIBLE, &v);
+        return v == 1;
+    }
+    static std::string StatusBox()
+    {
+        char text[256] = "";
+        GetCtrlString(panelPopUp, POPUP_STATUS, text, sizeof text);
+        return text;
+    }
+    static int StatusBoxAttr(int attribute)
+    {
+        int v = -1;
+        GetCtrlAttribute(panelPopUp, POPUP_STATUS, attribute, &v);
+        return v;
+    }
+    std::vector<std::string> SampleLines()
+    {
+        std::vector<std::string> lines = SplitLines(ReadAll(path));
+        if (!lines.empty())
+            lines.erase(lines.begin());
+        return lines;
+    }
+    bool LogHas(const std::string &text)
+    {
+        for (const std::string &s : StatusLog())
+            if (s == text)
+                return true;
+        return false;
+    }
+    // A finished recording restores what it dimmed, and the status box.
+    void ExpectIdleAfter(bool portSelectorDimmed)
+    {
+        EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_RUN));
+        EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_DATA));
+        EXPECT_FALSE(Dimmed(panelPopUp, POPUP_BTN_START));
+        EXPECT_EQ(portSelectorDimmed, Dimmed(panelHandle, PANEL_COMPORT));
+        EXPECT_EQ(1, stop_flag);
+        EXPECT_EQ(0, rx_flag);
+        EXPECT_EQ(0, graphrefresh);
+    }
+
+    qvar::sim::Controller *sim = nullptr;
+    std::string dir, path;
+};
+
+// The words 0..3 a fresh controller with the same seed gives to the same
+// requests, read off the wire, not through the program's decoding.
+std::vector<std::string> ExpectedLines(const unsigned char *frame, int count)
+{
+    qvar::sim::Controller c(1);
+    c.set_paced(false);
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; i++) {
+        c.host_write(frame, FRAME_LEN, 0.0);
+        uint8_t answer[FRAME_LEN];
+        EXPECT_EQ(size_t(FRAME_LEN), c.host_read(answer, sizeof answer, 0.0));
+        std::string line;
+        for (int w = 0; w < 4; w++) {
+            unsigned v = unsigned(answer[4 + 2 * w]) << 8 | answer[5 + 2 * w];
+            line += (w ? "\t" : "") + std::to_string(v);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
+{
+    CopyVarsToPP(0);
+    FillTxBuf(8, pp);
+    unsigned char frame[FRAME_LEN];
+    std::memcpy(frame, szWriteBuf, FRAME_LEN);
+    std::ofstream(path) << "left over from an earlier recording\n";
+
+    Settings(0, 5);
+    Start();
+
+    std::string expected = HEADER + "0\n";
+    for (const std::string &line : ExpectedLines(frame, 5))
+        expected += line + "\n";
+    EXPECT_EQ(expected, ReadAll(path));
+
+    // The request of the pass that reached the count still goes out.
+    EXPECT_EQ(6u, sim->requests(8));
+    EXPECT_EQ(sim->requests_total(), sim->requests(8));
+    EXPECT_EQ(5, LineCounter());
+    EXPECT_TRUE(LogHas("Line Ok!"));
+    EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
+    EXPECT_EQ(path, std::string(recfile_name));
+
+    ExpectIdleAfter(true);
+    EXPECT_EQ("DATA-RECORDER", StatusBox());
+    EXPECT_EQ(0xE0E0E0, StatusBoxAttr(ATTR_TEXT_BGCOLOR));
+    EXPECT_EQ(0x000000, StatusBoxAttr(ATTR_TEXT_COLOR));
+}
+
+TEST_F(Recording, RecordedLineIsTheAnswerJustDrawn)
+{
+    // Graph source 0 draws channel A's normalised value on the NORM chart,
+    // graph source 8 both raw values on the RAW chart.
+    for (int source : {0, 8}) {
+        SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, source);
+        Settings(0, 4);
+        Start();
+        std::vector<std::string> lines = SampleLines();
+        ASSERT_EQ(4u, lines.size());
+        unsigned a = 0, b = 0, rawA = 0, rawB = 0;
+        ASSERT_EQ(4, std::sscanf(lines.back().c_str(), "%u\t%u\t%u\t%u", &a, &b, &rawA, &rawB));
+
+        std::vector<double> trace(200);
+        if (source == 8) {
+            EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_RAW));
+            EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_NORM));
+            int n = GetStripChartTrace(panelHandle, PANEL_CHART_RAW, 1, trace.data(), 200);
+            ASSERT_GT(n, 0);
+            EXPECT_EQ(double(rawA), trace[n - 1]);
+            n = GetStripChartTrace(panelHandle, PANEL_CHART_RAW, 2, trace.data(), 200);
+            ASSERT_GT(n, 0);
+            EXPECT_EQ(double(rawB), trace[n - 1]);
+        } else {
+            EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_RAW));
+            EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_NORM));
+            int n = GetStripChartTrace(panelHandle, PANEL_CHART_NORM, 6, trace.data(), 200);
+            ASSERT_GT(n, 0);
+            EXPECT_EQ(double(a), trace[n - 1]);
+        }
+        EXPECT_FALSE(Visible(panelHandle, PANEL_GRAPH_DATA));
+    }
+}
+
+TEST_F(Recording, SampleCountZeroWritesOnlyTheHeader)
+{
+    Settings(3, 0);
+    Start();
+    EXPECT_EQ(HEADER + "3\n", ReadAll(path));
+    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(0, LineCounter());
+    ExpectIdleAfter(true);
+    EXPECT_EQ("DATA-RECORDER", StatusBox());
+}
+
+TEST_F(Recording, SilentControllerTimesOutWithHeaderOnly)
+{
+    sim->faults.silent = true;
+    Settings(0, 5);
+    const double t0 = Timer();
+    Start();
+    const double took = Timer() - t0;
+    EXPECT_GT(took, 1.5);
+    EXPECT_LT(took, 2.5);
+    EXPECT_EQ(HEADER + "0\n", ReadAll(path));
+    EXPECT_EQ(1u, sim->requests(8));
+    ASSERT_FALSE(StatusLog().empty());
+    EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
+    ExpectIdleAfter(true);
+    EXPECT_EQ("DATA-RECORDER", StatusBox());
+}
+
+TEST_F(Recording, PanelsWhileRecording)
+{
+    struct Seen {
+        bool run, data, port, start, source, stop;
+        std::string box;
+        int bg, fg;
+    } seen{};
+    bool looked = false;
+    When([] { return LineCounter() >= 3; }, [&] {
+        seen = {Dimmed(panelHandle, PANEL_BTN_RUN), Dimmed(panelHandle, PANEL_BTN_DATA),
+                Dimmed(panelHandle, PANEL_COMPORT), Dimmed(panelPopUp, POPUP_BTN_START),
+                Dimmed(panelHandle, PANEL_GRAPHSOURCE), Dimmed(panelPopUp, POPUP_BTN_STOP),
+                StatusBox(), StatusBoxAttr(ATTR_TEXT_BGCOLOR), StatusBoxAttr(ATTR_TEXT_COLOR)};
+        looked = true;
+        PressRecorderStop();
+    });
+    Settings(0, 65535);
+    Start();
+    ASSERT_TRUE(looked);
+    EXPECT_TRUE(seen.run);
+    EXPECT_TRUE(seen.data);
+    EXPECT_TRUE(seen.port);
+    EXPECT_TRUE(seen.start);
+    EXPECT_FALSE(seen.source) << "the graph source can be switched during a recording";
+    EXPECT_FALSE(seen.stop);
+    EXPECT_EQ("DATA-RECORDER active ...", seen.box);
+    EXPECT_EQ(0xFF0000, seen.bg);
+    EXPECT_EQ(0xFFFFFF, seen.fg);
+}
+
+TEST_F(Recording, RecorderStopKeepsEveryLineAndFreesThePortSelector)
+{
+    When([] { return LineCounter() >= 20; }, [] { PressRecorderStop(); });
+    Settings(0, 65535);
+    Start();
+    const int counted = LineCounter();
+    EXPECT_GE(counted, 20);
+    EXPECT_LT(counted, 65535);
+    std::vector<std::string> lines = SampleLines();
+    EXPECT_EQ(size_t(counted), lines.size());
+    for (const std::string &line : lines) {
+        unsigned v[4];
+        EXPECT_EQ(4, std::sscanf(line.c_str(), "%u\t%u\t%u\t%u", &v[0], &v[1], &v[2], &v[3])) << line;
+    }
+    EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
+    ExpectIdleAfter(false);
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
+    EXPECT_EQ("DATA-RECORDER", StatusBox());
+}
+
+TEST_F(Recording, ScopeStopButtonAlsoEndsARecording)
+{
+    When([] { return LineCounter() >= 10; },
+         [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
+    Settings(0, 65535);
+    const double t0 = Timer();
+    Start();
+    EXPECT_LT(Timer() - t0, 5.0);
+    const int counted = LineCounter();
+    EXPECT_GE(counted, 10);
+    EXPECT_LT(counted, 65535);
+    EXPECT_EQ(size_t(counted), SampleLines().size());
+    EXPECT_FALSE(Dimmed(panelPopUp, POPUP_BTN_START));
+    EXPECT_EQ("DATA-RECORDER", StatusBox());
+}
+
+TEST_F(Recording, SecondStartWhileRecordingIsRefused)
+{
+    bool nestedReturned = false, stillRecording = false;
+    double nestedTook = 99;
+    When([] { return LineCounter() >= 2; }, [&] {
+        const double t = Timer();
+        Start();
+        nestedTook = Timer() - t;
+        nestedReturned = true;
+        stillRecording = stop_flag == 0;
+        When([] { return LineCounter() >= 6; }, [] { PressRecorderStop(); });
+    });
+    Settings(0, 65535);
+    Start();
+    ASSERT_TRUE(nestedReturned);
+    EXPECT_LT(nestedTook, 0.1);
+    EXPECT_TRUE(stillRecording);
+    const std::string text = ReadAll(path);
+    EXPECT_EQ(0u, text.find(HEADER));
+    EXPECT_EQ(std::string::npos, text.find(HEADER, 1)) << "the file was started twice";
+    EXPECT_EQ(size_t(LineCounter()), SampleLines().size());
+    EXPECT_GE(LineCounter(), 6);
+}
+
+TEST_F(Recording, UnwritableFileEndsTheRecordingLikeTheStopButton)
+{
+    // A regular file used as a folder cannot be written into, even by root.
+    const std::string blocker = dir + "/plain";
+    std::ofstream(blocker) << "x";
+    const std::string impossible = blocker + "/rec.dat";
+    CopyText(recfile_name, PATH_LEN, impossible.c_str());
+
+    Settings(0, 5);
+    const double t0 = Timer();
+    Start();
+    EXPECT_LT(Timer() - t0, 1.0);
+    EXPECT_NE(std::string::npos, StatusBox().find("cannot write")) << StatusBox();
+    ExpectIdleAfter(false);
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
+    EXPECT_EQ(0, LineCounter());
+}
+
+TEST_F(Recording, FileFailingMidwayKeepsTheLinesWritten)
+{
+    const std::string blocker = dir + "/plain";
+    std::ofstream(blocker) << "x";
+    const std::string impossible = blocker + "/rec.dat";
+    When([] { return LineCounter() >= 3; },
+         [&] { CopyText(recfile_name, PATH_LEN, impossible.c_str()); });
+
+    Settings(0, 65535);
+    const double t0 = Timer();
+    Start();
+    EXPECT_LT(Timer() - t0, 5.0);
+    const int counted = LineCounter();
+    EXPECT_GE(counted, 3);
+    EXPECT_LT(counted, 65535);
+    EXPECT_EQ(0u, ReadAll(path).find(HEADER + "0\n"));
+    EXPECT_EQ(size_t(counted), SampleLines().size());
+    EXPECT_NE(std::string::npos, StatusBox().find("cannot write")) << StatusBox();
+    ExpectIdleAfter(false);
+    EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
+}
+
+// Lines fall due at whole-second boundaries: a line at 12.98 s and the
+// next at 13.01 s is correct, one per wall-clock second is not.
+TEST_F(Recording, IntervalOneWritesOnTheWholeSecondGrid)
+{
+    sim->set_paced(true);
+    std::vector<double> at;
+    auto *watch = new QTimer(QCoreApplication::instance());
+    watch->setInterval(0);
+    QObject::connect(watch, &QTimer::timeout, [&at] {
+        if (LineCounter() > int(at.size()))
+            at.push_back(Timer());
+    });
+    watch->start();
+
+    // Start well inside a second, so "the second of the first request" is
+    // the one we read here.
+    PumpUntil([] { double f = Timer() - std::floor(Timer()); return f > 0.1 && f < 0.6; }, 2.0);
+    const double second0 = std::floor(Timer());
+    Settings(1, 3);
+    Start();
+    delete watch;
+
+    ASSERT_EQ(3u, at.size());
+    EXPECT_EQ(3u, SampleLines().size());
+    for (size_t k = 0; k < at.size(); k++) {
+        EXPECT_EQ(second0 + double(k + 1), std::floor(at[k])) << "line " << k + 1;
+        EXPECT_LT(at[k] - std::floor(at[k]), 0.2) << "line " << k + 1 << " late in its second";
+    }
+}
+
+} // namespace

@@ -1,0 +1,153 @@
+// The recorder panel apart from the recording: the total recording time and
+// the choice of the recorder file.
+#define QVAR_HIDE_SYNC
+#include "app/qvar.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "recorder/recorder.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+using namespace qvar_test;
+
+namespace {
+
+class RecSetup : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FreshSim();
+        ASSERT_TRUE(StartProgram());
+        dir = TempDir();
+    }
+    void TearDown() override
+    {
+        SetFileSelectHook(nullptr);
+        StopProgram();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    static int Get(int control)
+    {
+        int v = -1;
+        GetCtrlVal(panelPopUp, control, &v);
+        return v;
+    }
+    // days, hours, minutes, seconds after a commit on the sample-count control
+    std::array<int, 4> Duration(unsigned interval, unsigned samples)
+    {
+        SetCtrlVal(panelPopUp, POPUP_INTERVAL, interval);
+        SetCtrlVal(panelPopUp, POPUP_SAMPLES, samples);
+        SetCtrlVal(panelPopUp, POPUP_LINES, 17u);
+        CC_NEDITRecSamples(panelPopUp, POPUP_SAMPLES, EVENT_COMMIT, nullptr, 0, 0);
+        EXPECT_EQ(0, Get(POPUP_LINES)) << "the line counter starts over with new settings";
+        return {Get(POPUP_DAYS), Get(POPUP_HOURS), Get(POPUP_MINUTES), Get(POPUP_SECONDS)};
+    }
+    static std::string FileName()
+    {
+        char text[FILE_PATH_MAX + 8] = "";
+        GetCtrlString(panelPopUp, POPUP_FILENAME, text, sizeof text);
+        return text;
+    }
+    std::string dir;
+};
+
+using Days = std::array<int, 4>;
+
+TEST_F(RecSetup, RecordingTimeIsSplitIntoDaysHoursMinutesSeconds)
+{
+    EXPECT_EQ((Days{1, 3, 46, 40}), Duration(10, 10000));
+    // The largest product needs all 32 bits and a day count past 16 bits signed.
+    EXPECT_EQ((Days{49708, 18, 3, 45}), Duration(65535, 65535));
+    EXPECT_EQ((Days{0, 0, 0, 59}), Duration(59, 1));
+    EXPECT_EQ((Days{0, 0, 0, 0}), Duration(0, 5000));
+    EXPECT_EQ((Days{0, 0, 0, 0}), Duration(7, 0));
+    EXPECT_EQ((Days{1, 0, 0, 0}), Duration(2, 43200));
+}
+
+TEST_F(RecSetup, IntervalCommitRecomputesButOtherEventsDoNot)
+{
+    SetCtrlVal(panelPopUp, POPUP_INTERVAL, 3600u);
+    SetCtrlVal(panelPopUp, POPUP_SAMPLES, 2u);
+    CC_NEDITRecTime(panelPopUp, POPUP_INTERVAL, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    CC_NEDITRecTime(panelPopUp, POPUP_INTERVAL, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    EXPECT_EQ(0, Get(POPUP_HOURS));
+    CC_NEDITRecTime(panelPopUp, POPUP_INTERVAL, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(2, Get(POPUP_HOURS));
+    EXPECT_EQ(0, Get(POPUP_DAYS));
+}
+
+// What the dialog was asked, and what it answers.
+struct DialogScript {
+    std::string startDir, defaultName, filter, title, answerPath;
+    int result = 0;
+    int calls = 0;
+} script;
+
+int AnswerDialog(const char *startDir, const char *defaultName, const char *filter,
+                 const char *title, int, char pathOut[FILE_PATH_MAX])
+{
+    script.calls++;
+    script.startDir = startDir;
+    script.defaultName = defaultName;
+    script.filter = filter;
+    script.title = title;
+    if (script.result > 0)
+        CopyText(pathOut, FILE_PATH_MAX, script.answerPath.c_str());
+    return script.result;
+}
+
+TEST_F(RecSetup, ChoosingAnExistingFileDeletesItAtOnce)
+{
+    const std::string chosen = dir + "/old.dat";
+    std::ofstream(chosen) << "an earlier recording\n";
+    script = DialogScript{};
+    script.result = 1;
+    script.answerPath = chosen;
+    SetFileSelectHook(AnswerDialog);
+
+    CC_RecordFileNameBtn(panelPopUp, POPUP_BTN_FILE, EVENT_COMMIT, nullptr, 0, 0);
+
+    EXPECT_EQ(1, script.calls);
+    EXPECT_EQ("Q-VAR-Series Recorder-File:", script.title);
+    EXPECT_EQ("*.dat", script.filter);
+    EXPECT_EQ("QVARrecord.dat", script.defaultName);
+    EXPECT_EQ(std::string(proj_dir), script.startDir);
+    EXPECT_FALSE(fs::exists(chosen));
+    EXPECT_EQ(chosen, recfile_name);
+    EXPECT_EQ(chosen, FileName());
+}
+
+TEST_F(RecSetup, NewNameIsShownAndCancelChangesNothing)
+{
+    const std::string before = FileName();
+    script = DialogScript{};
+    SetFileSelectHook(AnswerDialog);
+
+    CC_RecordFileNameBtn(panelPopUp, POPUP_BTN_FILE, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    EXPECT_EQ(0, script.calls) << "only a commit opens the dialog";
+
+    script.result = 0;
+    CC_RecordFileNameBtn(panelPopUp, POPUP_BTN_FILE, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(1, script.calls);
+    EXPECT_EQ(before, FileName());
+
+    const std::string fresh = dir + "/fresh.dat";
+    script.result = 2;
+    script.answerPath = fresh;
+    CC_RecordFileNameBtn(panelPopUp, POPUP_BTN_FILE, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(fresh, FileName());
+    EXPECT_EQ(fresh, recfile_name);
+    EXPECT_FALSE(fs::exists(fresh)) << "a new name creates no file before a recording";
+}
+
+} // namespace
