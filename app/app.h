@@ -12,6 +12,11 @@ int QvarMain(int argc, char *argv[]);
 int  StartUp(int argc, char *argv[]);
 void ShutDown(void);
 
+// Someone who wants to follow the status line (a log, a test) is told every
+// text shown there; nullptr stops it.
+typedef void (*StatusListener)(const char *text);
+void SetStatusListener(StatusListener listener);
+
 // Fills the serial-port selector with every port number and selects `com`.
 void FillPortSelector(void);
 

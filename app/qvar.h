@@ -43,7 +43,13 @@ extern uint16_t xArray[256], yArrayA[256], yArrayB[256];
 extern uint16_t upArray[256], loArray[256], refArray[256];
 
 // ---- serial-link state -----------------------------------------------------
-extern int32_t  com, order, target, sync;
+extern int32_t  com, order, target;
+// POSIX declares a function sync(), and every Qt and GoogleTest header brings
+// that declaration along; a translation unit that includes those (the tests)
+// defines QVAR_HIDE_SYNC and does without the sync word by name.
+#ifndef QVAR_HIDE_SYNC
+extern int32_t  sync;
+#endif
 extern int32_t  rx_flag, stop_flag;
 extern int32_t  nBytesW, nBytesR, ret;
 extern double   tstart, tdiff;
@@ -66,7 +72,4 @@ extern int panelHandle, panelPopUp, panelPARA_A, panelPARA_B, panelPARA_C;
 void InitVars(void);
 // Shows `text` in the status text control of the main panel.
 void ShowStatus(const char *text);
-// Someone who wants to follow the status line (a log, a test) is told every
-// text shown there; nullptr stops it.
-typedef void (*StatusListener)(const char *text);
-void SetStatusListener(StatusListener listener);
+

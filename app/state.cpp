@@ -5,6 +5,8 @@
 // port is opened: it must not send anything.
 #include "app/qvar.h"
 
+#include "app/app.h"
+
 #include "brand/logo.h"
 #include "params/params.h"
 #include "platform/files.h"

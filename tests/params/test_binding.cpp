@@ -1,5 +1,6 @@
 // The bridge between the parameter panels and the variables, and the live
 // displays of the main panel.
+#define QVAR_HIDE_SYNC
 #include "app/qvar.h"
 #include "params/params.h"
 #include "platform/ui.h"

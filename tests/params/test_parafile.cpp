@@ -1,5 +1,7 @@
 // Parameter files: saving from the panels, loading into the variables, and
 // what a bad file does (nothing, and says so).
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
 #include "app/qvar.h"
 #include "link/com232.h"
 #include "params/params.h"
@@ -68,6 +70,8 @@ protected:
         dir = TempDir();
         chosenPath = dir + "/set.cfg";
         chosenResult = 2;
+        // As the save dialog leaves it.
+        CopyText(file_name, sizeof file_name, chosenPath.c_str());
         SetFileSelectHook(Answer);
         StartStatusLog();
     }

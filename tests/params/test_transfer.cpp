@@ -1,5 +1,7 @@
 // The source radio buttons and the send and get commands, with the orders
 // they put on the wire.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
 #include "app/qvar.h"
 #include "params/params.h"
 #include "platform/clock.h"

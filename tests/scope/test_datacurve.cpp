@@ -1,5 +1,7 @@
 // The data curve: acceptance by trigger mode, the block fetch with the
 // receive callback out of the way, the guide lines and the plots.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
 #include "app/qvar.h"
 #include "link/com232.h"
 #include "platform/clock.h"

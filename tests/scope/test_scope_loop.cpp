@@ -1,5 +1,7 @@
 // The scope loop against the simulated controller: ping-pong, the ways it
 // ends, and what it leaves dimmed.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
 #include "app/qvar.h"
 #include "platform/clock.h"
 #include "platform/serial.h"
@@ -10,11 +12,10 @@
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
-#include <algorithm>
-
-#include <QCoreApplication>
-#include <QTimer>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
 
 using namespace qvar_test;
 
@@ -57,9 +58,7 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
     // Watch the line at every pump: more than one answer waiting would mean a
     // second request went out before the first answer was taken.
     size_t most = 0;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] { most = std::max(most, sim->host_available(Timer())); });
-    watch.start(0);
+    int watch = EveryPump([&] { most = std::max(most, sim->host_available(Timer())); });
     bool dimmedWhileRunning = false;
     When([&] { return sim->requests(8) >= 200; },
          [&] {
@@ -67,7 +66,7 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
              Stop();
          });
     EXPECT_EQ(0, Run());
-    watch.stop();
+    CancelEveryPump(watch);
 
     EXPECT_TRUE(dimmedWhileRunning);
     EXPECT_LE(most, 36u);
@@ -88,15 +87,29 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
 
 TEST_F(ScopeLoop, DrawsEveryAnswerBeforeTheNextRequest)
 {
-    // Each request carries channel A's block; the answer drawn must be the
-    // live values, never the parameter block the next request put into pp.
+    // Each request carries channel A's block; had a request been built before
+    // its predecessor's answer was unpacked, the chart would show parameter
+    // words. The value trace must be the answers' word 0, in order.
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
-    When([&] { return sim->requests(8) >= 50; }, [&] { Stop(); });
+    std::vector<int> answers;
+    int64_t seen = -1;
+    int watch = EveryPump([&] {
+        if (sim->sample() != seen) {
+            seen = sim->sample();
+            answers.push_back(sim->live_values()[0]);
+        }
+    });
+    When([&] { return sim->requests(8) >= 150; }, [&] { Stop(); });
     Run();
-    qvar::sim::Block last = sim->live_values();
-    EXPECT_EQ(last[0], valNORMA);
-    EXPECT_EQ(last[2], adcCHA);
-    EXPECT_EQ(last[6], MAXvalA);
+    CancelEveryPump(watch);
+
+    // The answer to the last request was taken by the stop, never drawn.
+    ASSERT_GE(answers.size(), 100u);
+    std::vector<int> drawn(answers.end() - 41, answers.end() - 1);
+    double trace[100];
+    ASSERT_EQ(100, GetStripChartTrace(panelHandle, PANEL_CHART_NORM, 6, trace, 100));
+    for (int i = 0; i < 40; i++)
+        EXPECT_EQ(drawn[i], trace[60 + i]) << "point " << 60 + i;
 }
 
 TEST_F(ScopeLoop, RunStartsFromChannelAsBand)

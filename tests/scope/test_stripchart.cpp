@@ -1,5 +1,6 @@
 // Strip-chart drawing: the histories, the band and its limits, and what the
 // charts end up showing.
+#define QVAR_HIDE_SYNC
 #include "app/qvar.h"
 #include "platform/ui.h"
 #include "scope/scope.h"

@@ -2,19 +2,22 @@
 #include "tests/support/program.h"
 
 #include "app/app.h"
-#include "app/qvar.h"
 #include "platform/serial.h"
 #include "platform/serial_sim.h"
 #include "platform/ui.h"
+#include "platform/ui_qt.h"
 #include "sim/controller.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
+#include <QWidget>
+
+#include <map>
 
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -104,6 +107,44 @@ void When(std::function<bool()> when, std::function<void()> fn, double giveUpAft
             fn();
     });
     timer->start();
+}
+
+namespace {
+std::map<int, QTimer *> everyPump;
+int nextEvery = 1;
+} // namespace
+
+int EveryPump(std::function<void()> fn)
+{
+    auto *timer = new QTimer(QCoreApplication::instance());
+    QObject::connect(timer, &QTimer::timeout, std::move(fn));
+    timer->start(0);
+    everyPump[nextEvery] = timer;
+    return nextEvery++;
+}
+
+void CancelEveryPump(int id)
+{
+    auto it = everyPump.find(id);
+    if (it == everyPump.end())
+        return;
+    it->second->stop();
+    it->second->deleteLater();
+    everyPump.erase(it);
+}
+
+void Click(int panel, int control)
+{
+    QWidget *w = UiCtrlWidget(panel, control);
+    if (w)
+        QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center());
+}
+
+void CloseWindow(int panel)
+{
+    QWidget *w = UiPanelWidget(panel);
+    if (w)
+        w->close();
 }
 
 namespace {

@@ -33,6 +33,16 @@ void PumpFor(double seconds);
 void After(double seconds, std::function<void()> fn);
 void When(std::function<bool()> when, std::function<void()> fn, double giveUpAfter = 10.0);
 
+// Runs `fn` at every pump until CancelEveryPump(id).
+int  EveryPump(std::function<void()> fn);
+void CancelEveryPump(int id);
+
+// What a user does with the mouse: a left click in the middle of a control,
+// and the close box of a panel's window. Deliver these from the pump (from
+// After/When callbacks) as a user's input would be.
+void Click(int panel, int control);
+void CloseWindow(int panel);
+
 // Status texts shown in the main panel's status line since the last call,
 // oldest first (the status control's every change is recorded).
 void StartStatusLog();
