@@ -124,6 +124,6 @@ void postEvent(int panel, int control, int event, int data1 = 0, int data2 = 0);
 void markDirty(int panel, Ctrl &c);
 void flushDirty();
 void noteActivity();
-void installEventCounter();
+void initLoop();
 
 } // namespace qvar::ui

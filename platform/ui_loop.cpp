@@ -34,7 +34,6 @@ struct LoopState {
     std::vector<QEventLoop *> loops;
     int pendingQuit = 0;
     bool quitRequested = false;
-    unsigned long events = 0;                   // Qt events seen, any kind
     unsigned long activity = 0;                 // program calls that changed the screen
     unsigned long activityAtLastPump = 0;
     bool inSerialHook = false;
@@ -47,16 +46,6 @@ LoopState &st()
 }
 
 constexpr int kRepaintMs = 16;   // about the display's refresh rate
-
-class EventCounter : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject *, QEvent *) override
-    {
-        ++st().events;
-        return false;
-    }
-};
 
 void deliver(const Event &e)
 {
@@ -133,13 +122,12 @@ void serialHook()
 
 } // namespace
 
-void installEventCounter()
+void initLoop()
 {
-    static EventCounter *counter = nullptr;
-    if (counter || !qApp)
+    static bool done = false;
+    if (done || !qApp)
         return;
-    counter = new EventCounter(qApp);
-    qApp->installEventFilter(counter);
+    done = true;
     ensureTimers();
     QObject::connect(st().arrival, &QTimer::timeout, st().arrival, [] { serialHook(); });
 }
@@ -185,7 +173,7 @@ int RunUserInterface(void)
 {
     if (!started())
         return UI_ERR_NOT_STARTED;
-    installEventCounter();
+    initLoop();
     LoopState &s = st();
     if (s.quitRequested) {   // quit asked before the loop ran
         s.quitRequested = false;
@@ -224,32 +212,32 @@ int ProcessSystemEvents(void)
     int ran = pump::serial_deliver();
     if (!started())
         return 0;
-    installEventCounter();
+    initLoop();
     LoopState &s = st();
     QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
-
-    ran += drain();
-    const unsigned long seen = s.events;
-    const bool any = d->processEvents(QEventLoop::AllEvents);
     ran += drain();
 
-    // Wait only when nothing at all happened: no Qt event, no serial data, no
-    // user event, and the program itself changed nothing since the last pump
-    // (a loop doing real work must not be slowed down by the wait).
-    const bool idle = !any && ran == 0 && s.events == seen && s.activity == s.activityAtLastPump;
-    if (idle) {
-        double ms = 1.0;
+    // A loop that changed the screen since the last pump, or that just got
+    // serial data or user events, is doing real work: never make it wait.
+    // Otherwise one waiting pass does it all: the dispatcher first runs what
+    // is pending and returns if there was anything, and only then sleeps,
+    // until an event (input, a port's socket notifier, a timer) or our bound.
+    const bool mayWait = ran == 0 && s.activity == s.activityAtLastPump;
+    double ms = 1.0;
+    if (mayWait) {
         const double next = pump::serial_next_arrival();
         if (std::isfinite(next))
             ms = std::min(ms, (next - Timer()) * 1000.0);
-        if (ms >= 0.5) {
-            s.wake->start(1);
-            d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-            s.wake->stop();
-            pump::serial_deliver();
-            drain();
-        }
     }
+    if (mayWait && ms >= 0.5) {
+        s.wake->start(1);
+        d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        s.wake->stop();
+        pump::serial_deliver();
+    } else {
+        d->processEvents(QEventLoop::AllEvents);
+    }
+    drain();
     s.activityAtLastPump = s.activity;
     return 0;
 }

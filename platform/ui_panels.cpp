@@ -208,7 +208,7 @@ int InitUserInterface(int argc, char *argv[])
 {
     if (started()) {
         qApp->setQuitOnLastWindowClosed(false);
-        installEventCounter();
+        initLoop();
         return 1;
     }
     const QString problem = displayProblem();
@@ -231,7 +231,7 @@ int InitUserInterface(int argc, char *argv[])
     s_argv.push_back(nullptr);
     new QApplication(s_argc, s_argv.data());
     qApp->setQuitOnLastWindowClosed(false);
-    installEventCounter();
+    initLoop();
     return 1;
 }
 
@@ -293,9 +293,8 @@ int LoadPanel(int parentPanel, const char *file, int resourceNumber)
     }
     page->setProperty("qvarPanel", p->handle);
 
-    const QSize size(page->property("width").toInt(), page->property("height").toInt());
-    if (size.isValid() && !size.isEmpty())
-        page->setFixedSize(size);
+    if (desc->width > 0 && desc->height > 0)
+        page->setFixedSize(desc->width, desc->height);
     if (parent) {
         page->setParent(parent->w);
         page->move(0, 0);
@@ -334,7 +333,8 @@ int DisplayPanel(int panel)
     if (!p)
         return started() ? UI_ERR_PANEL : UI_ERR_NOT_STARTED;
     p->w->show();
-    p->w->raise();
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))   // it only warns there
+        p->w->raise();
     noteActivity();
     return 0;
 }

@@ -5,6 +5,8 @@
 #include <QSet>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+
 namespace qvar::uir {
 
 const Control *Panel::find(const QString &objectName) const
@@ -169,6 +171,8 @@ bool parse(const QByteArray &data, Model &out, QString *error)
                     numbers.insert(p.number);
                 } else if (pname == u"callback" && dynamic) {
                     p.callback = v.toString().trimmed();
+                } else if ((pname == u"width" || pname == u"height") && dynamic) {
+                    (pname == u"width" ? p.width : p.height) = std::max(0, v.toInt());
                 } else if (pname == u"title" && (dynamic || tag == u"attribute")) {
                     if (p.title.isEmpty() || dynamic)
                         p.title = v.toString();

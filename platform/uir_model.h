@@ -35,6 +35,7 @@ struct Panel {
     QString name;        // panel constant and page objectName
     QString callback;
     QString title;
+    int width = 0, height = 0;   // dynamic width/height: the panel's fixed size
     std::vector<Control> controls;
 
     const Control *find(const QString &objectName) const;

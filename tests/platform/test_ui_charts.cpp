@@ -1,0 +1,185 @@
+// Strip charts, graphs and the LED: what they show, and how often they are
+// actually redrawn.
+#include "ui_testing.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QLineSeries>
+#include <QValueAxis>
+
+using namespace uitest;
+
+namespace {
+
+QChart *chartOf(QWidget *w)
+{
+    auto *view = w->findChild<QChartView *>();
+    return view ? view->chart() : nullptr;
+}
+
+QValueAxis *axis(QChart *c, Qt::Orientation o)
+{
+    return qobject_cast<QValueAxis *>(c->axes(o).value(0));
+}
+
+std::vector<double> trace(int panel, int control, int t)
+{
+    std::vector<double> y(64);
+    const int n = GetStripChartTrace(panel, control, t, y.data(), int(y.size()));
+    y.resize(size_t(std::max(0, n)));
+    return y;
+}
+
+} // namespace
+
+TEST_F(UiTest, StripChartShowsEachTraceNewestAtTheRight)
+{
+    // Five points of two interleaved traces, oldest first.
+    const double h[] = {1, 10, 2, 20, 3, 30, 4, 40, 5, 50};
+    ASSERT_EQ(PlotStripChart(main_, T_STRIP, h, 10, 0, 0), 0);
+    EXPECT_EQ(trace(main_, T_STRIP, 1), (std::vector<double>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(trace(main_, T_STRIP, 2), (std::vector<double>{10, 20, 30, 40, 50}));
+    EXPECT_EQ(GetStripChartTrace(main_, T_STRIP, 3, nullptr, 0), UI_ERR_VALUE);
+
+    QChart *c = chartOf(W(T_STRIP));
+    ASSERT_NE(c, nullptr);
+    const auto pts = static_cast<QLineSeries *>(c->series().at(0))->points();
+    ASSERT_EQ(pts.size(), 5);
+    EXPECT_EQ(pts.last().x(), axis(c, Qt::Horizontal)->max());   // 10 points per screen: x 0..9
+    EXPECT_EQ(pts.last().x() - pts.first().x(), 4);
+
+    // A longer history than the screen shows its newest part.
+    std::vector<double> longer;
+    for (int p = 0; p < 15; ++p)
+        longer.insert(longer.end(), {double(p), double(100 + p)});
+    PlotStripChart(main_, T_STRIP, longer.data(), int(longer.size()), 0, 0);
+    const auto t2 = trace(main_, T_STRIP, 2);
+    ASSERT_EQ(t2.size(), 10u);
+    EXPECT_EQ(t2.front(), 105);
+    EXPECT_EQ(t2.back(), 114);
+
+    // start and skip pick every other value from an offset.
+    const double spaced[] = {-1, -1, 7, 0, 8, 0, 9, 0};
+    PlotStripChart(main_, T_STRIP, spaced, 2, 2, 1);
+    EXPECT_EQ(trace(main_, T_STRIP, 1), (std::vector<double>{7}));
+    EXPECT_EQ(trace(main_, T_STRIP, 2), (std::vector<double>{8}));
+    EXPECT_EQ(PlotStripChart(main_, T_GRAPH, h, 10, 0, 0), UI_ERR_CONTROL);
+}
+
+TEST_F(UiTest, StripChartTraceCountColoursAndAxis)
+{
+    ASSERT_EQ(SetCtrlAttribute(main_, T_STRIP, ATTR_NUM_TRACES, 3), 0);
+    SetCtrlAttribute(main_, T_STRIP, ATTR_POINTS_PER_SCREEN, 101);
+    SetCtrlAttribute(main_, T_STRIP, ATTR_SCROLL_MODE, SCROLL_CONTINUOUS);
+    int v = 0;
+    GetCtrlAttribute(main_, T_STRIP, ATTR_POINTS_PER_SCREEN, &v);
+    EXPECT_EQ(v, 101);
+    const double h[] = {1, 2, 3, 4, 5, 6};
+    PlotStripChart(main_, T_STRIP, h, 6, 0, 0);
+    EXPECT_EQ(trace(main_, T_STRIP, 3), (std::vector<double>{3, 6}));
+
+    ASSERT_EQ(SetTraceAttribute(main_, T_STRIP, 2, ATTR_TRACE_COLOR, 0x00FF00), 0);
+    EXPECT_EQ(SetTraceAttribute(main_, T_STRIP, 4, ATTR_TRACE_COLOR, 0), UI_ERR_VALUE);
+    QChart *c = chartOf(W(T_STRIP));
+    ASSERT_EQ(c->series().size(), 3);
+    EXPECT_EQ(static_cast<QLineSeries *>(c->series().at(1))->pen().color(), QColor(0, 255, 0));
+
+    ASSERT_EQ(SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 0.0, 4096.0), 0);
+    EXPECT_EQ(axis(c, Qt::Vertical)->max(), 4096.0);
+    EXPECT_EQ(SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 5.0, 5.0), UI_ERR_VALUE);
+}
+
+TEST_F(UiTest, PlottingFastRedrawsAtTheDisplayRate)
+{
+    DisplayPanel(main_);
+    std::vector<double> h(20);
+    const int before = GetChartRedrawCount(main_, T_STRIP);
+    const double t0 = Timer();
+    for (int i = 0; i < 1000; ++i) {
+        for (int k = 0; k < 20; ++k)
+            h[size_t(k)] = i + k;
+        PlotStripChart(main_, T_STRIP, h.data(), 20, 0, 0);
+        ProcessSystemEvents();
+    }
+    const double took = Timer() - t0;
+    const int redraws = GetChartRedrawCount(main_, T_STRIP) - before;
+    EXPECT_LE(redraws, int(took / 0.016) + 2) << took << " s";
+    EXPECT_LT(redraws, 200);
+    // ... yet what is shown is the last history handed over.
+    EXPECT_EQ(trace(main_, T_STRIP, 2).back(), 999 + 19);
+
+    // Plots that nobody pumps are not drawn; reading back draws once.
+    const int idle = GetChartRedrawCount(main_, T_STRIP);
+    for (int i = 0; i < 50; ++i)
+        PlotStripChart(main_, T_STRIP, h.data(), 20, 0, 0);
+    EXPECT_EQ(GetChartRedrawCount(main_, T_STRIP), idle);
+    trace(main_, T_STRIP, 1);
+    trace(main_, T_STRIP, 1);
+    EXPECT_EQ(GetChartRedrawCount(main_, T_STRIP), idle + 1);
+    HidePanel(main_);
+}
+
+TEST_F(UiTest, GraphPlotsDeleteAxesAndCaption)
+{
+    const unsigned short x[] = {0, 1, 2, 3};
+    const unsigned short up[] = {900, 900, 900, 900};
+    const unsigned short curve[] = {10, 500, 65535, 0};
+    const int p1 = PlotXY(main_, T_GRAPH, x, up, 4, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, 0x000000);
+    const int p2 = PlotXY(main_, T_GRAPH, x, curve, 4, PLOT_THICK_LINE, POINT_DOT, LINE_DASH, 0xFF0000);
+    ASSERT_GT(p1, 0);
+    ASSERT_GT(p2, p1);
+    EXPECT_EQ(GetGraphPlotCount(main_, T_GRAPH), 2);
+
+    double gx[8], gy[8];
+    int color = -1;
+    ASSERT_EQ(GetGraphPlot(main_, T_GRAPH, 1, gx, gy, 8, &color), 4);
+    EXPECT_EQ(color, 0xFF0000);
+    EXPECT_EQ(gy[2], 65535);   // unsigned, not wrapped
+    EXPECT_EQ(gx[3], 3);
+    QChart *c = chartOf(W(T_GRAPH));
+    auto *s2 = static_cast<QLineSeries *>(c->series().at(1));
+    EXPECT_EQ(s2->pen().style(), Qt::DashLine);
+    EXPECT_GT(s2->pen().widthF(), static_cast<QLineSeries *>(c->series().at(0))->pen().widthF());
+
+    ASSERT_EQ(DeleteGraphPlot(main_, T_GRAPH, p1, REFRESH_IMMEDIATE), 0);
+    ASSERT_EQ(GetGraphPlotCount(main_, T_GRAPH), 1);
+    GetGraphPlot(main_, T_GRAPH, 0, nullptr, nullptr, 0, &color);
+    EXPECT_EQ(color, 0xFF0000);
+    EXPECT_EQ(DeleteGraphPlot(main_, T_GRAPH, p1, REFRESH_IMMEDIATE), UI_ERR_VALUE);
+    PlotXY(main_, T_GRAPH, x, up, 4, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, 0);
+    ASSERT_EQ(DeleteGraphPlot(main_, T_GRAPH, -1, REFRESH_DELAYED), 0);
+    EXPECT_EQ(GetGraphPlotCount(main_, T_GRAPH), 0);
+    EXPECT_TRUE(c->series().isEmpty());
+
+    ASSERT_EQ(SetAxisScalingMode(main_, T_GRAPH, AXIS_X, AXIS_MANUAL, 1.0, 128.0), 0);
+    SetAxisScalingMode(main_, T_GRAPH, AXIS_Y, AXIS_AUTO, 0, 0);
+    PlotXY(main_, T_GRAPH, x, curve, 4, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, 0);
+    EXPECT_EQ(axis(c, Qt::Horizontal)->min(), 1.0);
+    EXPECT_EQ(axis(c, Qt::Horizontal)->max(), 128.0);
+    EXPECT_LE(axis(c, Qt::Vertical)->min(), 0.0);
+    EXPECT_GE(axis(c, Qt::Vertical)->max(), 65535.0);
+
+    ASSERT_EQ(SetCtrlAttribute(main_, T_GRAPH, ATTR_LABEL_TEXT, "NORM-A=1024*(A/Amax)"), 0);
+    EXPECT_EQ(c->title(), "NORM-A=1024*(A/Amax)");
+}
+
+TEST_F(UiTest, LedLightsWithItsValue)
+{
+    DisplayPanel(main_);
+    auto centre = [this] {
+        const QImage img = W(T_LED)->grab().toImage();
+        return img.pixelColor(img.width() / 2, img.height() / 2);
+    };
+    SetCtrlVal(main_, T_LED, 1);
+    int v = 0;
+    GetCtrlVal(main_, T_LED, &v);
+    EXPECT_EQ(v, 1);
+    const QColor on = centre();
+    SetCtrlVal(main_, T_LED, 0);
+    GetCtrlVal(main_, T_LED, &v);
+    EXPECT_EQ(v, 0);
+    const QColor off = centre();
+    EXPECT_GT(on.green(), 150);
+    EXPECT_LT(off.green(), on.green() / 2);
+    HidePanel(main_);
+}

@@ -1,0 +1,186 @@
+// User events: their order per control kind, nothing for values the program
+// sets, and nothing delivered outside the event pump.
+#include "platform/pump.h"
+#include "ui_testing.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+using namespace uitest;
+
+namespace {
+
+std::vector<Seen> events(int panel, int control, std::initializer_list<int> kinds)
+{
+    std::vector<Seen> v;
+    for (int k : kinds)
+        v.push_back({panel, control, k});
+    return v;
+}
+
+} // namespace
+
+TEST_F(UiTest, ButtonPressThenCommitOnlyInsideThePump)
+{
+    DisplayPanel(main_);
+    QTest::mouseClick(W(T_BTN), Qt::LeftButton);
+    EXPECT_TRUE(seen().empty());   // raised outside the pump: waits for it
+    ProcessSystemEvents();
+    EXPECT_EQ(seen(), events(main_, T_BTN, {EVENT_LEFT_CLICK, EVENT_COMMIT}));
+
+    // A dimmed button raises nothing.
+    seen().clear();
+    SetCtrlAttribute(main_, T_BTN, ATTR_DIMMED, 1);
+    QTest::mouseClick(W(T_BTN), Qt::LeftButton);
+    ProcessSystemEvents();
+    EXPECT_TRUE(seen().empty());
+}
+
+TEST_F(UiTest, TogglesAndRadiosReportTheChangeBeforeTheCommit)
+{
+    DisplayPanel(main_);
+    QTest::mouseClick(W(T_TOG), Qt::LeftButton);
+    QTest::mouseClick(W(T_RADIO), Qt::LeftButton, {}, QPoint(8, W(T_RADIO)->height() / 2));   // on the indicator
+    ProcessSystemEvents();
+    std::vector<Seen> want = events(main_, T_TOG, {EVENT_LEFT_CLICK, EVENT_VAL_CHANGED, EVENT_COMMIT});
+    for (const Seen &s : events(main_, T_RADIO, {EVENT_LEFT_CLICK, EVENT_VAL_CHANGED, EVENT_COMMIT}))
+        want.push_back(s);
+    EXPECT_EQ(seen(), want);
+    int tog = 0, r1 = 0, r2 = 0;
+    GetCtrlVal(main_, T_TOG, &tog);
+    GetCtrlVal(main_, T_RADIO, &r1);
+    GetCtrlVal(main_, T_RADIO2, &r2);
+    EXPECT_EQ(tog, 1);
+    EXPECT_EQ(r1, 1);
+    EXPECT_EQ(r2, 1);   // not exclusive: the program switches the others off
+}
+
+TEST_F(UiTest, RingReportsAChangeOnlyForANewItem)
+{
+    DisplayPanel(main_);
+    auto *ring = qobject_cast<QComboBox *>(W(T_RING));
+    ring->setFocus();
+    QTest::keyClick(ring, Qt::Key_Down);
+    ProcessSystemEvents();
+    EXPECT_EQ(seen(), events(main_, T_RING, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    int v = 0;
+    GetCtrlVal(main_, T_RING, &v);
+    EXPECT_EQ(v, 20);
+
+    // Choosing the current item again from the list only commits.
+    seen().clear();
+    emit ring->activated(ring->currentIndex());
+    ProcessSystemEvents();
+    EXPECT_EQ(seen(), events(main_, T_RING, {EVENT_COMMIT}));
+
+    // After the program moved the ring, the user's pick of the old item is new again.
+    seen().clear();
+    SetCtrlVal(main_, T_RING, 10);
+    emit ring->activated(1);
+    ProcessSystemEvents();
+    EXPECT_EQ(seen(), events(main_, T_RING, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
+}
+
+TEST_F(UiTest, NumericReportsOncePerFinishedEdit)
+{
+    DisplayPanel(main_);
+    auto *spin = qobject_cast<QSpinBox *>(W(T_NUM));
+    spin->setFocus();
+    QTest::keyClick(spin, Qt::Key_Up);
+    ProcessSystemEvents();
+    EXPECT_EQ(seen(), events(main_, T_NUM, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    int v = 0;
+    GetCtrlVal(main_, T_NUM, &v);
+    EXPECT_EQ(v, 6);
+
+    // Typing several digits is one change, reported when the edit is done.
+    seen().clear();
+    spin->selectAll();
+    QTest::keyClicks(spin, "123");
+    ProcessSystemEvents();
+    EXPECT_TRUE(seen().empty());
+    QTest::keyClick(spin, Qt::Key_Return);
+    ProcessSystemEvents();
+    EXPECT_EQ(seen(), events(main_, T_NUM, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    GetCtrlVal(main_, T_NUM, &v);
+    EXPECT_EQ(v, 123);
+}
+
+TEST_F(UiTest, CloseBoxAsksThePanelCallbackAndTheWindowStays)
+{
+    DisplayPanel(main_);
+    QWidget *w = UiPanelWidget(main_);
+    EXPECT_FALSE(w->close());
+    EXPECT_TRUE(w->isVisible());
+    ProcessSystemEvents();
+    EXPECT_EQ(seen(), (std::vector<Seen>{{main_, 0, EVENT_CLOSE}}));
+    HidePanel(main_);
+}
+
+TEST_F(UiTest, ValuesSetByTheProgramRaiseNoEvent)
+{
+    DisplayPanel(main_);
+    SetCtrlVal(main_, T_TOG, 1);
+    SetCtrlVal(main_, T_RADIO, 1);
+    SetCtrlVal(main_, T_RING, 30);
+    SetCtrlVal(main_, T_NUM, 99);
+    SetCtrlVal(main_, T_MSG, "x");
+    ClearListCtrl(main_, T_RING);
+    InsertListItem(main_, T_RING, -1, "a", 1);
+    for (int i = 0; i < 5; ++i)
+        ProcessSystemEvents();
+    EXPECT_TRUE(seen().empty());
+}
+
+TEST_F(UiTest, BlockedScopeHoldsEventsForTheNextPump)
+{
+    DisplayPanel(main_);
+    {
+        qvar::pump::Inside in;
+        qvar::pump::Blocked blocked;   // e.g. a modal file dialog inside a callback
+        QTest::mouseClick(W(T_BTN), Qt::LeftButton);
+        EXPECT_TRUE(seen().empty());
+    }
+    ProcessSystemEvents();
+    EXPECT_EQ(seen(), events(main_, T_BTN, {EVENT_LEFT_CLICK, EVENT_COMMIT}));
+
+    // Events of a panel discarded before the pump are dropped.
+    seen().clear();
+    const int other = Load(T_MAIN);
+    DisplayPanel(other);
+    QTest::mouseClick(UiCtrlWidget(other, T_BTN), Qt::LeftButton);
+    DiscardPanel(other);
+    ProcessSystemEvents();
+    EXPECT_TRUE(seen().empty());
+}
+
+namespace {
+int g_quitPanel = 0;
+int QuitOnCommit(int panel, int, int event, void *, int, int)
+{
+    if (event == EVENT_COMMIT) {
+        ProcessSystemEvents();   // callbacks may pump themselves
+        QuitUserInterface(7);
+        g_quitPanel = panel;
+    }
+    return 0;
+}
+} // namespace
+
+TEST_F(UiTest, RunUserInterfaceRunsCallbacksUntilQuit)
+{
+    static const UiCallback table[] = {{"Ctl", QuitOnCommit, nullptr}, {"PanelCb", nullptr, RecordPanel}};
+    SetCallbackTable(table, 2);
+    const int p = Load(T_MAIN);
+    DisplayPanel(p);
+    QWidget *btn = UiCtrlWidget(p, T_BTN);
+    QTimer::singleShot(5, btn, [btn] { QTest::mouseClick(btn, Qt::LeftButton); });
+    QTimer::singleShot(3000, btn, [] { QuitUserInterface(-1); });   // the click went nowhere
+    EXPECT_EQ(RunUserInterface(), 7);
+    EXPECT_EQ(g_quitPanel, p);
+    InstallTable();
+}

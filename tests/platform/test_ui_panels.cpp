@@ -1,0 +1,311 @@
+// Panels from resource files: load errors, instances, child panels, the real
+// resource file against the generated constants, run-time controls, values.
+#include "platform/uir_model.h"
+#include "ui_ids.h"
+#include "ui_testing.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QChartView>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+
+#include <cstring>
+
+using namespace uitest;
+
+namespace {
+
+bool anyWindowVisible()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->isVisible())
+            return true;
+    return false;
+}
+
+std::string replaced(std::string s, const std::string &from, const std::string &to)
+{
+    const size_t at = s.find(from);
+    if (at != std::string::npos)
+        s.replace(at, from.size(), to);
+    return s;
+}
+
+} // namespace
+
+TEST_F(UiTest, LoadFailuresAreNegativeAndShowNothing)
+{
+    EXPECT_EQ(LoadPanel(0, dir_.filePath("absent.uir").toUtf8().constData(), 1), UI_ERR_FILE);
+
+    const std::string xml = TestUirXml();
+    const std::string cut = WriteUir(dir_, "cut.uir", xml.substr(0, xml.size() / 2));
+    EXPECT_EQ(LoadPanel(0, cut.c_str(), 1), UI_ERR_FORMAT);
+
+    const std::string wrongTop = WriteUir(dir_, "top.uir", replaced(xml, "class=\"QTabWidget\"", "class=\"QWidget\""));
+    EXPECT_EQ(LoadPanel(0, wrongTop.c_str(), 1), UI_ERR_FORMAT);
+
+    EXPECT_EQ(LoadPanel(0, file_.c_str(), 99), UI_ERR_NO_PANEL);
+
+    const std::string badCb = WriteUir(dir_, "cb.uir", replaced(xml, "<string>Ctl</string>", "<string>Nowhere</string>"));
+    EXPECT_EQ(LoadPanel(0, badCb.c_str(), 1), UI_ERR_CALLBACK);
+    // A control naming a panel callback is as wrong as an unknown name.
+    const std::string kindCb = WriteUir(dir_, "kind.uir", replaced(xml, "<string>Ctl</string>", "<string>PanelCb</string>"));
+    EXPECT_EQ(LoadPanel(0, kindCb.c_str(), 1), UI_ERR_CALLBACK);
+
+    EXPECT_EQ(LoadPanel(12345, file_.c_str(), T_CHILD), UI_ERR_PANEL);
+    EXPECT_FALSE(anyWindowVisible());
+}
+
+TEST_F(UiTest, EachLoadIsANewInstance)
+{
+    const int second = Load(T_MAIN);
+    ASSERT_GT(second, 0);
+    EXPECT_NE(second, main_);
+    EXPECT_NE(UiPanelWidget(second), UiPanelWidget(main_));
+    ASSERT_EQ(SetCtrlVal(second, T_NUM, 77), 0);
+    int a = 0, b = 0;
+    GetCtrlVal(main_, T_NUM, &a);
+    GetCtrlVal(second, T_NUM, &b);
+    EXPECT_EQ(a, 5);
+    EXPECT_EQ(b, 77);
+
+    EXPECT_EQ(DiscardPanel(second), 0);
+    EXPECT_EQ(SetCtrlVal(second, T_NUM, 1), UI_ERR_PANEL);
+    EXPECT_EQ(GetCtrlVal(main_, 999, &a), UI_ERR_CONTROL);
+}
+
+TEST_F(UiTest, ChildPanelsLiveInsideTheirParentHiddenUntilShown)
+{
+    const int child = Load(T_CHILD, main_);
+    ASSERT_GT(child, 0);
+    QWidget *cw = UiPanelWidget(child);
+    EXPECT_EQ(cw->parentWidget(), UiPanelWidget(main_));
+    EXPECT_TRUE(cw->isHidden());
+    EXPECT_FALSE(cw->isWindow());
+
+    ASSERT_EQ(SetPanelPos(child, 105, 10), 0);
+    DisplayPanel(main_);
+    DisplayPanel(child);
+    int left = 0, top = 0, visible = 0;
+    GetPanelAttribute(child, ATTR_LEFT, &left);
+    GetPanelAttribute(child, ATTR_TOP, &top);
+    GetPanelAttribute(child, ATTR_VISIBLE, &visible);
+    EXPECT_EQ(left, 10);
+    EXPECT_EQ(top, 105);
+    EXPECT_EQ(visible, 1);
+    EXPECT_TRUE(cw->isVisible());
+    HidePanel(child);
+    GetPanelAttribute(child, ATTR_VISIBLE, &visible);
+    EXPECT_EQ(visible, 0);
+    int v = 0;
+    EXPECT_EQ(GetCtrlVal(child, T_CHILD_VAL, &v), 0);
+    EXPECT_EQ(v, 42);
+
+    // Discarding the parent takes the child along.
+    const int second = Load(T_MAIN);
+    const int child2 = Load(T_CHILD, second);
+    DiscardPanel(second);
+    EXPECT_EQ(DisplayPanel(child2), UI_ERR_PANEL);
+    HidePanel(main_);
+}
+
+TEST_F(UiTest, ValuesOfEachKind)
+{
+    // Rings work on item values, not indices.
+    int v = 0;
+    ASSERT_EQ(GetCtrlVal(main_, T_RING, &v), 0);
+    EXPECT_EQ(v, 10);
+    ASSERT_EQ(SetCtrlVal(main_, T_RING, 30), 0);
+    EXPECT_EQ(qobject_cast<QComboBox *>(W(T_RING))->currentIndex(), 2);
+    EXPECT_EQ(SetCtrlVal(main_, T_RING, 31), UI_ERR_VALUE);
+    ASSERT_EQ(ClearListCtrl(main_, T_RING), 0);
+    InsertListItem(main_, T_RING, -1, "one", 1);
+    InsertListItem(main_, T_RING, -1, "three", 3);
+    InsertListItem(main_, T_RING, 1, "two", 2);
+    int n = 0;
+    GetNumListItems(main_, T_RING, &n);
+    EXPECT_EQ(n, 3);
+    SetCtrlVal(main_, T_RING, 2);
+    char text[16];
+    ASSERT_EQ(GetCtrlString(main_, T_RING, text, sizeof text), 0);
+    EXPECT_STREQ(text, "two");
+    EXPECT_EQ(ClearListCtrl(main_, T_NUM), UI_ERR_CONTROL);
+
+    // Numeric displays answer with the last value set even before they repaint.
+    for (int i = 0; i < 1000; ++i)
+        SetCtrlVal(main_, T_DISP, i);
+    unsigned short u = 0;
+    ASSERT_EQ(GetCtrlVal(main_, T_DISP, &u), 0);
+    EXPECT_EQ(u, 999);
+    EXPECT_EQ(qobject_cast<QSpinBox *>(W(T_DISP))->value(), 999);   // W() pushes pending updates
+    SetCtrlVal(main_, T_DISP, 70000u);
+    GetCtrlVal(main_, T_DISP, &u);
+    EXPECT_EQ(u, 70000 & 0xFFFF);
+
+    SetCtrlVal(main_, T_TOG, 1);
+    GetCtrlVal(main_, T_TOG, &v);
+    EXPECT_EQ(v, 1);
+    // Radios are independent: switching one on leaves the other on.
+    SetCtrlVal(main_, T_RADIO, 1);
+    GetCtrlVal(main_, T_RADIO2, &v);
+    EXPECT_EQ(v, 1);
+
+    SetCtrlVal(main_, T_MSG, "Line Ok!");
+    GetCtrlString(main_, T_MSG, text, sizeof text);
+    EXPECT_STREQ(text, "Line Ok!");
+    EXPECT_EQ(GetCtrlString(main_, T_MSG, text, 4), UI_ERR_TOO_LONG);
+    EXPECT_STREQ(text, "Lin");
+    EXPECT_EQ(GetCtrlVal(main_, T_MSG, &v), UI_ERR_VALUE);
+
+    // A text box collects what it is given until it is reset.
+    SetCtrlVal(main_, T_BOX, "\nline 1");
+    SetCtrlVal(main_, T_BOX, "\nline 2");
+    EXPECT_EQ(qobject_cast<QPlainTextEdit *>(W(T_BOX))->toPlainText(), "HEAD\nline 1\nline 2");
+    ResetTextBox(main_, T_BOX, "fresh");
+    EXPECT_EQ(qobject_cast<QPlainTextEdit *>(W(T_BOX))->toPlainText(), "fresh");
+}
+
+TEST_F(UiTest, RunTimeTextControlsAndAttributes)
+{
+    const int id = NewCtrl(main_, CTRL_TEXT_MSG, "", 7, 15);
+    ASSERT_GT(id, T_DECO);
+    EXPECT_GT(NewCtrl(main_, CTRL_TEXT_MSG, "", 22, 15), id);
+    SetCtrlAttribute(main_, id, ATTR_TEXT_FONT, FONT_APPLICATION);
+    SetCtrlAttribute(main_, id, ATTR_TEXT_BOLD, 1);
+    SetCtrlAttribute(main_, id, ATTR_TEXT_BGCOLOR, 0x0080FF);
+    SetCtrlAttribute(main_, id, ATTR_TEXT_COLOR, 0xFFFFFF);
+    SetCtrlAttribute(main_, id, ATTR_TEXT_POINT_SIZE, 16);
+    SetCtrlVal(main_, id, "Q-VAR-RDX3-Scope");
+
+    auto *l = qobject_cast<QLabel *>(W(id));
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->text(), "Q-VAR-RDX3-Scope");
+    EXPECT_EQ(l->pos(), QPoint(15, 7));
+    EXPECT_TRUE(l->font().bold());
+    EXPECT_EQ(l->font().pointSize(), 16);
+    EXPECT_EQ(l->font().family(), QApplication::font().family());
+    // The label grows with its text, so nothing is clipped.
+    EXPECT_GE(l->width(), l->fontMetrics().horizontalAdvance(l->text()));
+    int c = 0;
+    GetCtrlAttribute(main_, id, ATTR_TEXT_BGCOLOR, &c);
+    EXPECT_EQ(c, 0x0080FF);
+    GetCtrlAttribute(main_, id, ATTR_TEXT_COLOR, &c);
+    EXPECT_EQ(c, 0xFFFFFF);
+
+    SetCtrlAttribute(main_, T_DECO, ATTR_FRAME_COLOR, 0x123456);
+    GetCtrlAttribute(main_, T_DECO, ATTR_FRAME_COLOR, &c);
+    EXPECT_EQ(c, 0x123456);
+    SetCtrlAttribute(main_, T_BTN, ATTR_DIMMED, 1);
+    EXPECT_FALSE(W(T_BTN)->isEnabled());
+    EXPECT_EQ(SetCtrlAttribute(main_, T_BTN, ATTR_NUM_TRACES, 2), UI_ERR_ATTRIBUTE);
+    EXPECT_EQ(NewCtrl(main_, 77, "", 0, 0), UI_ERR_VALUE);
+}
+
+TEST_F(UiTest, PicturesAndPanelImages)
+{
+    EXPECT_EQ(DisplayImageFile(main_, T_PIC, "no_such_logo.bmp"), UI_ERR_FILE);
+    EXPECT_EQ(DisplayImageFile(main_, T_BTN, "x.bmp"), UI_ERR_CONTROL);
+    QImage img(8, 8, QImage::Format_RGB32);
+    img.fill(Qt::red);
+    // A bare name is looked up beside the program.
+    const QString bare = QStringLiteral("ui_test_logo_%1.bmp").arg(QCoreApplication::applicationPid());
+    const QString beside = QCoreApplication::applicationDirPath() + u'/' + bare;
+    ASSERT_TRUE(img.save(beside, "BMP"));
+    EXPECT_EQ(DisplayImageFile(main_, T_PIC, bare.toUtf8().constData()), 0);
+    QFile::remove(beside);
+    EXPECT_FALSE(qobject_cast<QLabel *>(W(T_PIC))->pixmap().isNull());
+
+    const QString png = dir_.filePath("main.png");
+    ASSERT_EQ(SavePanelImage(main_, png.toUtf8().constData()), 0);
+    const QImage shot(png);
+    EXPECT_EQ(shot.size(), QSize(420, 360) * shot.devicePixelRatio());
+}
+
+// The constants compiled into the program must name the controls LoadPanel
+// hands out, in every panel of the real file.
+TEST(UiResourceFile, GeneratedIdsMatchTheLoadedPanels)
+{
+    ASSERT_EQ(InitUserInterface(0, nullptr), 1);
+    QFile f(QCoreApplication::applicationDirPath() + "/QVARRDX3V20.uir");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    qvar::uir::Model model;
+    QString error;
+    ASSERT_TRUE(qvar::uir::parse(f.readAll(), model, &error)) << error.toStdString();
+
+    std::vector<UiCallback> table;
+    for (const auto &p : model.panels) {
+        static auto pcb = [](int, int, void *, int, int) { return 0; };
+        static auto ccb = [](int, int, int, void *, int, int) { return 0; };
+        if (!p.callback.isEmpty())
+            table.push_back({strdup(p.callback.toUtf8().constData()), nullptr, pcb});
+        for (const auto &c : p.controls)
+            if (!c.callback.isEmpty())
+                table.push_back({strdup(c.callback.toUtf8().constData()), ccb, nullptr});
+    }
+    SetCallbackTable(table.data(), int(table.size()));
+
+#define ID(x) std::pair<int, const char *>{x, #x}
+    const std::vector<std::pair<int, std::vector<std::pair<int, const char *>>>> expected = {
+        {PANEL, {ID(PANEL_STATUS), ID(PANEL_COMPORT), ID(PANEL_SEL_CHA), ID(PANEL_SEL_CHB), ID(PANEL_SEL_COM),
+                 ID(PANEL_TOG_RECORDER), ID(PANEL_RBT_RAM), ID(PANEL_RBT_EEPROM), ID(PANEL_RBT_FILE),
+                 ID(PANEL_BTN_SEND), ID(PANEL_BTN_GET), ID(PANEL_BTN_TEACH), ID(PANEL_BTN_RESET),
+                 ID(PANEL_BTN_REFRESH), ID(PANEL_NORM_A), ID(PANEL_NORM_B), ID(PANEL_RAW_A), ID(PANEL_RAW_B),
+                 ID(PANEL_AMAX), ID(PANEL_BMAX), ID(PANEL_MAXVAL_A), ID(PANEL_MINVAL_A), ID(PANEL_MAXVAL_B),
+                 ID(PANEL_MINVAL_B), ID(PANEL_TOLVAL), ID(PANEL_LED_IN1), ID(PANEL_LED_IN2),
+                 ID(PANEL_GRAPHSOURCE), ID(PANEL_CHART_RAW), ID(PANEL_CHART_NORM), ID(PANEL_GRAPH_DATA),
+                 ID(PANEL_BTN_RUN), ID(PANEL_BTN_STOP), ID(PANEL_BTN_DATA), ID(PANEL_LOGO_BG), ID(PANEL_LOGO_PIC)}},
+        {PARA_A, {ID(PARA_A_POWER), ID(PARA_A_REF), ID(PARA_A_TOL), ID(PARA_A_PRETRIGGER), ID(PARA_A_TRIGLEVEL),
+                  ID(PARA_A_TRIGBITS)}},
+        {PARA_B, {ID(PARA_B_POWER), ID(PARA_B_REF), ID(PARA_B_TOL), ID(PARA_B_PRETRIGGER), ID(PARA_B_TRIGLEVEL),
+                  ID(PARA_B_TRIGBITS)}},
+        {PARA_C, {ID(PARA_C_HYSTERESIS), ID(PARA_C_HWMODE), ID(PARA_C_AVERAGE), ID(PARA_C_POLARITY),
+                  ID(PARA_C_HOLD), ID(PARA_C_EVALMODE), ID(PARA_C_TRIGMODE), ID(PARA_C_OUTMODE),
+                  ID(PARA_C_ANAMODE)}},
+        {POPUP, {ID(POPUP_INTERVAL), ID(POPUP_SAMPLES), ID(POPUP_LINES), ID(POPUP_DAYS), ID(POPUP_HOURS),
+                 ID(POPUP_MINUTES), ID(POPUP_SECONDS), ID(POPUP_FILENAME), ID(POPUP_BTN_FILE),
+                 ID(POPUP_BTN_START), ID(POPUP_BTN_STOP), ID(POPUP_STATUS)}},
+    };
+#undef ID
+    for (const auto &[number, controls] : expected) {
+        const int h = LoadPanel(0, "QVARRDX3V20.uir", number);
+        ASSERT_GT(h, 0) << "panel " << number;
+        for (const auto &[id, name] : controls) {
+            QWidget *w = UiCtrlWidget(h, id);
+            ASSERT_NE(w, nullptr) << name;
+            EXPECT_EQ(w->objectName().toStdString(), name);
+        }
+        DiscardPanel(h);
+    }
+
+    // The start state the program relies on.
+    const int m = LoadPanel(0, "QVARRDX3V20.uir", PANEL);
+    const int a = LoadPanel(m, "QVARRDX3V20.uir", PARA_A);
+    int v = 0;
+    GetCtrlVal(a, PARA_A_TRIGBITS, &v);
+    EXPECT_EQ(v, 49152);
+    GetCtrlVal(a, PARA_A_POWER, &v);
+    EXPECT_EQ(v, 500);
+    GetCtrlVal(m, PANEL_GRAPHSOURCE, &v);
+    EXPECT_EQ(v, 0);
+    GetCtrlVal(m, PANEL_RBT_RAM, &v);
+    EXPECT_EQ(v, 1);
+    GetCtrlAttribute(m, PANEL_CHART_NORM, ATTR_VISIBLE, &v);
+    EXPECT_EQ(v, 1);
+    GetCtrlAttribute(m, PANEL_GRAPH_DATA, ATTR_VISIBLE, &v);
+    EXPECT_EQ(v, 0);
+    GetCtrlAttribute(m, PANEL_CHART_NORM, ATTR_NUM_TRACES, &v);
+    EXPECT_EQ(v, 6);
+    EXPECT_EQ(SetCtrlVal(a, PARA_A_TRIGLEVEL, 20000), 0);
+    GetCtrlVal(a, PARA_A_TRIGLEVEL, &v);
+    EXPECT_EQ(v, 16383);   // never overlaps the two trigger bits
+    DiscardPanel(m);
+    for (const UiCallback &e : table)
+        free(const_cast<char *>(e.name));
+    SetCallbackTable(nullptr, 0);
+}

@@ -1,0 +1,189 @@
+// The event pump's wait and the clock: idle pumping sleeps, pending work
+// returns at once, busy loops are not slowed, fd activity wakes the wait.
+#include "platform/clock.h"
+#include "platform/pump.h"
+#include "platform/serial.h"
+#include "sim/controller.h"
+#include "ui_testing.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTest>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <thread>
+#include <unistd.h>
+
+using namespace uitest;
+
+namespace {
+
+double cpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+class Sink : public QObject {
+public:
+    int got = 0;
+    bool event(QEvent *e) override
+    {
+        if (e->type() == QEvent::User) {
+            ++got;
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+} // namespace
+
+TEST(UiPump, IdlePumpingWaitsAboutAMillisecondAndUsesLittleCpu)
+{
+    ASSERT_EQ(InitUserInterface(0, nullptr), 1);
+    ProcessSystemEvents();
+    std::vector<double> took;
+    took.reserve(4000);
+    const double c0 = cpuSeconds(), t0 = Timer();
+    while (Timer() - t0 < 1.0) {
+        const double a = Timer();
+        ProcessSystemEvents();
+        took.push_back(Timer() - a);
+    }
+    const size_t calls = took.size();
+    const double wall = Timer() - t0, cpu = cpuSeconds() - c0;
+    EXPECT_LT(calls, 2000u) << "the pump does not wait";
+    EXPECT_GT(calls, 200u) << "the pump waits far longer than 1 ms";
+    std::sort(took.begin(), took.end());
+    // Percentiles, not the worst case: a shared machine deschedules us now and then.
+    EXPECT_GT(took[calls / 2], 0.0005);
+    EXPECT_LT(took[calls * 9 / 10], 0.0025);
+    EXPECT_LT(cpu / wall, 0.05) << "cpu " << cpu << " s in " << wall << " s, " << calls << " calls";
+}
+
+TEST(UiPump, PendingEventsReturnAtOnce)
+{
+    ASSERT_EQ(InitUserInterface(0, nullptr), 1);
+    Sink sink;
+    double slowest = 0;
+    for (int i = 0; i < 50; ++i) {
+        ProcessSystemEvents();
+        QCoreApplication::postEvent(&sink, new QEvent(QEvent::User));
+        const double a = Timer();
+        ProcessSystemEvents();
+        slowest = std::max(slowest, Timer() - a);
+    }
+    EXPECT_EQ(sink.got, 50);
+    EXPECT_LT(slowest, 0.0008);
+}
+
+TEST_F(UiTest, BusyLoopsAreNotSlowedByTheWait)
+{
+    double h[20] = {};
+    const double t0 = Timer();
+    for (int i = 0; i < 2000; ++i) {
+        h[19] = i;
+        PlotStripChart(main_, T_STRIP, h, 20, 0, 0);
+        ProcessSystemEvents();
+    }
+    // 2000 one-millisecond waits would take 2 s.
+    EXPECT_LT(Timer() - t0, 0.5);
+}
+
+TEST(UiPump, FileDescriptorActivityEndsTheWait)
+{
+    ASSERT_EQ(InitUserInterface(0, nullptr), 1);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    double seenAt = 0;
+    QSocketNotifier n(fds[0], QSocketNotifier::Read);
+    QObject::connect(&n, &QSocketNotifier::activated, [&] {
+        char c;
+        if (read(fds[0], &c, 1) == 1)
+            seenAt = Timer();
+    });
+    std::vector<double> lag;
+    for (int round = 0; round < 20; ++round) {
+        seenAt = 0;
+        double wroteAt = 0;
+        std::thread writer([&] {
+            std::this_thread::sleep_for(std::chrono::microseconds(2300));
+            wroteAt = Timer();
+            (void)!write(fds[1], "x", 1);
+        });
+        ASSERT_TRUE(PumpUntil([&] { return seenAt > 0; }, 1.0));
+        writer.join();
+        lag.push_back(seenAt - wroteAt);
+    }
+    // The median: the machine is shared, single rounds may be descheduled.
+    std::sort(lag.begin(), lag.end());
+    EXPECT_LT(lag[lag.size() / 2], 0.0005);
+    EXPECT_LT(lag.back(), 0.010);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+namespace {
+double g_rxAt = 0;
+void OnReceive(int port, int, void *)
+{
+    g_rxAt = Timer();
+    FlushInQ(port);
+}
+} // namespace
+
+// The simulated controller's answer has no file descriptor behind it; a
+// waiting pump must wake when its next byte is due, not sleep past it.
+TEST(UiPump, WaitEndsWhenSimulatedSerialDataIsDue)
+{
+    ASSERT_EQ(InitUserInterface(0, nullptr), 1);
+    const int port = ComSimulatedPort();
+    ASSERT_EQ(OpenComConfig(port, "", 19200, 0, 8, 1, 512, 512), 0);
+    ASSERT_EQ(InstallComCallback(port, COM_EV_RECEIVE, 36, 0, OnReceive, nullptr), 0);
+    char frame[36] = {0, 0x55, 0, qvar::sim::ORDER_ECHO};
+    std::vector<double> overshoot;
+    for (int round = 0; round < 3; ++round) {
+        g_rxAt = 0;
+        ASSERT_EQ(ComWrt(port, frame, 36), 36);
+        const double end = Timer() + 1.0;
+        while (g_rxAt == 0 && Timer() < end) {
+            const double due = qvar::pump::serial_next_arrival();
+            const double start = Timer();
+            ProcessSystemEvents();
+            if (std::isfinite(due) && due > start)
+                overshoot.push_back(Timer() - std::min(due, start + 0.001));
+        }
+        ASSERT_GT(g_rxAt, 0) << "round " << round;
+    }
+    ASSERT_GT(overshoot.size(), 10u);
+    std::sort(overshoot.begin(), overshoot.end());
+    EXPECT_LT(overshoot[overshoot.size() * 9 / 10], 0.0005);
+    CloseCom(port);
+}
+
+TEST_F(UiTest, ClockRisesAndDelayRunsNoCallbacks)
+{
+    double last = Timer();
+    for (int i = 0; i < 100000; ++i) {
+        const double t = Timer();
+        ASSERT_GE(t, last);
+        last = t;
+    }
+    DisplayPanel(main_);
+    QTest::mouseClick(W(T_BTN), Qt::LeftButton);
+    const double t0 = Timer();
+    Delay(0.05);
+    const double took = Timer() - t0;
+    EXPECT_GE(took, 0.05);
+    EXPECT_LT(took, 0.2);
+    EXPECT_TRUE(seen().empty());
+    Delay(-1);
+    Delay(0);
+    ProcessSystemEvents();
+    EXPECT_EQ(seen().size(), 2u);
+    HidePanel(main_);
+}
