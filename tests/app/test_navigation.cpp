@@ -1,0 +1,144 @@
+// The parameter-panel selectors, the recorder panel's toggle and close box,
+// and moving the link to a port.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
+#include "app/qvar.h"
+#include "platform/ui.h"
+#include "platform/ui_qt.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace qvar_test;
+
+namespace {
+
+class Navigation : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = &FreshSim();
+        ASSERT_TRUE(StartProgram());
+    }
+    void TearDown() override { StopProgram(); }
+    static int Shown(int panel)
+    {
+        int v = -1;
+        GetPanelAttribute(panel, ATTR_VISIBLE, &v);
+        return v;
+    }
+    static int Value(int panel, int control)
+    {
+        int v = -1;
+        GetCtrlVal(panel, control, &v);
+        return v;
+    }
+    // Which parameter panels are visible, as "ABC" with '-' for hidden ones.
+    static std::string ShownSet()
+    {
+        std::string s;
+        s += Shown(panelPARA_A) == 1 ? 'A' : '-';
+        s += Shown(panelPARA_B) == 1 ? 'B' : '-';
+        s += Shown(panelPARA_C) == 1 ? 'C' : '-';
+        return s;
+    }
+    static std::string Selectors()
+    {
+        return std::to_string(Value(panelHandle, PANEL_SEL_CHA)) +
+               std::to_string(Value(panelHandle, PANEL_SEL_CHB)) +
+               std::to_string(Value(panelHandle, PANEL_SEL_COM));
+    }
+    static void AllSelectorsOn()
+    {
+        for (int c : {PANEL_SEL_CHA, PANEL_SEL_CHB, PANEL_SEL_COM})
+            SetCtrlVal(panelHandle, c, 1);
+    }
+    qvar::sim::Controller *sim = nullptr;
+};
+
+TEST_F(Navigation, EachSelectorSwitchesTheOthersOffAndShowsItsPanel)
+{
+    using Cb = int (*)(int, int, int, void *, int, int);
+    struct Case {
+        Cb cb;
+        int control;
+        const char *selectorsAfterPress, *shown;
+    } cases[] = {
+        {CC_Select_CHB, PANEL_SEL_CHB, "010", "-B-"},
+        {CC_Select_COM, PANEL_SEL_COM, "001", "--C"},
+        {CC_Select_CHA, PANEL_SEL_CHA, "100", "A--"},
+    };
+    for (const Case &c : cases) {
+        const std::string before = ShownSet();
+        AllSelectorsOn();
+        c.cb(panelHandle, c.control, EVENT_LEFT_CLICK, nullptr, 0, 0);
+        // The pressed one keeps what its control gave it; here: on.
+        EXPECT_EQ(c.selectorsAfterPress, Selectors()) << c.shown;
+        EXPECT_EQ(before, ShownSet()) << "the press alone switches no panel";
+        c.cb(panelHandle, c.control, EVENT_COMMIT, nullptr, 0, 0);
+        EXPECT_EQ(c.shown, ShownSet());
+    }
+}
+
+TEST_F(Navigation, HiddenParameterPanelsKeepTheirValues)
+{
+    SetCtrlVal(panelPARA_A, PARA_A_POWER, 321);
+    CC_Select_COM(panelHandle, PANEL_SEL_COM, EVENT_COMMIT, nullptr, 0, 0);
+    CC_Select_CHA(panelHandle, PANEL_SEL_CHA, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(321, Value(panelPARA_A, PARA_A_POWER));
+}
+
+TEST_F(Navigation, RecorderToggleShowsAndHidesOnValueChangeOnly)
+{
+    SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
+    CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(0, Shown(panelPopUp));
+    CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    EXPECT_EQ(1, Shown(panelPopUp));
+    SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 0);
+    CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    EXPECT_EQ(0, Shown(panelPopUp));
+}
+
+TEST_F(Navigation, RecorderCloseBoxHidesItAndTheToggleFollows)
+{
+    SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
+    CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    ASSERT_EQ(1, Shown(panelPopUp));
+    SetCtrlVal(panelPopUp, POPUP_INTERVAL, 42u);
+    SetCtrlVal(panelPopUp, POPUP_SAMPLES, 7u);
+
+    // The window's own close box, through the event pump.
+    UiPanelWidget(panelPopUp)->close();
+    ASSERT_TRUE(PumpUntil([] { return Shown(panelPopUp) == 0; }, 2.0));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_TOG_RECORDER));
+    EXPECT_EQ(1, Shown(panelHandle)) << "closing the recorder must not end the program";
+
+    SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
+    CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    EXPECT_EQ(1, Shown(panelPopUp));
+    EXPECT_EQ(42, Value(panelPopUp, POPUP_INTERVAL));
+    EXPECT_EQ(7, Value(panelPopUp, POPUP_SAMPLES));
+}
+
+TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
+{
+    sim->reset_counters();
+    refA = 1;
+    SetCtrlVal(panelHandle, PANEL_COMPORT, 1);
+    CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(1, com);
+    EXPECT_EQ(1u, sim->requests(5));
+    EXPECT_EQ(2u, sim->requests(2));
+    EXPECT_EQ(1u, sim->requests(7));
+    EXPECT_EQ(int(sim->ram(0)[2]), refA);
+    EXPECT_EQ(refA, Value(panelPARA_A, PARA_A_REF));
+}
+
+} // namespace

@@ -1,0 +1,266 @@
+// Start-up and shutdown: the state the program comes up in, the defaults, and
+// how the whole program ends, in-process and as its own process.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
+#include "app/qvar.h"
+#include "platform/files.h"
+#include "platform/ui.h"
+#include "platform/ui_qt.h"
+#include "scope/scope.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+using namespace qvar_test;
+
+namespace {
+
+int PanelAttr(int panel, int attribute)
+{
+    int v = -1;
+    GetPanelAttribute(panel, attribute, &v);
+    return v;
+}
+
+int Value(int panel, int control)
+{
+    int v = -1;
+    GetCtrlVal(panel, control, &v);
+    return v;
+}
+
+std::string Text(int panel, int control)
+{
+    char text[FILE_PATH_MAX + 8] = "";
+    GetCtrlString(panel, control, text, sizeof text);
+    return text;
+}
+
+class StartUpState : public ::testing::Test {
+protected:
+    void TearDown() override { StopProgram(); }
+};
+
+TEST_F(StartUpState, MainPanelWithChannelAPanelAndRecorderHidden)
+{
+    FreshSim();
+    ASSERT_TRUE(StartProgram());
+    EXPECT_EQ(1, PanelAttr(panelHandle, ATTR_VISIBLE));
+    EXPECT_EQ(1, PanelAttr(panelPARA_A, ATTR_VISIBLE));
+    EXPECT_EQ(0, PanelAttr(panelPARA_B, ATTR_VISIBLE));
+    EXPECT_EQ(0, PanelAttr(panelPARA_C, ATTR_VISIBLE));
+    EXPECT_EQ(0, PanelAttr(panelPopUp, ATTR_VISIBLE));
+    // All three share one spot, so switching never moves the panel.
+    for (int panel : {panelPARA_A, panelPARA_B, panelPARA_C}) {
+        EXPECT_EQ(10, PanelAttr(panel, ATTR_LEFT));
+        EXPECT_EQ(105, PanelAttr(panel, ATTR_TOP));
+    }
+    EXPECT_EQ(1, Value(panelHandle, PANEL_SEL_CHA));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_SEL_CHB));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_SEL_COM));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_TOG_RECORDER));
+}
+
+TEST_F(StartUpState, SilentControllerLeavesTheDefaultsAndThePanelsValues)
+{
+    qvar::sim::Controller &sim = FreshSim();
+    sim.faults.silent = true;
+    // Only a controller answer or a parameter file sets the scan time; the
+    // defaults and the panels leave whatever it held (0 in a fresh process).
+    scantime = 777;
+    ASSERT_TRUE(StartProgram());
+
+    // Only the line check went out, and its failure is what the user reads.
+    EXPECT_EQ(1u, sim.requests(5));
+    EXPECT_EQ(sim.requests_total(), sim.requests(5));
+    EXPECT_EQ("Timeout < 36 Bytes", Text(panelHandle, PANEL_STATUS));
+    EXPECT_EQ(1, PanelAttr(panelHandle, ATTR_VISIBLE));
+    EXPECT_EQ(1, PanelAttr(panelPARA_A, ATTR_VISIBLE));
+
+    const fs::path rec(recfile_name);
+    EXPECT_TRUE(rec.is_absolute()) << recfile_name;
+    EXPECT_EQ("QVarRecord.dat", rec.filename());
+    EXPECT_EQ(fs::path(proj_dir).lexically_normal(), rec.parent_path().lexically_normal());
+    EXPECT_EQ(std::string(recfile_name), Text(panelPopUp, POPUP_FILENAME));
+    EXPECT_STREQ("RDX3para.cfg", file_name);
+    EXPECT_EQ(777, scantime);
+    EXPECT_EQ(1, com);
+    EXPECT_EQ(RAM, target);
+    EXPECT_EQ(1, stop_flag);
+
+    // The panels' own initial values rule the variables, not the built-in defaults.
+    EXPECT_EQ(Value(panelPARA_A, PARA_A_POWER), powerA);
+    EXPECT_EQ(Value(panelPARA_B, PARA_B_POWER), powerB);
+    EXPECT_EQ(Value(panelPARA_A, PARA_A_REF), refA);
+    EXPECT_EQ(Value(panelPARA_B, PARA_B_REF), refB);
+    EXPECT_EQ(Value(panelPARA_A, PARA_A_TOL), tolA);
+    EXPECT_EQ(Value(panelPARA_B, PARA_B_TOL), tolB);
+    EXPECT_EQ(Value(panelPARA_A, PARA_A_PRETRIGGER), pretriggerA);
+    EXPECT_EQ(Value(panelPARA_A, PARA_A_TRIGBITS) | Value(panelPARA_A, PARA_A_TRIGLEVEL), triglvlA);
+    EXPECT_EQ(Value(panelPARA_B, PARA_B_TRIGBITS) | Value(panelPARA_B, PARA_B_TRIGLEVEL), triglvlB);
+    EXPECT_EQ(Value(panelPARA_C, PARA_C_HYSTERESIS), hysteresis);
+    EXPECT_EQ(Value(panelPARA_C, PARA_C_AVERAGE), average);
+    EXPECT_EQ(Value(panelPARA_C, PARA_C_HOLD), hold);
+    EXPECT_EQ(Value(panelPARA_C, PARA_C_POLARITY), polarity);
+    EXPECT_EQ(Value(panelPARA_C, PARA_C_TRIGMODE), trigmode);
+
+    // Idle charts: the band around 2048 +- 512, nothing drawn in it yet.
+    for (int p = 0; p < 100; p += 33) {
+        EXPECT_EQ(2560.0, arrayNORM[6 * p + 0]);
+        EXPECT_EQ(1536.0, arrayNORM[6 * p + 1]);
+        EXPECT_EQ(2048.0, arrayNORM[6 * p + 2]);
+        EXPECT_EQ(0.0, arrayNORM[6 * p + 5]);
+        EXPECT_EQ(0.0, arrayRAW[2 * p]);
+    }
+    EXPECT_EQ(200, xArray[200]);
+    EXPECT_EQ(0, yArrayA[17]);
+}
+
+// QvarMain's whole life in this process: start-up, the event loop, a close
+// box click, shutdown.
+class WholeProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = &FreshSim();
+        IsolatePorts();
+    }
+    static int Run()
+    {
+        static char name[] = "qvar-scope";
+        static char *argv[] = {name, nullptr};
+        return QvarMain(1, argv);
+    }
+    // The start exchange pumps events too; this holds only once it is over.
+    static bool MainPanelUp()
+    {
+        QWidget *w = panelHandle > 0 ? UiPanelWidget(panelHandle) : nullptr;
+        return w && w->isVisible();
+    }
+    static void CloseMainPanel() { UiPanelWidget(panelHandle)->close(); }
+    qvar::sim::Controller *sim = nullptr;
+};
+
+TEST_F(WholeProgram, ClosingTheMainPanelEndsWithZero)
+{
+    bool wasShown = false;
+    When(MainPanelUp, [&] {
+        wasShown = true;
+        CloseMainPanel();
+    });
+    EXPECT_EQ(0, Run());
+    EXPECT_TRUE(wasShown);
+    EXPECT_EQ(1, stop_flag);
+    EXPECT_EQ(nullptr, UiPanelWidget(panelHandle)) << "panels are discarded at shutdown";
+    EXPECT_EQ(nullptr, UiPanelWidget(panelPopUp));
+}
+
+TEST_F(WholeProgram, ClosingWhileTheScopeRunsEndsTheScopeAndTheProgram)
+{
+    uint64_t atClose = 0;
+    bool closed = false;
+    When(MainPanelUp, [] { CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0); });
+    When([this] { return sim->requests(8) >= 20; }, [&] {
+        atClose = sim->requests(8);
+        closed = true;
+        CloseMainPanel();
+    });
+    EXPECT_EQ(0, Run());
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(atClose, sim->requests(8)) << "the scope went on polling after the close";
+    EXPECT_EQ(1, stop_flag);
+}
+
+// The real program as a process of its own, run from a folder that holds a
+// copy of it and whatever resource file the case needs.
+class ProgramProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = TempDir();
+        const fs::path self = fs::read_symlink("/proc/self/exe");
+        const fs::path program = self.parent_path().parent_path() / "qvar-scope";
+        ASSERT_TRUE(fs::exists(program)) << program;
+        fs::copy_file(program, dir + "/qvar-scope");
+        uir = (self.parent_path() / "QVARRDX3V20.uir").string();
+        fs::create_directories(dir + "/home");
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+    // Exit status of the program run with exactly `env` (plus a private
+    // HOME); stderr lands in `err`. A program that does not end within 20 s
+    // reports 124.
+    int Launch(const std::string &env)
+    {
+        const std::string cmd = "cd '" + dir + "' && env -i PATH=/usr/bin:/bin HOME='" + dir +
+                                "/home' XDG_CONFIG_HOME='" + dir + "/home' " + env +
+                                " timeout 20 ./qvar-scope </dev/null >/dev/null 2>'" + dir + "/err.txt'";
+        const int status = std::system(cmd.c_str());
+        std::ifstream f(dir + "/err.txt");
+        std::ostringstream s;
+        s << f.rdbuf();
+        err = s.str();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+    }
+    std::string ResourceText()
+    {
+        std::ifstream f(uir);
+        std::ostringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    std::string dir, uir, err;
+};
+
+TEST_F(ProgramProcess, MissingResourceFileExitsWithMinusOne)
+{
+    EXPECT_EQ(255, Launch("QT_QPA_PLATFORM=offscreen")) << err;
+}
+
+TEST_F(ProgramProcess, BrokenResourceFileExitsWithMinusOne)
+{
+    std::ofstream(dir + "/QVARRDX3V20.uir") << "<?xml version=\"1.0\"?>\n<ui version=\"4.0\"><widget class=";
+    EXPECT_EQ(255, Launch("QT_QPA_PLATFORM=offscreen")) << err;
+}
+
+TEST_F(ProgramProcess, ResourceFileWithoutThe5thPanelExitsWithMinusOne)
+{
+    // The main panel loads, the common parameter panel does not: the program
+    // must give up before it shows anything or opens a port.
+    std::string text = ResourceText();
+    const size_t from = text.find("\n  <widget class=\"QWidget\" name=\"PARA_C\">");
+    ASSERT_NE(std::string::npos, from);
+    const std::string close = "\n  </widget>";
+    const size_t to = text.find(close, from + 1);
+    ASSERT_NE(std::string::npos, to);
+    text.erase(from, to + close.size() - from);
+    std::ofstream(dir + "/QVARRDX3V20.uir") << text;
+    EXPECT_EQ(255, Launch("QT_QPA_PLATFORM=offscreen")) << err;
+}
+
+TEST_F(ProgramProcess, WithoutADisplayItSaysSoAndFails)
+{
+    // No resource file either: should the display check let it through, it
+    // still stops before it touches a serial port.
+    const int rc = Launch("");
+    EXPECT_NE(0, rc);
+    EXPECT_NE(124, rc) << "it hung instead of giving up";
+    EXPECT_NE(std::string::npos, err.find("DISPLAY")) << err;
+}
+
+} // namespace
