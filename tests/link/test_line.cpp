@@ -1,0 +1,122 @@
+// The start exchange over a real terminal line: qvar-sim on a pseudo-terminal
+// through the termios backend, and an echo answered by hand on a pty.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
+#include "app/qvar.h"
+#include "link/com232.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <pty.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace qvar_test;
+
+namespace {
+
+std::string PortsDir()
+{
+    return std::string(std::getenv("XDG_CONFIG_HOME")) + "/qvar-scope/ports";
+}
+
+class Line : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FreshSim();
+        ASSERT_TRUE(StartProgram());
+        StartStatusLog();
+    }
+    void TearDown() override
+    {
+        SetStatusListener(nullptr);
+        StopProgram();
+    }
+    std::string StatusLine()
+    {
+        char text[256] = "";
+        GetCtrlString(panelHandle, PANEL_STATUS, text, sizeof text);
+        return text;
+    }
+};
+
+TEST_F(Line, StartExchangeThroughQvarSimOnATerminal)
+{
+    const std::string sim = QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim";
+    ASSERT_TRUE(fs::exists(sim)) << sim;
+    QProcess server;
+    server.start(QString::fromStdString(sim), {"--port", "9", "--unpaced", "--seed", "3"});
+    ASSERT_TRUE(server.waitForReadyRead(5000));
+    std::string tty = server.readLine().trimmed().toStdString();
+    ASSERT_EQ(0u, tty.rfind("/dev/pts/", 0)) << tty;
+    ASSERT_TRUE(fs::is_symlink(PortsDir() + "/com9"));
+
+    IsolatePorts();                               // rescan: com9 is now pinned
+    CloseCom(com);
+    com = 9;
+    InitRS232(com);
+
+    qvar::sim::Controller model;                  // what qvar-sim serves
+    std::string fw = model.firmware_line().substr(0, 71);
+    std::vector<std::string> log = StatusLog();
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ("Echo Check - Line Ok!", log[0]);
+    EXPECT_EQ(fw, log.back());
+    EXPECT_EQ(model.ram(0)[2], refA);
+    EXPECT_EQ(model.ram(1)[1], powerB);
+
+    CloseCom(com);
+    server.terminate();
+    ASSERT_TRUE(server.waitForFinished(5000));
+    EXPECT_EQ(0, server.exitCode());
+    EXPECT_FALSE(fs::exists(PortsDir() + "/com9"));
+}
+
+TEST_F(Line, EchoWithForeignSyncBytesStillPasses)
+{
+    int master = -1, slave = -1;
+    char name[128];
+    ASSERT_EQ(0, openpty(&master, &slave, name, nullptr, nullptr));
+    fs::create_directories(PortsDir());
+    fs::create_symlink(name, PortsDir() + "/com8");
+    IsolatePorts();
+
+    // The far end: read the request, answer with the right data word behind
+    // bytes that are neither sync nor order.
+    std::thread far([master] {
+        unsigned char request[36];
+        size_t got = 0;
+        while (got < sizeof request) {
+            ssize_t n = read(master, request + got, sizeof request - got);
+            if (n <= 0)
+                return;
+            got += (size_t)n;
+        }
+        unsigned char answer[36] = {0xFF, 0xFF, 0x12, 0x34, 0x00, 0xAA};
+        (void)!write(master, answer, sizeof answer);
+    });
+
+    ASSERT_EQ(0, OpenComConfig(8, "", 19200, 0, 8, 1, 4096, 4096));
+    SetComTime(8, 2.0);
+    EXPECT_EQ(1, CheckComLine(8));
+    EXPECT_EQ("Echo Check - Line Ok!", StatusLine());
+    far.join();
+    CloseCom(8);
+    close(slave);
+    close(master);
+}
+
+} // namespace
