@@ -15,6 +15,7 @@
 #include <QValueAxis>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -28,6 +29,25 @@ const QColor kDefaultTrace[] = {
     QColor(0, 0, 255), QColor(0, 160, 0), QColor(0, 0, 0),
     QColor(200, 0, 0), QColor(200, 0, 200), QColor(64, 64, 64),
 };
+
+// Ticks on round numbers (1, 2, 5 times a power of ten), at most ten steps,
+// anchored at zero, so 0..1100 reads 0, 200, ... and 1..128 reads 20, 40, ...
+void setRange(QValueAxis *a, double lo, double hi)
+{
+    a->setRange(lo, hi);
+    const double span = hi - lo;
+    if (!(span > 0))
+        return;
+    double step = std::pow(10.0, std::floor(std::log10(span / 10)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (span / (step * m) <= 10) {
+            step *= m;
+            break;
+        }
+    a->setTickType(QValueAxis::TicksDynamic);
+    a->setTickAnchor(0);
+    a->setTickInterval(step);
+}
 
 QChartView *makeView(Ctrl &c, QChart *chart, const QString &title)
 {
@@ -47,7 +67,7 @@ QChartView *makeView(Ctrl &c, QChart *chart, const QString &title)
 QValueAxis *makeAxis(QChart *chart, Qt::Alignment where, double min, double max)
 {
     auto *a = new QValueAxis;
-    a->setRange(min, max);
+    setRange(a, min, max);
     a->setLabelFormat(QStringLiteral("%g"));
     QFont f = a->labelsFont();
     f.setPointSize(8);
@@ -85,7 +105,7 @@ void rebuildSeries(StripChart &s)
 
 void setXRange(StripChart &s)
 {
-    s.ax->setRange(0, std::max(1, s.pointsPerScreen - 1));
+    setRange(s.ax, 0, std::max(1, s.pointsPerScreen - 1));
 }
 
 // Points per trace that fit on screen, and where the oldest shown one is.
@@ -104,6 +124,7 @@ void autoRange(QValueAxis *a, double lo, double hi)
         lo -= 1, hi += 1;
     a->setRange(lo, hi);
     a->applyNiceNumbers();
+    setRange(a, a->min(), a->max());
 }
 
 void applyGraphAxes(Graph &g)
@@ -116,11 +137,11 @@ void applyGraphAxes(Graph &g)
     if (g.xAxis.mode == AXIS_AUTO)
         autoRange(g.ax, xlo, xhi);
     else
-        g.ax->setRange(g.xAxis.min, g.xAxis.max);
+        setRange(g.ax, g.xAxis.min, g.xAxis.max);
     if (g.yAxis.mode == AXIS_AUTO)
         autoRange(g.ay, ylo, yhi);
     else
-        g.ay->setRange(g.yAxis.min, g.yAxis.max);
+        setRange(g.ay, g.yAxis.min, g.yAxis.max);
 }
 
 } // namespace
@@ -136,8 +157,6 @@ void setupStripChart(Ctrl &c, const uir::Control &d)
     s.yAxis = Axis{AXIS_MANUAL, prop(d, "yMin", 0), prop(d, "yMax", 100)};
     s.ax = makeAxis(s.chart, Qt::AlignBottom, 0, 1);
     s.ay = makeAxis(s.chart, Qt::AlignLeft, s.yAxis.min, s.yAxis.max);
-    s.ax->setTickCount(11);
-    s.ax->setLabelFormat(QStringLiteral("%d"));
     setXRange(s);
     rebuildSeries(s);
 }
@@ -324,7 +343,7 @@ int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, d
         StripChart &s = *c->strip;
         s.yAxis = Axis{mode, min, max};
         if (mode == AXIS_MANUAL)
-            s.ay->setRange(min, max);
+            setRange(s.ay, min, max);
         else
             markDirty(panel, *c);
         return 0;
