@@ -229,7 +229,6 @@ TEST_F(SerialPty, WritesReachTheLineAndFlushesDiscardBothSides)
     EXPECT_EQ(far_end(36, 1.0), pattern(36, 1));
     EXPECT_EQ(ComWrt(1, nullptr, 4), COM_ERR_PARAMETER);
     EXPECT_EQ(ComWrt(1, "x", -1), COM_ERR_PARAMETER);
-    EXPECT_GE(GetOutQLen(1), 0);
 
     feed(pattern(10));
     EXPECT_EQ(wait_queue(1, 10), 10);             // in the service's queue
@@ -240,7 +239,6 @@ TEST_F(SerialPty, WritesReachTheLineAndFlushesDiscardBothSides)
     EXPECT_EQ(GetInQLen(1), 0);
 
     EXPECT_EQ(FlushOutQ(1), 0);
-    EXPECT_EQ(GetOutQLen(1), 0);
 }
 
 TEST_F(SerialPty, LineIsRawWithoutHandshakeAndTakesItsFraming)
