@@ -1,0 +1,141 @@
+// bench_pump_wait.cpp - a loop that does nothing but pump events while it
+// waits on a silent serial line (a pseudo-terminal pinned as a port): what the
+// waiting costs in CPU, and how soon a byte's receive callback runs in it.
+#include "bench/support/figures.h"
+#include "platform/clock.h"
+#include "platform/serial.h"
+#include "platform/ui.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <pty.h>
+#include <random>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace qvar_bench;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kPort = 5;
+std::atomic<int> notified{0};
+double calledAt = 0;
+
+void OnReceive(int port, int, void *)
+{
+    calledAt = Timer();
+    // Take the byte so the queue falls below the notify count and re-arms.
+    char c;
+    ComRd(port, &c, 1);
+    notified.fetch_add(1);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::printf("bench_pump_wait: pumping events on a silent pseudo-terminal port\n");
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!InitUserInterface(argc, argv)) {
+        Fail("no user interface");
+        return Verdict("bench_pump_wait");
+    }
+
+    int master = -1, slave = -1;
+    char slaveName[256] = "";
+    if (openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
+        Fail("openpty failed");
+        return Verdict("bench_pump_wait");
+    }
+    char pattern[] = "/tmp/qvar-bench-XXXXXX";
+    const std::string root = mkdtemp(pattern);
+    fs::create_directories(root + "/dev");
+    fs::create_directories(root + "/sys");
+    fs::create_directories(root + "/config/qvar-scope/ports");
+    fs::create_symlink(slaveName, root + "/config/qvar-scope/ports/com" + std::to_string(kPort));
+    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    ComSetScanRoots((root + "/dev").c_str(), (root + "/sys").c_str());
+
+    const int opened = OpenComConfig(kPort, "", 19200, 0, 8, 1, 4096, 4096);
+    if (opened < 0) {
+        Fail("cannot open the pinned pseudo-terminal: " + std::to_string(opened));
+        return Verdict("bench_pump_wait");
+    }
+    SetComTime(kPort, 2.0);
+    InstallComCallback(kPort, 0x8006, 1, 0x55, OnReceive, nullptr);
+
+    // Nothing arrives: the loop should sleep in the pump, not spin.
+    long passes = 0;
+    const double cpu0 = ProcessCpuSeconds();
+    const double t0 = Timer();
+    while (Timer() - t0 < 2.0) {
+        ProcessSystemEvents();
+        ++passes;
+    }
+    const double wall = Timer() - t0;
+    const double cpu = ProcessCpuSeconds() - cpu0;
+    if (notified.load() != 0)
+        Fail("the callback ran although nothing was sent");
+    Info("waiting time", wall, "s");
+    Info("pump calls per second", passes / wall, "1/s");
+    Figure("CPU while waiting, share of one core", 100.0 * cpu / wall, "%", Bound::AtMost, 2.0);
+
+    // One byte at a time from another thread, at irregular moments; the loop
+    // keeps pumping until the callback for it has run.
+    const int rounds = 50;
+    std::atomic<double> writtenAt{0};
+    std::atomic<int> armed{0};
+    std::thread writer([&] {
+        std::mt19937 rng(7);
+        std::uniform_int_distribution<int> pause(2000, 9000);
+        for (int i = 0; i < rounds; i++) {
+            while (armed.load() != i + 1)
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            std::this_thread::sleep_for(std::chrono::microseconds(pause(rng)));
+            const char byte = 'A';
+            writtenAt.store(Timer());
+            if (write(master, &byte, 1) != 1)
+                return;
+        }
+    });
+    std::vector<double> latency;
+    for (int i = 0; i < rounds; i++) {
+        armed.store(i + 1);
+        const double giveUp = Timer() + 2.0;
+        while (notified.load() < i + 1 && Timer() < giveUp)
+            ProcessSystemEvents();
+        if (notified.load() < i + 1) {
+            Fail("no callback for byte " + std::to_string(i + 1) + " within 2 s");
+            break;
+        }
+        latency.push_back(calledAt - writtenAt.load());
+    }
+    armed.store(rounds + 1);
+    if (latency.size() < size_t(rounds)) {
+        // The writer may still wait for its turn; release it and close its pipe.
+        close(master);
+        writer.detach();
+        return Verdict("bench_pump_wait");
+    }
+    writer.join();
+    if (notified.load() != rounds)
+        Fail("callbacks ran " + std::to_string(notified.load()) + " times for " + std::to_string(rounds) + " bytes");
+
+    std::sort(latency.begin(), latency.end());
+    Info("byte to callback, fastest", latency.front() * 1000, "ms");
+    Info("byte to callback, median", latency[latency.size() / 2] * 1000, "ms");
+    Figure("byte to callback, slowest of " + std::to_string(rounds), latency.back() * 1000, "ms", Bound::AtMost, 1.0);
+
+    CloseCom(kPort);
+    close(slave);
+    close(master);
+    fs::remove_all(root);
+    return Verdict("bench_pump_wait");
+}

@@ -1,0 +1,105 @@
+// bench_scope.cpp - the live scope with its chart on screen: the polling rate
+// at line timing against the line's own rate and the CPU it costs meanwhile,
+// then the rate without line timing and how often the chart is really redrawn.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
+#include "app/qvar.h"
+#include "bench/support/figures.h"
+#include "platform/clock.h"
+#include "platform/serial_sim.h"
+#include "platform/ui.h"
+#include "scope/scope.h"
+#include "sim/controller.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <cstdio>
+
+using namespace qvar_bench;
+
+namespace {
+
+struct Run {
+    double wall = 0, cpu = 0;
+    uint64_t exchanges = 0;
+    int redraws = 0;
+    int result = -1;
+};
+
+// One scope run on the NORM chart, stopped by the Stop button's callback from
+// inside the loop's own pump after `seconds`.
+Run ScopeFor(double seconds)
+{
+    qvar::sim::Controller &sim = *ComSimController();
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
+    sim.reset_counters();
+    const int redrawsBefore = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM);
+    qvar_test::After(seconds, [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
+    Run r;
+    const double cpu0 = ProcessCpuSeconds();
+    const double t0 = Timer();
+    r.result = CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0);
+    r.wall = Timer() - t0;
+    r.cpu = ProcessCpuSeconds() - cpu0;
+    r.exchanges = sim.requests(8);
+    r.redraws = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM) - redrawsBefore;
+    return r;
+}
+
+bool ChartOnScreen()
+{
+    int panelShown = 0, chartShown = 0;
+    GetPanelAttribute(panelHandle, ATTR_VISIBLE, &panelShown);
+    GetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, &chartShown);
+    return panelShown == 1 && chartShown == 1;
+}
+
+} // namespace
+
+int main()
+{
+    std::printf("bench_scope: scope loop with the NORM chart on screen\n");
+    if (!StartOnSimulator(true)) {
+        Fail("the program did not start");
+        return Verdict("bench_scope");
+    }
+    qvar::sim::Controller &sim = *ComSimController();
+
+    // Every exchange is 36 bytes out and 36 back on the line, plus the
+    // controller's turnaround.
+    const double lineRate = sim.byte_rate() / 72.0;
+    const double lineRateWithTurnaround = 1.0 / (72.0 / sim.byte_rate() + qvar::sim::kDefaultTurnaround);
+
+    std::printf(" at line timing, 10 s:\n");
+    const Run paced = ScopeFor(10.0);
+    if (paced.result != 0)
+        Fail("the paced run ended by its time-out, not by Stop");
+    if (!ChartOnScreen())
+        Fail("the NORM chart was not on screen");
+    Info("wall time", paced.wall, "s");
+    Info("exchanges (order 8 requests)", double(paced.exchanges), "");
+    Info("line's rate (72 bytes at 1920 bytes/s)", lineRate, "1/s");
+    Info("line's rate with the controller's turnaround", lineRateWithTurnaround, "1/s");
+    const double pacedRate = double(paced.exchanges) / paced.wall;
+    Figure("exchanges per second", pacedRate, "1/s", Bound::AtLeast, 0.99 * 26.67);
+    Info("  as a share of 26.67/s", 100.0 * pacedRate / 26.67, "%");
+    Figure("process CPU, share of one core", 100.0 * paced.cpu / paced.wall, "%", Bound::AtMost, 3.0);
+    Info("chart redraws per second", paced.redraws / paced.wall, "1/s");
+
+    std::printf(" without line timing, 3 s:\n");
+    sim.set_paced(false);
+    const Run fast = ScopeFor(3.0);
+    if (fast.result != 0)
+        Fail("the unpaced run ended by its time-out, not by Stop");
+    if (!ChartOnScreen())
+        Fail("the NORM chart was not on screen");
+    Info("wall time", fast.wall, "s");
+    Figure("exchanges per second", double(fast.exchanges) / fast.wall, "1/s", Bound::AtLeast, 10000);
+    Figure("chart redraws per second", fast.redraws / fast.wall, "1/s", Bound::AtMost, 65);
+    if (fast.redraws == 0)
+        Fail("the chart was never redrawn");
+    Info("process CPU, share of one core", 100.0 * fast.cpu / fast.wall, "%");
+
+    qvar_test::StopProgram();
+    return Verdict("bench_scope");
+}

@@ -1,0 +1,81 @@
+// figures.cpp - bounds, CPU time and program start for the measuring programs.
+#include "bench/support/figures.h"
+
+#include "sim/controller.h"
+#include "tests/support/program.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+namespace qvar_bench {
+namespace {
+int missed = 0;
+
+const char *BoundText(Bound b)
+{
+    switch (b) {
+    case Bound::AtMost: return "<=";
+    case Bound::AtLeast: return ">=";
+    case Bound::Equal: return "==";
+    }
+    return "?";
+}
+} // namespace
+
+bool Figure(const std::string &name, double value, const std::string &unit, Bound bound, double limit)
+{
+    bool ok = false;
+    switch (bound) {
+    case Bound::AtMost: ok = value <= limit; break;
+    case Bound::AtLeast: ok = value >= limit; break;
+    case Bound::Equal: ok = value == limit; break;
+    }
+    std::printf("  %-44s %12.4f %-8s (bound %s %g)  %s\n", name.c_str(), value, unit.c_str(), BoundText(bound),
+                limit, ok ? "ok" : "MISSED");
+    std::fflush(stdout);
+    if (!ok)
+        ++missed;
+    return ok;
+}
+
+void Info(const std::string &name, double value, const std::string &unit)
+{
+    std::printf("  %-44s %12.4f %s\n", name.c_str(), value, unit.c_str());
+    std::fflush(stdout);
+}
+
+void Fail(const std::string &why)
+{
+    std::printf("  FAILED: %s\n", why.c_str());
+    std::fflush(stdout);
+    ++missed;
+}
+
+int Verdict(const char *program)
+{
+    std::printf("%s: %s\n", program, missed ? "bounds MISSED" : "all bounds met");
+    return missed ? 1 : 0;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+bool StartOnSimulator(bool paced)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Start-up itself runs unpaced: only the loop under measurement needs
+    // line timing, and it should not wait for the start exchange.
+    qvar::sim::Controller &sim = qvar_test::FreshSim();
+    if (!qvar_test::StartProgram())
+        return false;
+    sim.set_paced(paced);
+    sim.reset_counters();
+    return true;
+}
+
+} // namespace qvar_bench
