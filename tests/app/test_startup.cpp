@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/ui.h"
 #include "platform/ui_qt.h"
+#include "recorder/recorder.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"
@@ -181,6 +182,32 @@ TEST_F(WholeProgram, ClosingWhileTheScopeRunsEndsTheScopeAndTheProgram)
     ASSERT_TRUE(closed);
     EXPECT_EQ(atClose, sim->requests(8)) << "the scope went on polling after the close";
     EXPECT_EQ(1, stop_flag);
+}
+
+TEST_F(WholeProgram, ClosingWhileRecordingKeepsTheLinesAndEndsWithZero)
+{
+    const std::string dir = TempDir();
+    const std::string rec = dir + "/rec.dat";
+    int linesAtClose = -1;
+    When(MainPanelUp, [&rec] {
+        SetCtrlVal(panelPopUp, POPUP_INTERVAL, 0u);
+        SetCtrlVal(panelPopUp, POPUP_SAMPLES, 65535u);
+        CopyText(recfile_name, PATH_LEN, rec.c_str());
+        CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0);
+    });
+    When([] { return Value(panelPopUp, POPUP_LINES) >= 5; }, [&linesAtClose] {
+        linesAtClose = Value(panelPopUp, POPUP_LINES);
+        CloseMainPanel();
+    });
+    EXPECT_EQ(0, Run());
+    ASSERT_GE(linesAtClose, 5);
+    std::ifstream f(rec);
+    int lines = 0;
+    for (std::string line; std::getline(f, line);)
+        lines++;
+    EXPECT_EQ(linesAtClose + 1, lines) << "header and every line counted";
+    std::error_code ec;
+    fs::remove_all(dir, ec);
 }
 
 // The real program as a process of its own, run from a folder that holds a

@@ -139,10 +139,12 @@ protected:
 
 // The words 0..3 a fresh controller with the same seed gives to the same
 // requests, read off the wire, not through the program's decoding.
-std::vector<std::string> ExpectedLines(const unsigned char *frame, int count)
+std::vector<std::string> ExpectedLines(const unsigned char *frame, int count,
+                                       const qvar::sim::Faults &faults = {})
 {
     qvar::sim::Controller c(1);
     c.set_paced(false);
+    c.faults = faults;
     std::vector<std::string> lines;
     for (int i = 0; i < count; i++) {
         c.host_write(frame, FRAME_LEN, 0.0);
@@ -186,6 +188,24 @@ TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
     EXPECT_EQ("DATA-RECORDER", StatusBox());
     EXPECT_EQ(0xE0E0E0, StatusBoxAttr(ATTR_TEXT_BGCOLOR));
     EXPECT_EQ(0x000000, StatusBoxAttr(ATTR_TEXT_COLOR));
+}
+
+TEST_F(Recording, WordsAreWrittenAsUnsigned16BitNumbers)
+{
+    // An inverted normalised value lies far above 32767: it must not come
+    // out negative or sign-extended.
+    sim->faults.corrupt_word = 0;
+    CopyVarsToPP(0);
+    FillTxBuf(8, pp);
+    unsigned char frame[FRAME_LEN];
+    std::memcpy(frame, szWriteBuf, FRAME_LEN);
+    Settings(0, 3);
+    Start();
+    const std::vector<std::string> expected = ExpectedLines(frame, 3, sim->faults);
+    EXPECT_EQ(expected, SampleLines());
+    unsigned first = 0;
+    ASSERT_EQ(1, std::sscanf(expected[0].c_str(), "%u", &first));
+    EXPECT_GT(first, 60000u);
 }
 
 TEST_F(Recording, RecordedLineIsTheAnswerJustDrawn)
