@@ -14,8 +14,7 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # development package; qt6-tools-dev brings UiTools.
 PACKAGES = cmake make g++ pkg-config \
            qt6-base-dev libqt6charts6-dev libqt6opengl6-dev qt6-tools-dev libgl-dev \
-           libgtest-dev libgmock-dev libbenchmark-dev \
-           xvfb xauth
+           libgtest-dev libgmock-dev libbenchmark-dev
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
