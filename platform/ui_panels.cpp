@@ -354,9 +354,10 @@ int DiscardPanel(int panel)
     Panel *p = findPanel(panel);
     if (!p)
         return started() ? UI_ERR_PANEL : UI_ERR_NOT_STARTED;
-    QWidget *w = p->w;
+    // The widgets go first: signals they might still send during destruction
+    // find their controls alive, and the child panels' widgets go with them.
+    delete p->w.data();
     forgetPanel(panel);
-    delete w;
     return 0;
 }
 
