@@ -28,19 +28,27 @@ struct Run {
 
 // One scope run on the NORM chart, stopped by the Stop button's callback from
 // inside the loop's own pump after `seconds`.
-Run ScopeFor(double seconds)
+Run ScopeFor(double seconds, bool hideChart = false)
 {
     qvar::sim::Controller &sim = *ComSimController();
+    // The answer to the previous run's last request may still be on the
+    // line; a user does not press Run again within the same 40 ms.
+    qvar_test::PumpFor(0.2);
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
     sim.reset_counters();
     const int redrawsBefore = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM);
-    qvar_test::After(seconds, [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
+    const int stop = StopAfter(seconds, [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
+    // Hidden once the run has shown it: the same loop without the redraws.
+    const int hide = hideChart ? StopAfter(0.001, [] { SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0); })
+                               : 0;
     Run r;
     const double cpu0 = ProcessCpuSeconds();
     const double t0 = Timer();
     r.result = CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0);
     r.wall = Timer() - t0;
     r.cpu = ProcessCpuSeconds() - cpu0;
+    CancelStop(stop);
+    CancelStop(hide);
     r.exchanges = sim.requests(8);
     r.redraws = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM) - redrawsBefore;
     return r;
@@ -83,8 +91,18 @@ int main()
     const double pacedRate = double(paced.exchanges) / paced.wall;
     Figure("exchanges per second", pacedRate, "1/s", Bound::AtLeast, 0.99 * 26.67);
     Info("  as a share of 26.67/s", 100.0 * pacedRate / 26.67, "%");
+    Info("  time per exchange beyond the line's own", 1000.0 * (1.0 / pacedRate - 1.0 / lineRateWithTurnaround), "ms");
     Figure("process CPU, share of one core", 100.0 * paced.cpu / paced.wall, "%", Bound::AtMost, 3.0);
     Info("chart redraws per second", paced.redraws / paced.wall, "1/s");
+
+    // The same at line timing with the chart hidden, to tell the cost of the
+    // redraws from that of the waiting.
+    std::printf(" at line timing, chart hidden, 3 s:\n");
+    const Run hidden = ScopeFor(3.0, true);
+    Info("exchanges per second", double(hidden.exchanges) / hidden.wall, "1/s");
+    Info("process CPU, share of one core", 100.0 * hidden.cpu / hidden.wall, "%");
+    Info("chart redraws per second", hidden.redraws / hidden.wall, "1/s");
+    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 1);
 
     std::printf(" without line timing, 3 s:\n");
     sim.set_paced(false);

@@ -4,9 +4,13 @@
 #include "sim/controller.h"
 #include "tests/support/program.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 
 namespace qvar_bench {
 namespace {
@@ -63,6 +67,37 @@ double ProcessCpuSeconds()
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+namespace {
+std::map<int, QTimer *> stops;
+int nextStop = 1;
+} // namespace
+
+int StopAfter(double seconds, std::function<void()> fn)
+{
+    // A coarse timer, Qt's choice for long intervals, may fire 5 % early.
+    auto *timer = new QTimer(QCoreApplication::instance());
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    const int id = nextStop++;
+    QObject::connect(timer, &QTimer::timeout, [id, fn] {
+        CancelStop(id);
+        fn();
+    });
+    timer->start(int(seconds * 1000));
+    stops[id] = timer;
+    return id;
+}
+
+void CancelStop(int id)
+{
+    auto it = stops.find(id);
+    if (it == stops.end())
+        return;
+    it->second->stop();
+    it->second->deleteLater();
+    stops.erase(it);
 }
 
 bool StartOnSimulator(bool paced)

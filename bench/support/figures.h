@@ -7,6 +7,7 @@
 // missed or a measurement could not be made).
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace qvar_bench {
@@ -23,6 +24,11 @@ int  Verdict(const char *program);
 
 // CPU seconds used by this process so far (all threads).
 double ProcessCpuSeconds();
+
+// Runs `fn` once, from the event pump, `seconds` from now to the millisecond
+// (a stop pressed inside a loop under measurement), unless cancelled first.
+int  StopAfter(double seconds, std::function<void()> fn);
+void CancelStop(int id);
 
 // Brings the program up on the built-in simulated controller with the
 // machine's ports kept out of sight, QT_QPA_PLATFORM=offscreen unless set.
