@@ -270,6 +270,39 @@ TEST_F(Recording, SilentControllerTimesOutWithHeaderOnly)
     EXPECT_EQ("DATA-RECORDER", StatusBox());
 }
 
+TEST_F(Recording, ControllerFallingSilentMidwayKeepsTheLinesSoFar)
+{
+    sim->faults.dead_after = 5;
+    Settings(0, 65535);
+    Start();
+    // Five answers, one line each; the sixth request goes into a dead line.
+    EXPECT_EQ(5u, sim->requests(8));
+    EXPECT_EQ(5, LineCounter());
+    EXPECT_EQ(5u, SampleLines().size());
+    ASSERT_FALSE(StatusLog().empty());
+    EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
+    ExpectIdleAfter(true);
+}
+
+TEST_F(Recording, HidingTheRecorderPanelDoesNotStopIt)
+{
+    SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
+    DisplayPanel(panelPopUp);
+    bool hidden = false;
+    When([] { return LineCounter() >= 3; }, [&hidden] {
+        CC_POPUP(panelPopUp, EVENT_CLOSE, nullptr, 0, 0);
+        int v = -1;
+        GetPanelAttribute(panelPopUp, ATTR_VISIBLE, &v);
+        hidden = v == 0;
+        When([] { return LineCounter() >= 30; }, [] { PressRecorderStop(); });
+    });
+    Settings(0, 65535);
+    Start();
+    EXPECT_TRUE(hidden);
+    EXPECT_GE(LineCounter(), 30);
+    EXPECT_EQ(size_t(LineCounter()), SampleLines().size());
+}
+
 TEST_F(Recording, PanelsWhileRecording)
 {
     struct Seen {
