@@ -234,8 +234,13 @@ protected:
     // reports 124.
     int Launch(const std::string &env)
     {
+        // A sanitizer build's child needs the same sanitizer settings.
+        std::string keep;
+        for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char *v = std::getenv(name))
+                keep += std::string(name) + "='" + v + "' ";
         const std::string cmd = "cd '" + dir + "' && env -i PATH=/usr/bin:/bin HOME='" + dir +
-                                "/home' XDG_CONFIG_HOME='" + dir + "/home' " + env +
+                                "/home' XDG_CONFIG_HOME='" + dir + "/home' " + keep + env +
                                 " timeout 20 ./qvar-scope </dev/null >/dev/null 2>'" + dir + "/err.txt'";
         const int status = std::system(cmd.c_str());
         std::ifstream f(dir + "/err.txt");
