@@ -58,7 +58,7 @@ enum {
     ATTR_TEXT_BGCOLOR,          // int 0xRRGGBB
     ATTR_FRAME_COLOR,           // int 0xRRGGBB: a decoration's fill
     ATTR_TEXT_FONT,             // string, e.g. FONT_APPLICATION
-    ATTR_TEXT_POINT_SIZE,       // int points
+    ATTR_TEXT_POINT_SIZE,       // int: text size in pixels, as every position is
     ATTR_TEXT_BOLD,             // int 0/1
     ATTR_LABEL_TEXT,            // string; a graph's caption
     ATTR_NUM_TRACES,            // int, strip charts

@@ -535,8 +535,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
     case ATTR_TEXT_POINT_SIZE: {
         if (value <= 0)
             return UI_ERR_VALUE;
+        // Panels are laid out in pixels, so is text: the banner's fixed positions
+        // leave room for texts of that many pixels, whatever the screen's dpi.
         QFont f = w->font();
-        f.setPointSize(value);
+        f.setPixelSize(value);
         setLabelFont(w, f, *c);
         return 0;
     }
@@ -610,7 +612,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value)
     case ATTR_TEXT_COLOR: v = rgbOf(w->palette().color(textRole(*c))); break;
     case ATTR_TEXT_BGCOLOR: v = rgbOf(w->palette().color(backRole(*c))); break;
     case ATTR_FRAME_COLOR: v = rgbOf(w->palette().color(QPalette::Window)); break;
-    case ATTR_TEXT_POINT_SIZE: v = w->font().pointSize(); break;
+    case ATTR_TEXT_POINT_SIZE: v = w->font().pixelSize(); break;
     case ATTR_TEXT_BOLD: v = w->font().bold(); break;
     case ATTR_NUM_TRACES:
     case ATTR_POINTS_PER_SCREEN:

@@ -58,7 +58,7 @@ protected:
             auto *l = qobject_cast<QLabel *>(o);
             if (!l || before.contains(l))
                 continue;
-            added.push_back({l->text().toStdString(), l->x(), l->y(), l->font().pointSize(),
+            added.push_back({l->text().toStdString(), l->x(), l->y(), l->font().pixelSize(),
                              Rgb(l->palette().color(QPalette::Window)),
                              Rgb(l->palette().color(QPalette::WindowText)), l->font().bold()});
         }
