@@ -42,7 +42,9 @@ void ShowInfoText(int background, int foreground, const char *text, int left, in
 {
     int id = NewCtrl(panelHandle, CTRL_TEXT_MSG, "", top, left);
     SetCtrlAttribute(panelHandle, id, ATTR_TEXT_FONT, FONT_APPLICATION);
-    SetCtrlAttribute(panelHandle, id, ATTR_TEXT_BOLD, 1);
+    // Italic rather than bold: the name's fixed place leaves room for an
+    // upright-width 16-pixel name only.
+    SetCtrlAttribute(panelHandle, id, ATTR_TEXT_ITALIC, 1);
     SetCtrlAttribute(panelHandle, id, ATTR_TEXT_BGCOLOR, background);
     SetCtrlAttribute(panelHandle, id, ATTR_TEXT_COLOR, foreground);
     SetCtrlAttribute(panelHandle, id, ATTR_TEXT_POINT_SIZE, size);

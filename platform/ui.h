@@ -60,6 +60,7 @@ enum {
     ATTR_TEXT_FONT,             // string, e.g. FONT_APPLICATION
     ATTR_TEXT_POINT_SIZE,       // int: text size in pixels, as every position is
     ATTR_TEXT_BOLD,             // int 0/1
+    ATTR_TEXT_ITALIC,           // int 0/1
     ATTR_LABEL_TEXT,            // string; a graph's caption
     ATTR_NUM_TRACES,            // int, strip charts
     ATTR_POINTS_PER_SCREEN,     // int, strip charts: width of the X axis in points

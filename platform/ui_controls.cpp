@@ -542,9 +542,13 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
         setLabelFont(w, f, *c);
         return 0;
     }
-    case ATTR_TEXT_BOLD: {
+    case ATTR_TEXT_BOLD:
+    case ATTR_TEXT_ITALIC: {
         QFont f = w->font();
-        f.setBold(value != 0);
+        if (attribute == ATTR_TEXT_BOLD)
+            f.setBold(value != 0);
+        else
+            f.setItalic(value != 0);
         setLabelFont(w, f, *c);
         return 0;
     }
@@ -614,6 +618,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value)
     case ATTR_FRAME_COLOR: v = rgbOf(w->palette().color(QPalette::Window)); break;
     case ATTR_TEXT_POINT_SIZE: v = w->font().pixelSize(); break;
     case ATTR_TEXT_BOLD: v = w->font().bold(); break;
+    case ATTR_TEXT_ITALIC: v = w->font().italic(); break;
     case ATTR_NUM_TRACES:
     case ATTR_POINTS_PER_SCREEN:
     case ATTR_SCROLL_MODE:

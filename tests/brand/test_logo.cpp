@@ -29,7 +29,7 @@ int Rgb(const QColor &c) { return (c.red() << 16) | (c.green() << 8) | c.blue();
 struct Text {
     std::string text;
     int left, top, size, background, colour;
-    bool bold;
+    bool italic;
 };
 
 class Logo : public ::testing::Test {
@@ -60,7 +60,7 @@ protected:
                 continue;
             added.push_back({l->text().toStdString(), l->x(), l->y(), l->font().pixelSize(),
                              Rgb(l->palette().color(QPalette::Window)),
-                             Rgb(l->palette().color(QPalette::WindowText)), l->font().bold()});
+                             Rgb(l->palette().color(QPalette::WindowText)), l->font().italic()});
         }
         EXPECT_EQ(size_t(Children().size() - before.size()), added.size())
             << "ShowLogo created something other than text labels on the panel";
@@ -107,7 +107,7 @@ TEST_F(Logo, PlainBannersShowNameAndVersionWithoutLogo)
         for (const Text &x : t) {
             EXPECT_EQ(c.banner, x.background) << x.text;
             EXPECT_EQ(c.text, x.colour) << x.text;
-            EXPECT_TRUE(x.bold) << x.text;
+            EXPECT_TRUE(x.italic) << x.text;
         }
         EXPECT_EQ(c.banner, Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR));
         EXPECT_EQ(0, Attr(PANEL_LOGO_PIC, ATTR_VISIBLE)) << c.index;
