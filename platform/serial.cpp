@@ -147,6 +147,14 @@ std::array<std::unique_ptr<Port>, COM_MAX_PORT + 1> &table()
     return t;
 }
 
+// The numbers of the open ports: the pump looks at these on every pass, and
+// a program has one or two of 255 open.
+std::vector<int> &open_numbers()
+{
+    static std::vector<int> v;
+    return v;
+}
+
 Port *get(int number)
 {
     if (number < 1 || number > COM_MAX_PORT)
@@ -226,13 +234,28 @@ void update(Port &p)
     }
 }
 
-// Aims the timer at the next byte of a line that announces its arrivals.
+// When a receive event of this port can fall due: the arrival of the byte
+// that fills the queue up to the notify count. Nobody waits for single bytes:
+// the other events are picked up by the next pump.
+double receive_due(const Port &p)
+{
+    constexpr double never = std::numeric_limits<double>::infinity();
+    if (!p.callback || p.lineFailed || p.queue.space() == 0 || !(p.mask & COM_EV_RECEIVE) || !p.armed)
+        return never;
+    const size_t count = static_cast<size_t>(p.notifyCount);
+    if (p.queue.size() >= count)
+        return Timer();
+    return p.backend->arrival_of(count - p.queue.size());
+}
+
+// Aims the timer at the byte that completes what the callback waits for, on a
+// line that announces its arrivals.
 void arm_arrival(Port &p)
 {
     if (!p.arrivalTimer)
         return;
-    const double at = p.backend->next_arrival();
-    if (!p.callback || p.lineFailed || p.queue.space() == 0 || !std::isfinite(at)) {
+    const double at = receive_due(p);
+    if (!std::isfinite(at)) {
         p.arrivalTimer->stop();
         return;
     }
@@ -352,6 +375,8 @@ void close_port(int number)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     p.backend->flush_output();
     slot.reset();
+    auto &open = open_numbers();
+    open.erase(std::remove(open.begin(), open.end(), number), open.end());
 }
 
 double seconds_left(Clock::time_point deadline)
@@ -394,6 +419,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
     const int bits = 1 + dataBits + (parity ? 1 : 0) + stopBits;
     table()[port] = std::make_unique<Port>(port, std::move(backend),
                                            static_cast<size_t>(inputQueueSize), baudRate, bits);
+    open_numbers().push_back(port);
     return 0;
 }
 
@@ -611,12 +637,17 @@ int serial_deliver()
     if (!dispatch_allowed())
         return 0;
     int ran = 0;
-    for (int number = 1; number <= COM_MAX_PORT; ++number) {
+    // A copy: a callback may close or open ports.
+    const std::vector<int> numbers = open_numbers();
+    for (int number : numbers) {
         Port *p = get(number);
         if (!p || !p->callback || p->running)
             continue;
+        // A device with a live notifier is read when the dispatcher sees it
+        // readable; reading it here as well would cost a system call a pass.
         // Also after a failure: a line that carries bytes again comes back.
-        if (intake(*p) < 0)
+        const bool watched = p->notifier && p->notifier->isEnabled();
+        if (!watched && intake(*p) < 0)
             stop_line(*p);
         settle(*p);
         ran += deliver(number);
@@ -627,9 +658,9 @@ int serial_deliver()
 double serial_next_arrival()
 {
     double next = std::numeric_limits<double>::infinity();
-    for (int number = 1; number <= COM_MAX_PORT; ++number)
-        if (Port *p = get(number); p && p->callback && !p->lineFailed && p->queue.space() > 0)
-            next = std::min(next, p->backend->next_arrival());
+    for (int number : open_numbers())
+        if (Port *p = get(number))
+            next = std::min(next, receive_due(*p));
     return next;
 }
 

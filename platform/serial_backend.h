@@ -38,6 +38,12 @@ public:
     // (infinity when nothing is under way).
     virtual int    poll_fd() const { return -1; }
     virtual double next_arrival() const { return std::numeric_limits<double>::infinity(); }
+    // When `count` more bytes will have arrived (1 is next_arrival()), so a
+    // waiter for a whole frame sleeps through the bytes before its last.
+    virtual double arrival_of(size_t count) const
+    {
+        return count <= 1 ? next_arrival() : std::numeric_limits<double>::infinity();
+    }
 };
 
 // Opens a termios device at 19200 8N1 raw, exclusive. Returns nullptr and sets

@@ -67,6 +67,11 @@ public:
         return static_cast<int>(c_.host_output_pending(Timer()));
     }
 
+    double arrival_of(size_t count) const override
+    {
+        return vanished() ? std::numeric_limits<double>::infinity() : c_.arrival_of(count);
+    }
+
     double next_arrival() const override
     {
         return vanished() ? std::numeric_limits<double>::infinity() : c_.next_arrival();

@@ -223,13 +223,16 @@ int ProcessSystemEvents(void)
     // is pending and returns if there was anything, and only then sleeps,
     // until an event (input, a port's socket notifier, a timer) or our bound.
     const bool mayWait = ran == 0 && s.activity == s.activityAtLastPump;
-    double ms = 1.0;
-    if (mayWait) {
-        const double next = pump::serial_next_arrival();
-        if (std::isfinite(next))
-            ms = std::min(ms, (next - Timer()) * 1000.0);
-    }
-    if (mayWait && ms >= 0.5) {
+    const double left = mayWait ? pump::serial_next_arrival() - Timer() : 0.0;
+    if (mayWait && left < 0.001) {
+        // A simulated line tells when its frame will be complete; Qt's timers
+        // count whole milliseconds, so sleep to the moment itself. Nothing
+        // else is pending, and the sleep is shorter than any wait allowed.
+        if (left > 0)
+            Delay(left);
+        pump::serial_deliver();
+        d->processEvents(QEventLoop::AllEvents);
+    } else if (mayWait) {
         s.wake->start(1);
         d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         s.wake->stop();

@@ -153,6 +153,11 @@ double Controller::next_arrival() const
     return out_.empty() ? std::numeric_limits<double>::infinity() : out_.front().time;
 }
 
+double Controller::arrival_of(size_t k) const
+{
+    return k >= 1 && k <= out_.size() ? out_[k - 1].time : std::numeric_limits<double>::infinity();
+}
+
 void Controller::host_flush_input(double now)
 {
     while (!out_.empty() && out_.front().time <= now)

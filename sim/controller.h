@@ -89,6 +89,7 @@ public:
     size_t host_read(uint8_t *out, size_t max, double now);   // bytes arrived by `now`
     size_t host_available(double now) const;
     double next_arrival() const;            // arrival of the next byte under way, +inf if none
+    double arrival_of(size_t k) const;      // arrival of the k-th byte (1-based) not yet read, +inf if none
     void   host_flush_input(double now);    // drops what has arrived; bytes under way keep coming
     size_t host_output_pending(double now) const;  // request bytes still being sent
     void   clear_line();                    // drops everything under way both ways

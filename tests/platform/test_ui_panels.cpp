@@ -188,7 +188,7 @@ TEST_F(UiTest, RunTimeTextControlsAndAttributes)
     EXPECT_EQ(l->text(), "Q-VAR-RDX3-Scope");
     EXPECT_EQ(l->pos(), QPoint(15, 7));
     EXPECT_TRUE(l->font().bold());
-    EXPECT_EQ(l->font().pointSize(), 16);
+    EXPECT_EQ(l->font().pixelSize(), 16);
     EXPECT_EQ(l->font().family(), QApplication::font().family());
     // The label grows with its text, so nothing is clipped.
     EXPECT_GE(l->width(), l->fontMetrics().horizontalAdvance(l->text()));
