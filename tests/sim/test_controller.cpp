@@ -2,6 +2,8 @@
 #include "sim/controller.h"
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 #include <unistd.h>
 
 #include <cstdio>
@@ -295,6 +297,10 @@ TEST(SimTiming, PacedExchangeTakesTheLineTime)
     c.host_write(req.data(), req.size(), t0);
     EXPECT_EQ(c.host_output_pending(t0), kFrameBytes);
     EXPECT_NEAR(c.next_arrival() - t0, 36 * byte + 0.0002 + byte, 1e-9);
+    // A waiter for the whole answer can sleep until its last byte.
+    EXPECT_NEAR(c.arrival_of(36) - c.arrival_of(1), 35 * byte, 1e-9);
+    EXPECT_EQ(c.arrival_of(1), c.next_arrival());
+    EXPECT_TRUE(std::isinf(c.arrival_of(37)));
     EXPECT_EQ(c.host_available(t0 + 0.0375), 35u);
     EXPECT_EQ(c.host_available(t0 + 0.0378), kFrameBytes);
 
