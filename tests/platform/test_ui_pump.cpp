@@ -62,7 +62,9 @@ TEST(UiPump, IdlePumpingWaitsAboutAMillisecondAndUsesLittleCpu)
     // Percentiles, not the worst case: a shared machine deschedules us now and then.
     EXPECT_GT(took[calls / 2], 0.0005);
     EXPECT_LT(took[calls * 9 / 10], 0.0025);
-    EXPECT_LT(cpu / wall, 0.05) << "cpu " << cpu << " s in " << wall << " s, " << calls << " calls";
+    // A pump that never sleeps takes a whole core; the precise figure (a few
+    // percent) is the benchmark's, a loaded or instrumented build sits higher.
+    EXPECT_LT(cpu / wall, 0.2) << "cpu " << cpu << " s in " << wall << " s, " << calls << " calls";
 }
 
 TEST(UiPump, PendingEventsReturnAtOnce)
