@@ -57,23 +57,21 @@ QPushButton *cancelButton(QFileDialog *d)
     return nullptr;
 }
 
-// Types a file name as the user does. (selectFile is no stand-in: it leaves
-// the name field alone while that has the focus.)
-void typeName(QFileDialog *d, const QString &name)
+// Answers as the user does: types the name and confirms; returns the confirm
+// button's label. (selectFile is no stand-in for typing: it leaves the name
+// field alone while that has the focus.)
+QString answer(QFileDialog *d, const QString &name)
 {
-    if (auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-        edit->setText(name);
-    else
-        ADD_FAILURE() << "no file name field";
-}
-
-// Answers as the user does, with the confirm button.
-void clickAccept(QFileDialog *d)
-{
-    if (QPushButton *b = acceptButton(d))
-        b->click();
-    else
-        ADD_FAILURE() << "no confirm button";
+    auto *edit = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    QPushButton *b = acceptButton(d);
+    if (!edit || !b) {
+        ADD_FAILURE() << "no file name field or no confirm button";
+        return {};
+    }
+    edit->setText(name);
+    const QString label = b->text();
+    b->click();
+    return label;
 }
 
 // True once the folder the dialog shows has been listed. The dialog lists
@@ -90,36 +88,25 @@ bool listed(QFileDialog *d)
 void whenDialogShows(std::vector<std::function<void(QFileDialog *)>> steps)
 {
     auto *poll = new QTimer;
-    struct State {
-        std::vector<std::function<void(QFileDialog *)>> steps;
-        size_t next = 0;
-        int ticks = 0;
-        bool watched = false;
-    };
-    auto st = std::make_shared<State>(State{std::move(steps)});
-    QObject::connect(poll, &QTimer::timeout, [poll, st] {
+    QObject::connect(poll, &QTimer::timeout, [poll, steps = std::move(steps), next = size_t{0}, ticks = 0]() mutable {
         auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        bool ready = d && listed(d);
-        if (!ready) {
-            if (++st->ticks > 500) {
-                ADD_FAILURE() << "dialog never showed or never listed its folder";
-                poll->stop();
-                poll->deleteLater();
-                if (d)
-                    static_cast<QDialog *>(d)->done(QDialog::Rejected);
-            }
-            return;
-        }
-        if (!st->watched) {
-            st->watched = true;
-            QTimer::singleShot(5000, d, [d] {
-                ADD_FAILURE() << "dialog was not closed by the test";
+        if (!d || !listed(d)) {
+            if (++ticks <= 500)
+                return;
+            ADD_FAILURE() << "dialog never showed or never listed its folder";
+            if (d)
                 static_cast<QDialog *>(d)->done(QDialog::Rejected);
-            });
+            next = steps.size();
+        } else {
+            if (next == 0)
+                QTimer::singleShot(5000, d, [d] {
+                    ADD_FAILURE() << "dialog was not closed by the test";
+                    static_cast<QDialog *>(d)->done(QDialog::Rejected);
+                });
+            ticks = 0;
+            steps[next++](d);
         }
-        st->ticks = 0;
-        st->steps[st->next++](d);
-        if (st->next == st->steps.size()) {
+        if (next == steps.size()) {
             poll->stop();
             poll->deleteLater();
         }
@@ -188,65 +175,53 @@ TEST(FileSelectHook, AnswersInPlaceOfTheDialog)
     EXPECT_STREQ(out, "/data/new.cfg");
 }
 
-TEST(FileSelectDialog, LoadPicksAnExistingFileWithCallbacksBlocked)
+// Load picks an existing file, Save may name a new one and gets the filter's
+// extension, cancel leaves the path alone; callbacks are blocked meanwhile.
+TEST(FileSelectDialog, AnswersByButtonStyle)
 {
+    struct Case {
+        int style;
+        const char *typed;          // nullptr: cancel
+        int rc;
+        const char *picked;         // nullptr: the path is left alone
+        const char *label;
+    } cases[] = {
+        {FILE_BUTTON_LOAD, "a.cfg", 1, "a.cfg", "Load"},
+        {FILE_BUTTON_SAVE, "fresh", 2, "fresh.cfg", "Save"},
+        {FILE_BUTTON_OK, nullptr, 0, nullptr, "OK"},
+    };
     TempDir tmp;
     tmp.touch("a.cfg");
     tmp.touch("b.txt");
-    char out[FILE_PATH_MAX] = "before";
-    bool allowedInDialog = true;
-    QString title, label, folder;
-    QStringList filters;
-
     qvar::pump::Inside pumping;
     ASSERT_TRUE(qvar::pump::dispatch_allowed());
-    whenDialogShows({[&](QFileDialog *d) {
-        allowedInDialog = qvar::pump::dispatch_allowed();
-        title = d->windowTitle();
-        folder = d->directory().absolutePath();
-        filters = d->nameFilters();
-        if (auto *b = acceptButton(d))
-            label = b->text();
-        typeName(d, QStringLiteral("a.cfg"));
-        clickAccept(d);
-    }});
-    int rc = popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_LOAD, 0, 1, 1, out);
-
-    EXPECT_EQ(rc, 1);
-    EXPECT_EQ(std::string(out), tmp.file("a.cfg"));
-    EXPECT_FALSE(allowedInDialog);
-    EXPECT_TRUE(qvar::pump::dispatch_allowed());
-    EXPECT_EQ(title, QStringLiteral("Q-VAR-RDX3 Parameter File"));
-    EXPECT_EQ(label, QStringLiteral("Load"));
-    EXPECT_EQ(fs::canonical(folder.toStdString()), fs::canonical(tmp.path()));
-    EXPECT_EQ(filters, QStringList{QStringLiteral("*.cfg")});
-}
-
-TEST(FileSelectDialog, NewNameGetsTheFilterExtension)
-{
-    TempDir tmp;
-    tmp.touch("old.cfg");
-    char out[FILE_PATH_MAX] = "before";
-    QString label;
-    whenDialogShows({[&](QFileDialog *d) {
-        if (auto *b = acceptButton(d))
-            label = b->text();
-        typeName(d, QStringLiteral("fresh"));
-        clickAccept(d);
-    }});
-    EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_SAVE, 0, 1, 1, out), 2);
-    EXPECT_EQ(std::string(out), tmp.file("fresh.cfg"));
-    EXPECT_EQ(label, QStringLiteral("Save"));
-}
-
-TEST(FileSelectDialog, CancelLeavesThePathAlone)
-{
-    TempDir tmp;
-    tmp.touch("old.cfg");
-    char out[FILE_PATH_MAX] = "before";
-    whenDialogShows({[](QFileDialog *d) { static_cast<QDialog *>(d)->reject(); }});
-    EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_OK, 0, 1, 1, out), 0);
-    EXPECT_STREQ(out, "before");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        char out[FILE_PATH_MAX] = "before";
+        bool allowedInDialog = true;
+        QString title, label, folder;
+        QStringList filters;
+        whenDialogShows({[&](QFileDialog *d) {
+            allowedInDialog = qvar::pump::dispatch_allowed();
+            title = d->windowTitle();
+            folder = d->directory().absolutePath();
+            filters = d->nameFilters();
+            if (c.typed) {
+                label = answer(d, QString::fromUtf8(c.typed));
+            } else {
+                label = acceptButton(d) ? acceptButton(d)->text() : QString();
+                static_cast<QDialog *>(d)->reject();
+            }
+        }});
+        EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", c.style, 0, 1, 1, out), c.rc);
+        EXPECT_EQ(std::string(out), c.picked ? tmp.file(c.picked) : "before");
+        EXPECT_FALSE(allowedInDialog);
+        EXPECT_TRUE(qvar::pump::dispatch_allowed());
+        EXPECT_EQ(title, QStringLiteral("Q-VAR-RDX3 Parameter File"));
+        EXPECT_EQ(label.toStdString(), c.label);
+        EXPECT_EQ(fs::canonical(folder.toStdString()), fs::canonical(tmp.path()));
+        EXPECT_EQ(filters, QStringList{QStringLiteral("*.cfg")});
+    }
 }
 
 TEST(FileSelectDialog, NoCancelWhenCancelIsNotAllowed)
@@ -261,10 +236,7 @@ TEST(FileSelectDialog, NoCancelWhenCancelIsNotAllowed)
         cancelShown = c && c->isVisible();
         static_cast<QDialog *>(d)->reject();
         visibleAfterReject = d->isVisible();
-        if (auto *b = acceptButton(d))
-            label = b->text();
-        typeName(d, QStringLiteral("QVARrecord.dat"));
-        clickAccept(d);
+        label = answer(d, QStringLiteral("QVARrecord.dat"));
     }});
     EXPECT_EQ(FileSelectPopup(tmp.path().c_str(), "QVARrecord.dat", "*.dat",
                               "Q-VAR-Series Recorder-File:", FILE_BUTTON_OK, 0, 1, 0, 1, out), 1);
@@ -283,13 +255,9 @@ TEST(FileSelectDialog, FixedFolderRefusesFilesElsewhere)
     char out[FILE_PATH_MAX] = "before";
     bool stillOpen = false;
     whenDialogShows({[&](QFileDialog *d) {
-        typeName(d, QString::fromStdString(tmp.file("sub/x.cfg")));
-        clickAccept(d);
+        answer(d, QString::fromStdString(tmp.file("sub/x.cfg")));
         stillOpen = d->isVisible();
-    }, [&](QFileDialog *d) {
-        typeName(d, QStringLiteral("here.cfg"));
-        clickAccept(d);
-    }});
+    }, [&](QFileDialog *d) { answer(d, QStringLiteral("here.cfg")); }});
     EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_LOAD, 1, 1, 1, out), 1);
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(std::string(out), tmp.file("here.cfg"));
@@ -304,10 +272,7 @@ TEST(FileSelectDialog, PathTooLongForTheBufferIsAnError)
     fs::create_directories(deep);
     std::ofstream(deep + "/old.cfg") << "1\n";
     char out[FILE_PATH_MAX] = "before";
-    whenDialogShows({[](QFileDialog *d) {
-        typeName(d, QStringLiteral("long.cfg"));
-        clickAccept(d);
-    }});
+    whenDialogShows({[](QFileDialog *d) { answer(d, QStringLiteral("long.cfg")); }});
     EXPECT_EQ(popup(deep, "RDX3para.cfg", FILE_BUTTON_SAVE, 0, 1, 1, out), FILE_ERR_TOO_LONG);
     EXPECT_STREQ(out, "before");
 }

@@ -1,4 +1,6 @@
-// Serial service on pseudo-terminals: queue, time-outs, pump-only callbacks, flushes, exclusivity, injected faults.
+// Serial service: port numbering against fake /dev and /sys trees (pinned links,
+// adapter order, UART evidence, console guard), and pseudo-terminals: queue,
+// time-outs, pump-only callbacks, flushes, exclusivity, injected faults.
 #include "platform/pump.h"
 #include "platform/serial.h"
 #include "platform/sysio.h"
@@ -8,18 +10,21 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -83,24 +88,84 @@ bool pump_until(Pred done, double secs, bool serialDeliver = true)
     return true;
 }
 
-class SerialPty : public ::testing::Test {
+// Empty device and sysfs trees and a config folder of the test's own, so the
+// port scan sees nothing of the machine's real ports.
+class ScanSandbox : public ::testing::Test {
 protected:
     void SetUp() override
     {
         char tmpl[] = "/tmp/qvar-serial-XXXXXX";
         root_ = mkdtemp(tmpl);
-        fs::create_directories(root_ / "dev");
-        fs::create_directories(root_ / "sys");
-        fs::create_directories(root_ / "cfg/qvar-scope/ports");
+        for (const char *d : {"dev", "sys/class/tty", "cfg/qvar-scope/ports"})
+            fs::create_directories(root_ / d);
         if (const char *old = std::getenv("XDG_CONFIG_HOME"))
             savedXdg_ = old;
         setenv("XDG_CONFIG_HOME", (root_ / "cfg").c_str(), 1);
+    }
 
+    void TearDown() override
+    {
+        if (savedXdg_)
+            setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+        ComSetScanRoots((root_ / "none").c_str(), (root_ / "none").c_str());
+        fs::remove_all(root_);
+    }
+
+    void rescan() { ComSetScanRoots((root_ / "dev").c_str(), (root_ / "sys").c_str()); }
+
+    void pin(int number, const fs::path &target)
+    {
+        fs::create_symlink(target, root_ / "cfg/qvar-scope/ports" / ("com" + std::to_string(number)));
+    }
+
+    fs::path root_;
+    std::optional<std::string> savedXdg_;
+};
+
+class PortNumbering : public ScanSandbox {
+protected:
+    void device(const std::string &name) { std::ofstream(root_ / "dev" / name) << ""; }
+
+    void sysfile(const std::string &rel, const std::string &text)
+    {
+        fs::create_directories((root_ / "sys" / rel).parent_path());
+        std::ofstream(root_ / "sys" / rel) << text;
+    }
+
+    void uart_driver(const std::string &name, const std::string &driver)
+    {
+        fs::create_directories(root_ / "sys/class/tty" / name / "device");
+        fs::create_symlink("../../../../bus/platform/drivers/" + driver,
+                           root_ / "sys/class/tty" / name / "device/driver");
+    }
+
+    // number -> description, after a fresh scan of the fake tree.
+    std::map<int, std::string> scan()
+    {
+        rescan();
+        std::vector<ComPortInfo> list(COM_MAX_PORT);
+        int n = GetComPortList(list.data(), COM_MAX_PORT);
+        std::map<int, std::string> out;
+        for (int i = 0; i < n; ++i)
+            out[list[static_cast<size_t>(i)].number] = list[static_cast<size_t>(i)].description;
+        return out;
+    }
+
+    static int open_number(int number) { return OpenComConfig(number, "", 19200, 0, 8, 1, 512, 512); }
+};
+
+class SerialPty : public ScanSandbox {
+protected:
+    void SetUp() override
+    {
+        ScanSandbox::SetUp();
         char name[256] = {};
         ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
         slavePath_ = name;
         pin(1);
-        ComSetScanRoots((root_ / "dev").c_str(), (root_ / "sys").c_str());
+        rescan();
     }
 
     void TearDown() override
@@ -110,18 +175,10 @@ protected:
         qvar::sysio::reset_table();
         close(master_);
         close(slave_);
-        if (savedXdg_)
-            setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        ComSetScanRoots((root_ / "none").c_str(), (root_ / "none").c_str());
-        fs::remove_all(root_);
+        ScanSandbox::TearDown();
     }
 
-    void pin(int number)
-    {
-        fs::create_symlink(slavePath_, root_ / "cfg/qvar-scope/ports" / ("com" + std::to_string(number)));
-    }
+    void pin(int number) { ScanSandbox::pin(number, slavePath_); }
 
     static int open_port(int port = 1, int inQ = 4096)
     {
@@ -162,12 +219,110 @@ protected:
         return len;
     }
 
-    fs::path root_;
-    std::optional<std::string> savedXdg_;
     int master_ = -1;
     int slave_ = -1;
     std::string slavePath_;
 };
+
+TEST_F(PortNumbering, EmptyMachineHasOnlyTheSimulatedControllerAsPortOne)
+{
+    auto ports = scan();
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports.at(1), "simulated controller");
+    EXPECT_EQ(ComSimulatedPort(), 1);
+    // The simulated port opens by its number.
+    EXPECT_EQ(open_number(1), 0);
+    EXPECT_EQ(CloseCom(1), 0);
+}
+
+TEST_F(PortNumbering, AdaptersFirstInIndexOrderThenUartsWithHardware)
+{
+    for (auto name : {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM1", "ttyACM0", "ttyS0", "ttyS1",
+                      "ttyS2", "ttyS3", "ttyS4", "ttyS10", "ttyUSBx", "tty5", "null"})
+        device(name);
+    sysfile("class/tty/ttyS0/type", "4\n");      // 16550A behind it
+    sysfile("class/tty/ttyS1/type", "0\n");      // placeholder
+    uart_driver("ttyS2", "dw-apb-uart");         // no type file, real driver
+    uart_driver("ttyS3", "serial8250");          // placeholder driver
+    sysfile("class/tty/ttyS10/type", "4\n");
+    // ttyS4: nothing known about it
+
+    auto ports = scan();
+    std::map<int, std::string> expected{
+        {1, "USB serial adapter ttyUSB0"}, {2, "USB serial adapter ttyUSB2"},
+        {3, "USB serial adapter ttyUSB10"}, {4, "USB ACM adapter ttyACM0"},
+        {5, "USB ACM adapter ttyACM1"}, {6, "on-board serial port ttyS0"},
+        {7, "on-board serial port ttyS2"}, {8, "on-board serial port ttyS10"},
+        {9, "simulated controller"}};
+    EXPECT_EQ(ports, expected);
+    EXPECT_EQ(ComSimulatedPort(), 9);
+
+    ComPortInfo first[2];
+    std::memset(first, 0x7f, sizeof first);
+    EXPECT_EQ(GetComPortList(first, 1), 9);          // total, though only one was filled
+    EXPECT_EQ(first[0].number, 1);
+    EXPECT_EQ(std::string(first[0].device), (root_ / "dev/ttyUSB0").string());
+    EXPECT_EQ(first[0].simulated, 0);
+    EXPECT_EQ(first[1].number, 0x7f7f7f7f);           // untouched beyond max
+}
+
+TEST_F(PortNumbering, ConsoleIsNeverListedWhereverItIsNamed)
+{
+    for (auto name : {"ttyS0", "ttyS1", "ttyS2", "ttyUSB0", "ttyUSB1"})
+        device(name);
+    for (auto name : {"ttyS0", "ttyS1", "ttyS2"})
+        sysfile(std::string("class/tty/") + name + "/type", "4");
+    // console -> tty0 -> ttyS1, plus ttyS0 directly, plus the kernel command line.
+    sysfile("class/tty/console/active", "tty0 ttyS0\n");
+    sysfile("class/tty/tty0/active", "ttyS1\n");
+    fs::create_directories(root_ / "proc");
+    std::ofstream(root_ / "proc/cmdline") << "ro quiet console=/dev/ttyUSB1,115200n8 console=tty1\n";
+    // Pinning the console, directly or through a by-id style chain, does not
+    // bring it back.
+    fs::create_directories(root_ / "dev/serial/by-id");
+    fs::create_symlink("../../ttyS0", root_ / "dev/serial/by-id/usb-thing");
+    pin(3, root_ / "dev/ttyS1");
+    pin(4, root_ / "dev/serial/by-id/usb-thing");
+
+    auto ports = scan();
+    std::map<int, std::string> expected{
+        {1, "USB serial adapter ttyUSB0"}, {2, "on-board serial port ttyS2"}, {3, "simulated controller"}};
+    EXPECT_EQ(ports, expected);
+    EXPECT_EQ(open_number(4), COM_ERR_NO_PORT);
+}
+
+TEST_F(PortNumbering, PinnedNumbersAreKeptAndTheirDevicesNotCountedTwice)
+{
+    for (auto name : {"ttyUSB0", "ttyUSB1", "ttyACM0"})
+        device(name);
+    pin(1, root_ / "dev/ttyUSB1");
+    pin(9, "/nonexistent/qvar-pinned");
+    pin(12, "/nonexistent/" + std::string(200, 'd'));   // longer than the description field
+    pin(0, root_ / "dev/ttyUSB0");        // outside the range: ignored
+    fs::create_symlink(root_ / "dev/ttyUSB0", root_ / "cfg/qvar-scope/ports/comX");
+
+    auto ports = scan();
+    std::map<int, std::string> expected{
+        {1, "pinned: " + (root_ / "dev/ttyUSB1").string()}, {2, "USB serial adapter ttyUSB0"},
+        {3, "USB ACM adapter ttyACM0"}, {9, "pinned: /nonexistent/qvar-pinned"},
+        {12, ("pinned: /nonexistent/" + std::string(200, 'd')).substr(0, 71)},
+        {13, "simulated controller"}};
+    EXPECT_EQ(ports, expected);
+    EXPECT_EQ(ComSimulatedPort(), 13);
+
+    std::vector<ComPortInfo> list(8);
+    ASSERT_EQ(GetComPortList(list.data(), 8), 6);
+    EXPECT_EQ(list[0].pinned, 1);
+    EXPECT_EQ(list[1].pinned, 0);
+    EXPECT_EQ(list[5].simulated, 1);
+    EXPECT_STREQ(list[5].device, "");
+
+    // A pinned target that is missing exists as a number but cannot be opened.
+    EXPECT_EQ(open_number(9), COM_ERR_CANNOT_OPEN);
+    EXPECT_EQ(open_number(5), COM_ERR_NO_PORT);
+    EXPECT_EQ(open_number(0), COM_ERR_PORT_NUMBER);
+    EXPECT_EQ(open_number(256), COM_ERR_PORT_NUMBER);
+}
 
 TEST_F(SerialPty, QueueKeepsOrderAcrossWrapAndStopsAtItsSize)
 {
@@ -255,12 +410,11 @@ TEST_F(SerialPty, LineIsRawWithoutHandshakeAndTakesItsFraming)
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
 
-    EXPECT_EQ(SetCTSMode(1, 1), 0);
-    ASSERT_EQ(tcgetattr(slave_, &t), 0);
-    EXPECT_NE(t.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(SetCTSMode(1, 0), 0);
-    ASSERT_EQ(tcgetattr(slave_, &t), 0);
-    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
+    for (int cts : {1, 0}) {
+        EXPECT_EQ(SetCTSMode(1, cts), 0);
+        ASSERT_EQ(tcgetattr(slave_, &t), 0);
+        EXPECT_EQ((t.c_cflag & CRTSCTS) != 0, cts == 1);
+    }
     EXPECT_EQ(SetCTSMode(1, 2), COM_ERR_PARAMETER);
 
     // A pty keeps 8 bits without parity whatever it is told, so the framing
@@ -410,13 +564,13 @@ TEST_F(SerialPty, OpenCloseRulesAndExclusiveUse)
     EXPECT_EQ(GetInQLen(1), COM_ERR_NOT_OPEN);
     EXPECT_EQ(InstallComCallback(1, 0, 0, 0, nullptr, nullptr), COM_ERR_NOT_OPEN);
 
-    for (auto bad : {std::vector<long>{12345, 0, 8, 1, 64, 64}, {19200, 3, 8, 1, 64, 64},
-                     {19200, 0, 4, 1, 64, 64}, {19200, 0, 9, 1, 64, 64}, {19200, 0, 8, 0, 64, 64},
-                     {19200, 0, 8, 3, 64, 64}, {19200, 0, 8, 1, 0, 64}, {19200, 0, 8, 1, 64, -1}})
-        EXPECT_EQ(OpenComConfig(1, "", bad[0], int(bad[1]), int(bad[2]), int(bad[3]), int(bad[4]),
-                                int(bad[5])),
-                  COM_ERR_PARAMETER)
-            << bad[0] << " " << bad[1] << " " << bad[2] << " " << bad[3];
+    // baud, parity, data bits, stop bits, input and output queue sizes
+    for (auto [baud, par, bits, stop, inQ, outQ] :
+         {std::array{12345, 0, 8, 1, 64, 64}, {19200, 3, 8, 1, 64, 64}, {19200, 0, 4, 1, 64, 64},
+          {19200, 0, 9, 1, 64, 64}, {19200, 0, 8, 0, 64, 64}, {19200, 0, 8, 3, 64, 64},
+          {19200, 0, 8, 1, 0, 64}, {19200, 0, 8, 1, 64, -1}})
+        EXPECT_EQ(OpenComConfig(1, "", baud, par, bits, stop, inQ, outQ), COM_ERR_PARAMETER)
+            << baud << " " << par << " " << bits << " " << stop << " " << inQ << " " << outQ;
 
     ASSERT_EQ(open_port(), 0);
     EXPECT_EQ(CloseCom(2), COM_ERR_NOT_OPEN);

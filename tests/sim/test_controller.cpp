@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -93,7 +93,7 @@ TEST(SimOrders, AnswerFramesCarrySyncAndTheRequestsOrder)
     }
 }
 
-TEST(SimOrders, ParameterBlocksKeepRamAndEepromApart)
+TEST(SimOrders, ParameterBlocksKeepRamAndEepromApartUntilReset)
 {
     Host h;
     const Block ramB = custom_block(1, 1000), eepromA = custom_block(0, 2000);
@@ -111,16 +111,10 @@ TEST(SimOrders, ParameterBlocksKeepRamAndEepromApart)
     odd[0] = 1;
     EXPECT_EQ(h.c.ram(1), odd);
     EXPECT_EQ(data_of(h.exchange(ORDER_READ_RAM, {9})), odd);
-}
 
-TEST(SimOrders, ResetReloadsRamFromEeprom)
-{
-    Host h;
-    h.exchange(ORDER_WRITE_RAM, custom_block(0, 100));
-    h.exchange(ORDER_WRITE_RAM, custom_block(1, 200));
-    const Bytes a = h.exchange(ORDER_RESET);
-    ASSERT_EQ(a.size(), kFrameBytes);
-    EXPECT_EQ(h.c.ram(0), Controller::factory_block(0));
+    // Reset reloads RAM from what the EEPROM holds, not from the factory.
+    ASSERT_EQ(h.exchange(ORDER_RESET).size(), kFrameBytes);
+    EXPECT_EQ(h.c.ram(0), eepromA);
     EXPECT_EQ(h.c.ram(1), Controller::factory_block(1));
 }
 
@@ -323,17 +317,6 @@ TEST(SimTiming, PacedExchangeTakesTheLineTime)
     EXPECT_NEAR(c.host_available(t2 + 0.1), 72 - (0.030 - 36 * byte - 0.0002) / byte, 1.0);
 }
 
-TEST(SimTiming, UnpacedDeliversAtOnce)
-{
-    Controller c;
-    c.set_paced(false);
-    const Bytes req = request(ORDER_FIRMWARE);
-    c.host_write(req.data(), req.size(), 5.0);
-    EXPECT_EQ(c.next_arrival(), 5.0);
-    EXPECT_EQ(c.host_available(5.0), kFirmwareBytes);
-    EXPECT_EQ(c.host_output_pending(5.0), 0u);
-}
-
 TEST(SimFaults, SilenceMuteAndDeadLine)
 {
     Host h;
@@ -355,22 +338,26 @@ TEST(SimFaults, SilenceMuteAndDeadLine)
     EXPECT_EQ(h.c.bytes_received(), before);
     h.c.faults.disconnect = Faults::Disconnect::none;
     EXPECT_EQ(h.exchange(ORDER_ECHO).size(), kFrameBytes);
-}
 
-TEST(SimFaults, DeadAfterAnswersThatManyRequests)
-{
-    Host h;
-    h.c.faults.dead_after = 2;
+    // dead_after counts every request so far: two more answers, then dead.
+    h.c.faults.dead_after = static_cast<long>(h.c.requests_total()) + 2;
     EXPECT_EQ(h.exchange(ORDER_ECHO).size(), kFrameBytes);
     EXPECT_EQ(h.exchange(ORDER_ECHO).size(), kFrameBytes);
     EXPECT_TRUE(h.exchange(ORDER_ECHO).empty());
     EXPECT_EQ(h.c.faults.disconnect, Faults::Disconnect::dead);
 }
 
-TEST(SimFaults, DelayAndSplitShapeTheArrival)
+TEST(SimFaults, UnpacedIsAtOnceUnlessDelayAndSplitShapeTheArrival)
 {
     Controller c;
     c.set_paced(false);
+    const Bytes fw = request(ORDER_FIRMWARE);
+    c.host_write(fw.data(), fw.size(), 0.5);
+    EXPECT_EQ(c.next_arrival(), 0.5);
+    EXPECT_EQ(c.host_available(0.5), kFirmwareBytes);
+    EXPECT_EQ(c.host_output_pending(0.5), 0u);
+    c.host_flush_input(0.5);
+
     c.faults.delay = 0.5;
     const Bytes req = request(ORDER_ECHO);
     c.host_write(req.data(), req.size(), 1.0);
@@ -409,15 +396,16 @@ TEST(SimFaults, DamagedAnswers)
 TEST(SimFaults, FirmwareTextOfTheWrongShape)
 {
     Host h;
-    h.c.faults.firmware = Faults::Firmware::short_text;
-    EXPECT_EQ(h.exchange(ORDER_FIRMWARE).size(), 40u);
-    h.c.faults.firmware = Faults::Firmware::long_text;
-    EXPECT_EQ(h.exchange(ORDER_FIRMWARE).size(), 80u);
-    h.c.faults.firmware = Faults::Firmware::unterminated;
-    const Bytes fw = h.exchange(ORDER_FIRMWARE);
-    ASSERT_EQ(fw.size(), kFirmwareBytes);
-    EXPECT_EQ(std::count(fw.begin(), fw.end(), 0), 0);
-    EXPECT_EQ(std::string(fw.begin(), fw.begin() + 10), "Q-VAR-RDX3");
+    Bytes fw;
+    for (auto [shape, size] : {std::pair{Faults::Firmware::short_text, size_t{40}},
+                               {Faults::Firmware::long_text, size_t{80}},
+                               {Faults::Firmware::unterminated, kFirmwareBytes}}) {
+        h.c.faults.firmware = shape;
+        fw = h.exchange(ORDER_FIRMWARE);
+        ASSERT_EQ(fw.size(), size) << static_cast<int>(shape);
+        EXPECT_EQ(std::string(fw.begin(), fw.begin() + 10), "Q-VAR-RDX3");
+    }
+    EXPECT_EQ(std::count(fw.begin(), fw.end(), 0), 0);   // the unterminated one
 }
 
 TEST(SimDeterminism, SeedFixesEverySample)
