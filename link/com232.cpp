@@ -185,6 +185,17 @@ void PushGET(int32_t source, uint16_t channel)
     }
 }
 
+void SendLiveRequest(void)
+{
+    FlushInQ(com);
+    FlushOutQ(com);
+    CopyVarsToPP(0);
+    FillTxBuf(8, pp);
+    rx_flag = 0;
+    tstart = Timer();
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+}
+
 int GetVERSIONInfo(void)
 {
     int n;

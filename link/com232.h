@@ -27,6 +27,9 @@ int  CheckComLine(int port);
 void PushGET(int32_t source, uint16_t channel);
 int  GetVERSIONInfo(void);
 int  ReadData256(int block, int source, int ord);
+// The scope's and the recorder's next live-value request: channel A's block
+// with order 8, written after both queues are flushed; tstart marks it.
+void SendLiveRequest(void);
 
 // Commands.
 int CC_ButtonTeach(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

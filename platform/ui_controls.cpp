@@ -656,15 +656,30 @@ int NewCtrl(int panel, int kind, const char *label, int top, int left)
     return id;
 }
 
+namespace {
+// The control's widget as a W: nullptr with *err set when the control does
+// not exist or is of another kind.
+template <typename W>
+W *widgetAs(int panel, int control, int *err, Ctrl **ctrl = nullptr)
+{
+    Ctrl *c = findCtrl(panel, control, err);
+    if (!c)
+        return nullptr;
+    auto *w = qobject_cast<W *>(c->w.data());
+    if (!w)
+        *err = UI_ERR_CONTROL;
+    else if (ctrl)
+        *ctrl = c;
+    return w;
+}
+} // namespace
+
 int ResetTextBox(int panel, int control, const char *text)
 {
     int err = 0;
-    Ctrl *c = findCtrl(panel, control, &err);
-    if (!c)
-        return err;
-    auto *e = qobject_cast<QPlainTextEdit *>(c->w.data());
+    auto *e = widgetAs<QPlainTextEdit>(panel, control, &err);
     if (!e)
-        return UI_ERR_CONTROL;
+        return err;
     noteActivity();
     const QSignalBlocker block(e);
     e->setPlainText(QString::fromUtf8(text ? text : ""));
@@ -674,12 +689,10 @@ int ResetTextBox(int panel, int control, const char *text)
 int ClearListCtrl(int panel, int control)
 {
     int err = 0;
-    Ctrl *c = findCtrl(panel, control, &err);
-    if (!c)
-        return err;
-    auto *cb = qobject_cast<QComboBox *>(c->w.data());
+    Ctrl *c = nullptr;
+    auto *cb = widgetAs<QComboBox>(panel, control, &err, &c);
     if (!cb)
-        return UI_ERR_CONTROL;
+        return err;
     const QSignalBlocker block(cb);
     cb->clear();
     c->ringValues.clear();
@@ -690,12 +703,10 @@ int ClearListCtrl(int panel, int control)
 int InsertListItem(int panel, int control, int index, const char *label, int value)
 {
     int err = 0;
-    Ctrl *c = findCtrl(panel, control, &err);
-    if (!c)
-        return err;
-    auto *cb = qobject_cast<QComboBox *>(c->w.data());
+    Ctrl *c = nullptr;
+    auto *cb = widgetAs<QComboBox>(panel, control, &err, &c);
     if (!cb)
-        return UI_ERR_CONTROL;
+        return err;
     // -1 appends, as does any index past the end.
     if (index < 0 || index > cb->count())
         index = cb->count();
@@ -709,12 +720,9 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
 int GetNumListItems(int panel, int control, int *count)
 {
     int err = 0;
-    Ctrl *c = findCtrl(panel, control, &err);
-    if (!c)
-        return err;
-    auto *cb = qobject_cast<QComboBox *>(c->w.data());
+    auto *cb = widgetAs<QComboBox>(panel, control, &err);
     if (!cb)
-        return UI_ERR_CONTROL;
+        return err;
     if (count)
         *count = cb->count();
     return 0;

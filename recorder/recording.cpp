@@ -59,17 +59,6 @@ int WriteSampleLine(void)
                        FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
 }
 
-void SendLiveRequest(void)
-{
-    FlushInQ(com);
-    FlushOutQ(com);
-    CopyVarsToPP(0);
-    FillTxBuf(8, pp);
-    rx_flag = 0;
-    tstart = Timer();
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
-}
-
 void Record(void)
 {
     SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 0);

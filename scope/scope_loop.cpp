@@ -24,17 +24,6 @@ void Dim(int control, int dimmed)
     SetCtrlAttribute(panelHandle, control, ATTR_DIMMED, dimmed);
 }
 
-void SendLiveRequest(void)
-{
-    FlushInQ(com);
-    FlushOutQ(com);
-    CopyVarsToPP(0);
-    FillTxBuf(8, pp);
-    rx_flag = 0;
-    tstart = Timer();
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
-}
-
 } // namespace
 
 void ShowChartFor(int source, int fromRun)

@@ -21,22 +21,7 @@ using namespace qvar_test;
 
 namespace {
 
-class Commands : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        sim = &FreshSim();
-        ASSERT_TRUE(StartProgram());
-        sim->reset_counters();
-        StartStatusLog();
-    }
-    void TearDown() override
-    {
-        SetStatusListener(nullptr);
-        StopProgram();
-    }
-    qvar::sim::Controller *sim = nullptr;
-};
+class Commands : public ProgramTest {};
 
 TEST_F(Commands, TeachAnsweredReadsChannelABack)
 {

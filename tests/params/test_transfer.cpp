@@ -20,20 +20,8 @@ using namespace qvar_test;
 
 namespace {
 
-class Transfer : public ::testing::Test {
+class Transfer : public ProgramTest {
 protected:
-    void SetUp() override
-    {
-        sim = &FreshSim();
-        ASSERT_TRUE(StartProgram());
-        sim->reset_counters();
-        StartStatusLog();
-    }
-    void TearDown() override
-    {
-        SetStatusListener(nullptr);
-        StopProgram();
-    }
     int Get(int control)
     {
         int v = -1;
@@ -46,7 +34,6 @@ protected:
         SetCtrlVal(panelHandle, control, Get(control) ? 0 : 1);
         cb(panelHandle, control, EVENT_VAL_CHANGED, nullptr, 0, 0);
     }
-    qvar::sim::Controller *sim = nullptr;
 };
 
 TEST_F(Transfer, RadioButtonsKeepExactlyOneOnAndFallBackToRam)

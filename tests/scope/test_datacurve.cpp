@@ -22,20 +22,8 @@ using namespace qvar_test;
 
 namespace {
 
-class DataCurve : public ::testing::Test {
+class DataCurve : public ProgramTest {
 protected:
-    void SetUp() override
-    {
-        sim = &FreshSim();
-        ASSERT_TRUE(StartProgram());
-        sim->reset_counters();
-        StartStatusLog();
-    }
-    void TearDown() override
-    {
-        SetStatusListener(nullptr);
-        StopProgram();
-    }
     void Fetch(int source)
     {
         SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, source);
@@ -73,7 +61,6 @@ protected:
         PushGET(RAM, 0);
         return rx_flag == 1;
     }
-    qvar::sim::Controller *sim = nullptr;
 };
 
 TEST_F(DataCurve, ChannelACurveWithStepAtTheTriggerPosition)

@@ -21,20 +21,8 @@ using namespace qvar_test;
 
 namespace {
 
-class ScopeLoop : public ::testing::Test {
+class ScopeLoop : public ProgramTest {
 protected:
-    void SetUp() override
-    {
-        sim = &FreshSim();
-        ASSERT_TRUE(StartProgram());
-        sim->reset_counters();
-        StartStatusLog();
-    }
-    void TearDown() override
-    {
-        SetStatusListener(nullptr);
-        StopProgram();
-    }
     int Dimmed(int control)
     {
         int v = -1;
@@ -49,7 +37,6 @@ protected:
     }
     int Run() { return CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0); }
     void Stop() { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); }
-    qvar::sim::Controller *sim = nullptr;
 };
 
 TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)

@@ -163,4 +163,18 @@ std::vector<std::string> StatusLog()
     return statusLog;
 }
 
+void ProgramTest::SetUp()
+{
+    sim = &FreshSim();
+    ASSERT_TRUE(StartProgram());
+    sim->reset_counters();
+    StartStatusLog();
+}
+
+void ProgramTest::TearDown()
+{
+    SetStatusListener(nullptr);
+    StopProgram();
+}
+
 } // namespace qvar_test

@@ -3,6 +3,8 @@
 // the user's pinned links kept out of sight.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -50,5 +52,15 @@ std::vector<std::string> StatusLog();
 
 // A temporary folder for the test's files.
 std::string TempDir();
+
+// A test with the program up on a fresh simulated controller: the start
+// exchange done, the controller's counters cleared after it, and every
+// status text from then on in StatusLog().
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    qvar::sim::Controller *sim = nullptr;
+};
 
 } // namespace qvar_test
