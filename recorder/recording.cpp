@@ -82,13 +82,8 @@ void Record(void)
     SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
     bool fileFailed = WriteHeader(interval) < 0;
 
-    CopyVarsToPP(0);
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
     order = 8;
-    FillTxBuf(order, pp);
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    SendLiveRequest();
     if (nBytesW == FRAME_LEN)
         ShowStatus("Line Ok!");
 

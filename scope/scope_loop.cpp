@@ -60,13 +60,8 @@ int CC_BTNRun(int, int, int event, void *, int, int)
     GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
     ShowChartFor(source, 1);
 
-    CopyVarsToPP(0);
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
     order = 8;
-    FillTxBuf(order, pp);
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    SendLiveRequest();
     if (nBytesW == FRAME_LEN)
         ShowStatus("Line Ok!");
 
