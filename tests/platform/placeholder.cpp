@@ -1,1 +1,0 @@
-void qvar_platform_tests_placeholder() {}
