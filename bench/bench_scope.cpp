@@ -31,9 +31,6 @@ struct Run {
 Run ScopeFor(double seconds, bool hideChart = false)
 {
     qvar::sim::Controller &sim = *ComSimController();
-    // The answer to the previous run's last request may still be on the
-    // line; a user does not press Run again within the same 40 ms.
-    qvar_test::PumpFor(0.2);
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
     sim.reset_counters();
     const int redrawsBefore = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM);

@@ -185,6 +185,9 @@ void PushGET(int32_t source, uint16_t channel)
     }
 }
 
+// When the last live-value request went out.
+static double lastLiveRequest = -1e9;
+
 void SendLiveRequest(void)
 {
     FlushInQ(com);
@@ -193,7 +196,21 @@ void SendLiveRequest(void)
     FillTxBuf(8, pp);
     rx_flag = 0;
     tstart = Timer();
+    lastLiveRequest = tstart;
     nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+}
+
+// A stopped loop may leave its last request unanswered, and a flush cannot
+// catch an answer that is still on the line: taken as the answer to the next
+// loop's first request, it would put two requests in flight for good. One
+// exchange is 37.5 ms at 19200 baud; a tenth of a second covers it and the
+// controller's turnaround.
+void SettleLiveLine(void)
+{
+    const double settle = 0.1;
+    double since = Timer() - lastLiveRequest;
+    if (since >= 0 && since < settle)
+        Delay(settle - since);
 }
 
 int GetVERSIONInfo(void)

@@ -30,6 +30,9 @@ int  ReadData256(int block, int source, int ord);
 // The scope's and the recorder's next live-value request: channel A's block
 // with order 8, written after both queues are flushed; tstart marks it.
 void SendLiveRequest(void);
+// Before a loop's first live-value request: waits until an answer to the
+// previous loop's last request can no longer be on its way.
+void SettleLiveLine(void);
 
 // Commands.
 int CC_ButtonTeach(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -82,6 +82,7 @@ void Record(void)
     SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
     bool fileFailed = WriteHeader(interval) < 0;
 
+    SettleLiveLine();
     order = 8;
     SendLiveRequest();
     if (nBytesW == FRAME_LEN)

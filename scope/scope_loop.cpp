@@ -60,6 +60,7 @@ int CC_BTNRun(int, int, int event, void *, int, int)
     GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
     ShowChartFor(source, 1);
 
+    SettleLiveLine();
     order = 8;
     SendLiveRequest();
     if (nBytesW == FRAME_LEN)

@@ -99,6 +99,27 @@ TEST_F(ScopeLoop, DrawsEveryAnswerBeforeTheNextRequest)
         EXPECT_EQ(drawn[i], trace[60 + i]) << "point " << 60 + i;
 }
 
+TEST_F(ScopeLoop, RunRightAfterStopStillKeepsOneRequestInFlight)
+{
+    // At line timing the answer to the stopped run's last request is still on
+    // the line when Run is pressed again; were it taken as the new run's
+    // answer, two requests would stay in flight and the rate would exceed
+    // what the line can carry.
+    sim->set_paced(true);
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
+    When([&] { return sim->requests(8) >= 3; }, [&] { Stop(); });
+    Run();
+    sim->reset_counters();
+    double t0 = 0;
+    When([&] { return t0 > 0 && Timer() - t0 >= 1.0; }, [&] { Stop(); });
+    After(0.0, [&] { t0 = Timer(); });
+    Run();
+    const double took = Timer() - t0;
+    const double lineRate = 1920.0 / 72.0;
+    EXPECT_LE(sim->requests(8), lineRate * took + 2) << "in " << took << " s";
+    EXPECT_GE(sim->requests(8), 0.8 * lineRate * took);
+}
+
 TEST_F(ScopeLoop, RunStartsFromChannelAsBand)
 {
     refA = 512;
