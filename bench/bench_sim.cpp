@@ -30,36 +30,11 @@ std::string echo_request()
     return f;
 }
 
-// One echo exchange on the simulated 19200 baud line: the figure the live
-// scope's polling rate rests on.
-void BM_ExchangeAtLineTiming(benchmark::State &state)
+// Echo exchanges through the built-in port: write a request, read its answer.
+void Exchanges(benchmark::State &state, bool paced)
 {
     ComSimController()->faults = {};
-    ComSimController()->set_paced(true);
-    const int port = open_sim_port();
-    if (port < 0) {
-        state.SkipWithError("cannot open the simulated port");
-        return;
-    }
-    const std::string req = echo_request();
-    char answer[36];
-    for (auto _ : state) {
-        ComWrt(port, req.data(), 36);
-        if (ComRd(port, answer, 36) != 36) {
-            state.SkipWithError("short answer");
-            break;
-        }
-    }
-    CloseCom(port);
-}
-BENCHMARK(BM_ExchangeAtLineTiming)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-
-// The same exchange without line timing: the cost of the service and the
-// model themselves.
-void BM_ExchangeUnpaced(benchmark::State &state)
-{
-    ComSimController()->faults = {};
-    ComSimController()->set_paced(false);
+    ComSimController()->set_paced(paced);
     const int port = open_sim_port();
     if (port < 0) {
         state.SkipWithError("cannot open the simulated port");
@@ -78,6 +53,15 @@ void BM_ExchangeUnpaced(benchmark::State &state)
     CloseCom(port);
     ComSimController()->set_paced(true);
 }
+
+// One exchange on the simulated 19200 baud line: the figure the live
+// scope's polling rate rests on.
+void BM_ExchangeAtLineTiming(benchmark::State &state) { Exchanges(state, true); }
+BENCHMARK(BM_ExchangeAtLineTiming)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// The same exchange without line timing: the cost of the service and the
+// model themselves.
+void BM_ExchangeUnpaced(benchmark::State &state) { Exchanges(state, false); }
 BENCHMARK(BM_ExchangeUnpaced)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
