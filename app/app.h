@@ -2,7 +2,7 @@
 // navigation, and the table that binds the resource file's callback names.
 #pragma once
 
-#include "platform/ui.h"
+#include "platform/ui/ui.h"
 
 // The whole program: start-up, event loop, shutdown. 0 after a normal
 // shutdown, -1 when the run-time or a panel cannot be brought up.

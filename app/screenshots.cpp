@@ -8,9 +8,9 @@
 // are hidden, so nothing but the simulated controller is ever opened.
 #include "app/app.h"
 #include "app/qvar.h"
-#include "platform/serial.h"
-#include "platform/serial_sim.h"
-#include "platform/ui.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/serial_sim.h"
+#include "platform/ui/ui.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
 #include "ui_ids.h"

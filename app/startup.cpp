@@ -4,9 +4,9 @@
 #include "app/app.h"
 #include "app/qvar.h"
 #include "link/com232.h"
-#include "platform/files.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "platform/files/files.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/ui.h"
 #include "ui_ids.h"
 
 namespace {

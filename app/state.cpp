@@ -9,8 +9,8 @@
 
 #include "brand/logo.h"
 #include "params/params.h"
-#include "platform/files.h"
-#include "platform/ui.h"
+#include "platform/files/files.h"
+#include "platform/ui/ui.h"
 #include "recorder/recorder.h"
 #include "scope/scope.h"
 #include "ui_ids.h"

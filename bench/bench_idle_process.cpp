@@ -3,7 +3,7 @@
 // be the built-in simulated controller, so the program never reaches a real
 // device; this is checked before it is started.
 #include "bench/support/figures.h"
-#include "platform/serial.h"
+#include "platform/serial/serial.h"
 
 #include <csignal>
 #include <cstdio>

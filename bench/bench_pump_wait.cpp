@@ -3,8 +3,8 @@
 // waiting costs in CPU, and how soon a byte's receive callback runs in it.
 #include "bench/support/figures.h"
 #include "platform/clock.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/ui.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,6 @@
 // bench_sim.cpp - exchanges with the built-in simulated controller through the serial service.
-#include "platform/serial.h"
-#include "platform/serial_sim.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/serial_sim.h"
 #include "sim/controller.h"
 
 #include <QCoreApplication>

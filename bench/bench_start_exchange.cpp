@@ -8,8 +8,8 @@
 #include "bench/support/figures.h"
 #include "link/com232.h"
 #include "platform/clock.h"
-#include "platform/serial.h"
-#include "platform/serial_sim.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/serial_sim.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"
 

@@ -4,7 +4,7 @@
 #include "brand/logo.h"
 
 #include "app/qvar.h"
-#include "platform/ui.h"
+#include "platform/ui/ui.h"
 #include "ui_ids.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include "app/qvar.h"
 #include "params/params.h"
 #include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "platform/files/files.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/ui.h"
 
 #include <cstdio>
 #include <cstring>

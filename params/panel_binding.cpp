@@ -6,7 +6,7 @@
 // trigger-level control.
 #include "app/qvar.h"
 #include "params/params.h"
-#include "platform/ui.h"
+#include "platform/ui/ui.h"
 #include "ui_ids.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "app/qvar.h"
 #include "link/com232.h"
 #include "params/params.h"
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 #include <cstdint>
 

@@ -7,9 +7,9 @@
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/clock.h"
-#include "platform/files.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "platform/files/files.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/ui.h"
 #include "ui_ids.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/clock.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/ui.h"
 #include "scope/scope.h"
 #include "ui_ids.h"
 

@@ -9,8 +9,8 @@
 #include "app/qvar.h"
 #include "link/com232.h"
 #include "platform/clock.h"
-#include "platform/serial.h"
-#include "platform/ui.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/ui.h"
 #include "scope/scope.h"
 #include "ui_ids.h"
 

@@ -4,7 +4,7 @@
 // limited to the chart's 1..1024 scale) is worked out here.
 #include "app/qvar.h"
 #include "params/params.h"
-#include "platform/ui.h"
+#include "platform/ui/ui.h"
 #include "scope/scope.h"
 #include "ui_ids.h"
 

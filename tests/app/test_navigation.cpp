@@ -3,8 +3,8 @@
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
 #include "app/qvar.h"
-#include "platform/ui.h"
-#include "platform/ui_qt.h"
+#include "platform/ui/ui.h"
+#include "platform/ui/ui_qt.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"

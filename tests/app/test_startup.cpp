@@ -3,9 +3,9 @@
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
 #include "app/qvar.h"
-#include "platform/files.h"
-#include "platform/ui.h"
-#include "platform/ui_qt.h"
+#include "platform/files/files.h"
+#include "platform/ui/ui.h"
+#include "platform/ui/ui_qt.h"
 #include "recorder/recorder.h"
 #include "scope/scope.h"
 #include "sim/controller.h"

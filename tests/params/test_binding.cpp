@@ -3,7 +3,7 @@
 #define QVAR_HIDE_SYNC
 #include "app/qvar.h"
 #include "params/params.h"
-#include "platform/ui.h"
+#include "platform/ui/ui.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"

@@ -1,7 +1,7 @@
 // Tests of the file service: array <-> file layouts as the parameter file and
 // the recorder file use them, reading back, failures, and the path helpers.
-#include "platform/files.h"
-#include "platform/files_internal.h"
+#include "platform/files/files.h"
+#include "platform/files/files_internal.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Tests of the file-selection dialog: answered through the hook, and the real
 // Qt dialog driven from a timer the way a user would answer it.
-#include "platform/files.h"
-#include "platform/pump.h"
+#include "platform/files/files.h"
+#include "platform/ui/pump.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -1,9 +1,9 @@
 // Serial service: port numbering against fake /dev and /sys trees (pinned links,
 // adapter order, UART evidence, console guard), and pseudo-terminals: queue,
 // time-outs, pump-only callbacks, flushes, exclusivity, injected faults.
-#include "platform/pump.h"
-#include "platform/serial.h"
-#include "platform/sysio.h"
+#include "platform/ui/pump.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/sysio.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

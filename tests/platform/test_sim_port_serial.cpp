@@ -1,10 +1,10 @@
 // The simulated controller behind a port: its backend in real time, the serial
 // service on the built-in port, and qvar-sim on a pty through the termios backend.
 #include "platform/clock.h"
-#include "platform/pump.h"
-#include "platform/serial.h"
-#include "platform/serial_backend.h"
-#include "platform/serial_sim.h"
+#include "platform/ui/pump.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/serial_backend.h"
+#include "platform/serial/serial_sim.h"
 #include "sim/controller.h"
 
 #include <gtest/gtest.h>

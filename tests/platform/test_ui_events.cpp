@@ -1,6 +1,6 @@
 // User events: their order per control kind, nothing for values the program
 // sets, and nothing delivered outside the event pump.
-#include "platform/pump.h"
+#include "platform/ui/pump.h"
 #include "ui_testing.h"
 
 #include <QAbstractButton>

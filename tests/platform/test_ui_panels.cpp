@@ -1,6 +1,6 @@
 // Panels from resource files: load errors, instances, child panels, the real
 // resource file against the generated constants, run-time controls, values.
-#include "platform/uir_model.h"
+#include "platform/ui/uir_model.h"
 #include "ui_ids.h"
 #include "ui_testing.h"
 

@@ -1,8 +1,8 @@
 // The event pump's wait and the clock: idle pumping sleeps, pending work
 // returns at once, busy loops are not slowed, fd activity wakes the wait.
 #include "platform/clock.h"
-#include "platform/pump.h"
-#include "platform/serial.h"
+#include "platform/ui/pump.h"
+#include "platform/serial/serial.h"
 #include "sim/controller.h"
 #include "ui_testing.h"
 

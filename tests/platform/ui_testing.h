@@ -3,8 +3,8 @@
 // pump-driven helpers.
 #pragma once
 
-#include "platform/ui.h"
-#include "platform/ui_qt.h"
+#include "platform/ui/ui.h"
+#include "platform/ui/ui_qt.h"
 
 #include <QTemporaryDir>
 

@@ -2,8 +2,8 @@
 // the choice of the recorder file.
 #define QVAR_HIDE_SYNC
 #include "app/qvar.h"
-#include "platform/files.h"
-#include "platform/ui.h"
+#include "platform/files/files.h"
+#include "platform/ui/ui.h"
 #include "recorder/recorder.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"

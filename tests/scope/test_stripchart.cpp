@@ -2,7 +2,7 @@
 // charts end up showing.
 #define QVAR_HIDE_SYNC
 #include "app/qvar.h"
-#include "platform/ui.h"
+#include "platform/ui/ui.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"

@@ -2,10 +2,10 @@
 #include "tests/support/program.h"
 
 #include "app/app.h"
-#include "platform/serial.h"
-#include "platform/serial_sim.h"
-#include "platform/ui.h"
-#include "platform/ui_qt.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/serial_sim.h"
+#include "platform/ui/ui.h"
+#include "platform/ui/ui_qt.h"
 #include "sim/controller.h"
 
 #include <QCoreApplication>

@@ -2,8 +2,8 @@
 // (platform-internal, shared by the ui_*.cpp files).
 #pragma once
 
-#include "platform/ui.h"
-#include "platform/uir_model.h"
+#include "platform/ui/ui.h"
+#include "platform/ui/uir_model.h"
 
 #include <QColor>
 #include <QList>

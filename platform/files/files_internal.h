@@ -2,7 +2,7 @@
 // (platform-internal; the program uses files.h).
 #pragma once
 
-#include "platform/files.h"
+#include "platform/files/files.h"
 
 namespace qvar::files {
 

@@ -1,8 +1,8 @@
 // ui_deferred.cpp - calls the program asks for a little later, delivered from
 // the event pump like every other callback. A timer that falls due while a
 // modal dialog holds the pump waits for the next pump.
-#include "platform/pump.h"
-#include "platform/ui.h"
+#include "platform/ui/pump.h"
+#include "platform/ui/ui.h"
 
 #include <QCoreApplication>
 #include <QTimer>

@@ -2,7 +2,7 @@
 //
 // Writes only when the text changes, so touching the resource file without
 // changing any name or order does not rebuild the whole program.
-#include "platform/uir_model.h"
+#include "platform/ui/uir_model.h"
 
 #include <QCoreApplication>
 #include <QFile>

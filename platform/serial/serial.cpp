@@ -15,12 +15,12 @@
 //
 // Opening a port that is already open closes it first; the port selector
 // reopens the port in use and expects a fresh line.
-#include "platform/serial.h"
+#include "platform/serial/serial.h"
 
 #include "platform/clock.h"
-#include "platform/pump.h"
-#include "platform/serial_backend.h"
-#include "platform/serial_internal.h"
+#include "platform/ui/pump.h"
+#include "platform/serial/serial_backend.h"
+#include "platform/serial/serial_internal.h"
 
 #include <QCoreApplication>
 #include <QObject>

@@ -1,7 +1,7 @@
 // sysio.cpp - the system-call table behind the serial backend and the port scan, with fault injection.
-#include "platform/sysio.h"
+#include "platform/serial/sysio.h"
 
-#include "platform/serial.h"
+#include "platform/serial/serial.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -3,8 +3,8 @@
 // Qt's own (non-native) dialog is used on purpose: a desktop portal dialog
 // lives in another process, so neither a test nor the restrictions below could
 // reach it.
-#include "platform/files.h"
-#include "platform/pump.h"
+#include "platform/files/files.h"
+#include "platform/ui/pump.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>

@@ -1,7 +1,7 @@
 // ui_panels.cpp - start-up, the panel registry, loading panels from the
 // resource file, panel attributes and panel images.
-#include "platform/ui_internal.h"
-#include "platform/ui_qt.h"
+#include "platform/ui/ui_internal.h"
+#include "platform/ui/ui_qt.h"
 
 #include <QApplication>
 #include <QBuffer>

@@ -1,6 +1,6 @@
 // ui_controls.cpp - controls: what each kind of widget means as a value, the
 // user events it raises, attributes, run-time text controls and list items.
-#include "platform/ui_internal.h"
+#include "platform/ui/ui_internal.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,7 +1,7 @@
 // files.cpp - array <-> file transfer, the program's folders, path helpers
 // and bounded text copies. The file-selection dialog is in files_dialog.cpp.
-#include "platform/files.h"
-#include "platform/files_internal.h"
+#include "platform/files/files.h"
+#include "platform/files/files_internal.h"
 
 #include <cerrno>
 #include <cstdint>

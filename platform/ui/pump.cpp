@@ -3,7 +3,7 @@
 // A stack of scopes rather than one flag: a modal dialog opened from a
 // callback (Blocked) inside RunUserInterface (Inside) must block, and the
 // pump must allow again once the dialog has gone.
-#include "platform/pump.h"
+#include "platform/ui/pump.h"
 
 #include <vector>
 

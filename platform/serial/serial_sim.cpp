@@ -1,9 +1,9 @@
 // serial_sim.cpp - the port backend that carries bytes to and from the built-in simulated controller.
-#include "platform/serial_sim.h"
+#include "platform/serial/serial_sim.h"
 
 #include "platform/clock.h"
-#include "platform/serial.h"
-#include "platform/serial_backend.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/serial_backend.h"
 #include "sim/controller.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // serial_posix.cpp - the termios backend: one open serial device, raw, exclusive, non-blocking.
-#include "platform/serial.h"
-#include "platform/serial_backend.h"
-#include "platform/serial_internal.h"
-#include "platform/sysio.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/serial_backend.h"
+#include "platform/serial/serial_internal.h"
+#include "platform/serial/sysio.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

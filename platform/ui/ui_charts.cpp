@@ -5,7 +5,7 @@
 // copies the numbers and marks the chart dirty, and the repaint timer of
 // ui_loop.cpp pushes the newest copy into the series at the display's rate.
 // Whoever reads a chart back gets what is on screen: reads push first.
-#include "platform/ui_internal.h"
+#include "platform/ui/ui_internal.h"
 
 #include <QChart>
 #include <QChartView>

@@ -5,9 +5,9 @@
 // it (pump::Inside); an event raised elsewhere (a test clicking, a modal dialog
 // spinning Qt) waits for the next pump. The order of a control's events is the
 // order they were raised.
-#include "platform/ui_internal.h"
+#include "platform/ui/ui_internal.h"
 #include "platform/clock.h"
-#include "platform/pump.h"
+#include "platform/ui/pump.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

@@ -1,6 +1,6 @@
 // uir_model.cpp - one pass over the resource XML; the ids it hands out are the
 // contract between the generated header and the running program.
-#include "platform/uir_model.h"
+#include "platform/ui/uir_model.h"
 
 #include <QSet>
 #include <QXmlStreamReader>

@@ -1,7 +1,7 @@
 // serial_internal.h - what serial.cpp needs from the port numbering and the termios backend (platform-internal).
 #pragma once
 
-#include "platform/serial_backend.h"
+#include "platform/serial/serial_backend.h"
 
 #include <string>
 #include <vector>

@@ -13,9 +13,9 @@
 //
 // The kernel command line is read from "proc/cmdline" beside the sysfs root,
 // so /sys gives /proc/cmdline and a test's fake tree brings its own.
-#include "platform/serial.h"
-#include "platform/serial_internal.h"
-#include "platform/sysio.h"
+#include "platform/serial/serial.h"
+#include "platform/serial/serial_internal.h"
+#include "platform/serial/sysio.h"
 
 #include <algorithm>
 #include <cstdlib>
