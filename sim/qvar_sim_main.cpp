@@ -1,5 +1,5 @@
 // qvar_sim_main.cpp - qvar-sim: serves the simulated controller on a pseudo-terminal.
-#include "platform/ptyserve.h"
+#include "sim/ptyserve.h"
 #include "sim/controller.h"
 
 #include <array>

@@ -1,5 +1,5 @@
 // ptyserve.cpp - pseudo-terminal side of qvar-sim: pty pair, serving loop, stop signals, port pin link.
-#include "platform/ptyserve.h"
+#include "sim/ptyserve.h"
 
 #include "sim/controller.h"
 
