@@ -5,7 +5,7 @@
 // whatever value its control gives it. Hidden panels keep their values, and
 // GetPanelValues reads all three regardless.
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"

@@ -7,7 +7,7 @@
 // Runs without a display. The machine's own serial ports and pinned links
 // are hidden, so nothing but the simulated controller is ever opened.
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "platform/serial/serial.h"
 #include "platform/serial/serial_sim.h"
 #include "platform/ui/ui.h"

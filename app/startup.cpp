@@ -2,7 +2,7 @@
 // the defaults, the start exchange with the controller, the event loop, and
 // the shutdown when the main panel is closed.
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial.h"

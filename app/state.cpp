@@ -3,7 +3,7 @@
 // Every variable of qvar.h is defined here and nowhere else. InitVars runs
 // once, after the five panels are loaded and proj_dir is known, and before the
 // port is opened: it must not send anything.
-#include "app/qvar.h"
+#include "state/qvar.h"
 
 #include "app/app.h"
 

@@ -3,7 +3,7 @@
 // counter on the recorder panel must agree with the file.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "bench/support/figures.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"

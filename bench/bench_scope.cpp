@@ -3,7 +3,7 @@
 // then the rate without line timing and how often the chart is really redrawn.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "bench/support/figures.h"
 #include "platform/clock.h"
 #include "platform/serial/serial_sim.h"

@@ -4,7 +4,7 @@
 // 19200 baud line itself needs.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "bench/support/figures.h"
 #include "link/com232.h"
 #include "platform/clock.h"

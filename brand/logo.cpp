@@ -3,7 +3,7 @@
 // over the first, as nothing removes the text controls it creates.
 #include "brand/logo.h"
 
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "platform/ui/ui.h"
 #include "ui_ids.h"
 

@@ -1,7 +1,7 @@
 // codec.cpp - the parameter block: one channel's parameter set as sixteen
 // 16-bit words. A plain word-for-word copy: the controller, not the tool,
 // owns the meaning and the ranges of the values.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 
 void CopyVarsToPP(uint16_t channel)

@@ -7,7 +7,7 @@
 // writing the request and taking the answer.
 #include "link/com232.h"
 
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "params/params.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"

@@ -2,7 +2,7 @@
 // channel A's parameters are read back from its RAM so the variables hold what
 // the controller now uses. The panels are not refreshed: the user sees the
 // result with the next Get.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/clock.h"

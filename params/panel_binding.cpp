@@ -4,7 +4,7 @@
 // The trigger word carries two fields: bits 15-14 come from the trigger-bits
 // selector (whose values are the bits already in place), bits 13-0 from the
 // trigger-level control.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "params/params.h"
 #include "platform/ui/ui.h"
 #include "ui_ids.h"

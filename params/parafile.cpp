@@ -3,7 +3,7 @@
 // the controller. Loading always puts the first half into channel A and the
 // second into B, whatever their channel words say, and the common parameters
 // end up with channel B's values because B is unpacked last.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/files/files.h"

@@ -3,7 +3,7 @@
 //
 // The radio buttons are not exclusive by themselves: the callbacks keep
 // exactly one on, and switching the chosen one off falls back to RAM.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/clock.h"

@@ -7,7 +7,7 @@
 // lie between interval - 1 and interval seconds plus one answer time apart.
 // Nothing written is ever taken back: a stop, a time-out or a failing file
 // ends the recording with every line written so far kept.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"

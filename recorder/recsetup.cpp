@@ -1,6 +1,6 @@
 // recsetup.cpp - the recorder panel apart from the recording itself: the
 // total recording time, the recorder-file choice and the stop button.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"
 #include "recorder/recorder.h"

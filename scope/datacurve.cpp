@@ -2,7 +2,7 @@
 // points (order 9) with the receive callback removed, so the direct block
 // reads get the answers, then drawn with its maximum, minimum, reference and
 // a step line at the trigger position.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/clock.h"

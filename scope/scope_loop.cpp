@@ -6,7 +6,7 @@
 // The loop pumps events once per pass; the Stop buttons, the panel close and
 // the receive callback run nested there and talk to it through stop_flag,
 // rx_flag and graphrefresh.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"

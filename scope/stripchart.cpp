@@ -2,7 +2,7 @@
 // the NORM strip chart. The controller sends the normalised values, maxima
 // and minima ready-made; only the switching band (reference +/- tolerance,
 // limited to the chart's 1..1024 scale) is worked out here.
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "params/params.h"
 #include "platform/ui/ui.h"
 #include "scope/scope.h"

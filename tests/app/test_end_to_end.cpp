@@ -3,7 +3,7 @@
 // close the program. Every click is a mouse click on the widget.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"

@@ -2,7 +2,7 @@
 // and moving the link to a port.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_qt.h"
 #include "sim/controller.h"

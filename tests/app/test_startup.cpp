@@ -2,7 +2,7 @@
 // how the whole program ends, in-process and as its own process.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_qt.h"

@@ -1,7 +1,7 @@
 // The brand banner: which texts each brand record adds to the main panel,
 // where, in which colours, and what it does with the logo picture.
 #define QVAR_HIDE_SYNC
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "brand/logo.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_qt.h"

@@ -2,7 +2,7 @@
 // controller.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"

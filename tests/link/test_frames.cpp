@@ -1,7 +1,7 @@
 // Frames and the parameter block: byte layout on the wire and the word-for-word
 // codec, without a port.
 #define QVAR_HIDE_SYNC
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // through the termios backend, and an echo answered by hand on a pty.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"

@@ -1,7 +1,7 @@
 // The bridge between the parameter panels and the variables, and the live
 // displays of the main panel.
 #define QVAR_HIDE_SYNC
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "params/params.h"
 #include "platform/ui/ui.h"
 #include "sim/controller.h"

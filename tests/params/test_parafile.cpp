@@ -2,7 +2,7 @@
 // what a bad file does (nothing, and says so).
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/files/files.h"

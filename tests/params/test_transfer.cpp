@@ -2,7 +2,7 @@
 // they put on the wire.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "params/params.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"

@@ -2,7 +2,7 @@
 // file, the ways a recording ends, and what the panels show meanwhile.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"

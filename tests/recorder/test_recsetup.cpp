@@ -1,7 +1,7 @@
 // The recorder panel apart from the recording: the total recording time and
 // the choice of the recorder file.
 #define QVAR_HIDE_SYNC
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"
 #include "recorder/recorder.h"

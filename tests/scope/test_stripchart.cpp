@@ -1,7 +1,7 @@
 // Strip-chart drawing: the histories, the band and its limits, and what the
 // charts end up showing.
 #define QVAR_HIDE_SYNC
-#include "app/qvar.h"
+#include "state/qvar.h"
 #include "platform/ui/ui.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
