@@ -16,6 +16,8 @@ void ShutDown(void);
 // text shown there; nullptr stops it.
 typedef void (*StatusListener)(const char *text);
 void SetStatusListener(StatusListener listener);
+// The status sink of the tool: the main panel's status line, then the listener.
+void ShowStatusOnPanel(const char *text);
 
 // Fills the serial-port selector with every port number and selects `com`.
 void FillPortSelector(void);

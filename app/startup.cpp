@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "params/params.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
@@ -32,6 +33,9 @@ int StartUp(int argc, char *argv[])
     if ((panelPARA_C = LoadPanel(panelHandle, UIR, PARA_C)) < 0)
         return -1;
 
+    // The link reports to the main panel from here on.
+    SetStatusSink(ShowStatusOnPanel);
+    SetParameterSink(SetPanelValues);
     GetProjectDir(proj_dir);
     InitVars();
     FillPortSelector();

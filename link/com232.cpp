@@ -155,7 +155,7 @@ void InitRS232(int port)
         PushGET(RAM, 0);
         target = RAM;
         PushGET(RAM, 1);
-        SetPanelValues();
+        ShowParameters();
         if (GetVERSIONInfo() < 72)
             CopyText(szStatus, sizeof szStatus, "Error reading firmware-info!");
     }

@@ -34,7 +34,7 @@ void SendLiveRequest(void);
 // previous loop's last request can no longer be on its way.
 void SettleLiveLine(void);
 
-// Commands.
-int CC_ButtonTeach(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
-int CC_ButtonReset(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
-int CC_ButtonRefresh(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// Teach, reset or refresh (order `code`) with channel A's block from the
+// variables, then channel A read back from RAM; `afterWrite` (may be null) is
+// shown once the frame is written.
+void SendCommand(int32_t code, const char *afterWrite);

@@ -4,19 +4,15 @@
 // result with the next Get.
 #include "state/qvar.h"
 #include "link/com232.h"
-#include "params/params.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 
-namespace {
-
-void RunCommand(int32_t code, const char *afterWrite)
+void SendCommand(int32_t code, const char *afterWrite)
 {
     FlushInQ(com);
     FlushOutQ(com);
     order = code;
-    GetPanelValues();
     CopyVarsToPP(0);
     FillTxBuf(order, pp);
     rx_flag = 0;
@@ -40,29 +36,4 @@ void RunCommand(int32_t code, const char *afterWrite)
 
     if (tdiff > TIMEOUT)
         ShowStatus("Timeout RS-232!!");
-}
-
-} // namespace
-
-int CC_ButtonTeach(int, int, int event, void *, int, int)
-{
-    if (event == EVENT_LEFT_CLICK)
-        ShowStatus("Teach new Reference-Value ...");
-    else if (event == EVENT_COMMIT)
-        RunCommand(6, "New setpoint value teached!");
-    return 0;
-}
-
-int CC_ButtonReset(int, int, int event, void *, int, int)
-{
-    if (event == EVENT_COMMIT)
-        RunCommand(10, nullptr);
-    return 0;
-}
-
-int CC_ButtonRefresh(int, int, int event, void *, int, int)
-{
-    if (event == EVENT_COMMIT)
-        RunCommand(11, nullptr);
-    return 0;
 }

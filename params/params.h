@@ -20,3 +20,8 @@ int CC_RBTEeprom(int panel, int control, int event, void *callbackData, int even
 int CC_RBTFile(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNSend(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNGet(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+
+// Teach, reset and refresh, with the panels' current values.
+int CC_ButtonTeach(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_ButtonReset(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+int CC_ButtonRefresh(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

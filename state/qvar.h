@@ -1,6 +1,7 @@
 // qvar.h - the program-wide state: every variable and constant shared by the
 // application shell, the controller link, the parameter handling, the scope,
-// the recorder and the brand display. Defined once, in app/state.cpp.
+// the recorder and the brand display. Defined once, in state/state.cpp;
+// the defaults are set by InitVars in app/.
 //
 // Everything runs on the one GUI thread; the receive callback and the stop
 // buttons run only where a loop pumps events, so the flags need no locking.
@@ -68,8 +69,18 @@ extern char recfile_name[PATH_LEN];
 // ---- panel handles ---------------------------------------------------------
 extern int panelHandle, panelPopUp, panelPARA_A, panelPARA_B, panelPARA_C;
 
-// ---- defaults and the status line ------------------------------------------
+// ---- defaults (app/) --------------------------------------------------------
 void InitVars(void);
-// Shows `text` in the status text control of the main panel.
+
+// ---- where outcomes are shown ------------------------------------------------
+// The link reports every outcome through ShowStatus and shows freshly read
+// parameter sets through ShowParameters. The tool points them at its status
+// line and parameter panels; a program without panels (the command-line tool)
+// points them elsewhere. Without a sink both do nothing.
+typedef void (*StatusSink)(const char *text);
+typedef void (*ParameterSink)(void);
+void SetStatusSink(StatusSink sink);
+void SetParameterSink(ParameterSink sink);
 void ShowStatus(const char *text);
+void ShowParameters(void);
 

@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "params/params.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"

@@ -1,8 +1,8 @@
-// state.cpp - the program-wide variables, their defaults, and InitVars.
+// initvars.cpp - the defaults of the program-wide state, and the status line
+// and parameter panels as the places where the link's outcomes are shown.
 //
-// Every variable of qvar.h is defined here and nowhere else. InitVars runs
-// once, after the five panels are loaded and proj_dir is known, and before the
-// port is opened: it must not send anything.
+// InitVars runs once, after the five panels are loaded and proj_dir is known,
+// and before the port is opened: it must not send anything.
 #include "state/qvar.h"
 
 #include "app/app.h"
@@ -15,50 +15,6 @@
 #include "scope/scope.h"
 #include "ui_ids.h"
 
-const double  TIMEOUT   = 1.5;
-const int32_t PNUM      = 16;
-const int32_t RAM       = 1;
-const int32_t EEPROM    = 2;
-const int32_t DATFILE   = 3;
-const int32_t eventMask = 0x8006;
-
-int32_t powerA, powerB, refA, refB, tolA, tolB;
-int32_t triglvlA, triglvlB, pretriggerA, pretriggerB;
-int32_t hysteresis, polarity, hold, average, hwmode, evalmode;
-int32_t trigmode, outmode, anamode, scantime;
-
-int32_t  valNORMA, valNORMB;
-uint16_t adcCHA, adcCHB, Amax, Bmax, MAXvalA, MAXvalB, MINvalA, MINvalB;
-uint16_t tolval, btnval, inputs, tempC, triggHI, triggLO;
-
-int32_t  valNORM, upTHR, loTHR;
-uint16_t valREF;
-
-int32_t  type = 1;
-int32_t  graphrefresh;
-uint16_t ref10Bit = 2048, tol10Bit = 512;
-double   arrayRAW[200];
-double   arrayNORM[600];
-uint16_t xArray[256], yArrayA[256], yArrayB[256];
-uint16_t upArray[256], loArray[256], refArray[256];
-
-int32_t  com = 1, order = 1, target = 1, sync = 0x55;
-int32_t  rx_flag = 1, stop_flag = 1;
-int32_t  nBytesW, nBytesR, ret;
-double   tstart, tdiff;
-uint16_t pp[16];
-unsigned char szWriteBuf[BUF_LEN];
-unsigned char szReadBuf[BUF_LEN];
-
-char szStatus[TEXT_LEN];
-char szSoftname[TEXT_LEN];
-char szSoftversion[TEXT_LEN];
-char proj_dir[PATH_LEN];
-char file_name[PATH_LEN];
-char recfile_name[PATH_LEN];
-
-int panelHandle, panelPopUp, panelPARA_A, panelPARA_B, panelPARA_C;
-
 static StatusListener statusListener;
 
 void SetStatusListener(StatusListener listener)
@@ -66,7 +22,7 @@ void SetStatusListener(StatusListener listener)
     statusListener = listener;
 }
 
-void ShowStatus(const char *text)
+void ShowStatusOnPanel(const char *text)
 {
     SetCtrlVal(panelHandle, PANEL_STATUS, text);
     if (statusListener)
