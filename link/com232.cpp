@@ -8,7 +8,6 @@
 #include "link/com232.h"
 
 #include "state/qvar.h"
-#include "params/params.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial.h"
