@@ -3,6 +3,7 @@
 #include "platform/files/files.h"
 #include "platform/files/files_internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,22 +139,44 @@ std::string renderBinary(const void *array, int elemType, const Layout &lay)
     return out;
 }
 
+qvar::files::Sys realSys()
+{
+    return {::write, ::access, [](int fd, off_t size) { return ::ftruncate(fd, size); },
+            []() -> const char * {
+                const struct passwd *pw = ::getpwuid(::getuid());
+                return pw ? pw->pw_dir : nullptr;
+            }};
+}
+
+qvar::files::Sys g_sys = realSys();
+
 // One open, one write, one close per call: the recorder appends a line a
 // time and must find each one on disk, and a full disk often shows only at
-// close, so that result counts as much as the write's.
+// close, so that result counts as much as the write's. A write that fails
+// part-way is taken back, so the file ends with the last call's whole text
+// or without it, never with half a line.
 int writeAll(const char *file, const std::string &data, bool append)
 {
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    // Truncated only once it is known to be a file: a FIFO or a device named
+    // here must neither block us nor be touched.
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (append ? O_APPEND : 0);
     int fd = ::open(file, flags, 0666);
     if (fd < 0)
         return FILE_ERR_OPEN;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!append && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return FILE_ERR_OPEN;
+    }
+    const off_t before = append ? st.st_size : 0;
     int rc = 0;
     size_t done = 0;
     while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        ssize_t n = g_sys.write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
+            g_sys.ftruncate(fd, before);
             rc = FILE_ERR_IO;
             break;
         }
@@ -163,47 +187,25 @@ int writeAll(const char *file, const std::string &data, bool append)
     return rc;
 }
 
-class InFile {
-public:
-    explicit InFile(const char *path) : f_(std::fopen(path, "rbe")) {}
-    ~InFile()
-    {
-        if (f_)
-            std::fclose(f_);
-    }
-    InFile(const InFile &) = delete;
-    InFile &operator=(const InFile &) = delete;
-
-    // A folder opens fine for reading on Linux but is no file to read from.
-    bool usable() const
-    {
-        struct stat st;
-        return f_ && ::fstat(::fileno(f_), &st) == 0 && !S_ISDIR(st.st_mode);
-    }
-    FILE *get() const { return f_; }
-
-private:
-    FILE *f_;
-};
-
-bool isBlank(int ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
+bool isBlank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
 
 // Reads `count` numbers in file order; stops as soon as it has them, so what
 // follows them is not looked at.
-int parseText(FILE *f, int elemType, int count, std::vector<uint32_t> &values)
+int parseText(std::string_view text, int elemType, int count, std::vector<uint32_t> &values)
 {
     const uint64_t max = elemMax(elemType);
     values.clear();
     values.reserve(size_t(count));
-    int ch = std::getc(f);
+    size_t at = 0;
     while (int(values.size()) < count) {
-        while (ch != EOF && isBlank(ch))
-            ch = std::getc(f);
-        if (ch == EOF)
-            return std::ferror(f) ? FILE_ERR_IO : FILE_ERR_SHORT;
+        while (at < text.size() && isBlank(text[at]))
+            ++at;
+        if (at == text.size())
+            return FILE_ERR_SHORT;
         uint64_t v = 0;
         bool bad = false;
-        for (; ch != EOF && !isBlank(ch); ch = std::getc(f)) {
+        for (; at < text.size() && !isBlank(text[at]); ++at) {
+            const char ch = text[at];
             if (ch < '0' || ch > '9') {
                 bad = true;
                 continue;
@@ -212,8 +214,6 @@ int parseText(FILE *f, int elemType, int count, std::vector<uint32_t> &values)
             if (v <= max)
                 v = v * 10 + uint64_t(ch - '0');
         }
-        if (std::ferror(f))
-            return FILE_ERR_IO;
         if (bad || v > max)
             return FILE_ERR_FORMAT;
         values.push_back(uint32_t(v));
@@ -221,17 +221,15 @@ int parseText(FILE *f, int elemType, int count, std::vector<uint32_t> &values)
     return 0;
 }
 
-int parseBinary(FILE *f, int elemType, int count, std::vector<uint32_t> &values)
+int parseBinary(std::string_view raw, int elemType, int count, std::vector<uint32_t> &values)
 {
     const size_t size = elemSize(elemType);
-    std::vector<unsigned char> raw(size_t(count) * size);
-    size_t got = raw.empty() ? 0 : std::fread(raw.data(), 1, raw.size(), f);
-    if (got < raw.size())
-        return std::ferror(f) ? FILE_ERR_IO : FILE_ERR_SHORT;
+    if (raw.size() < size_t(count) * size)
+        return FILE_ERR_SHORT;
     values.resize(size_t(count));
     for (int k = 0; k < count; ++k) {
         if (elemType == FILE_ELEM_CHAR) {
-            values[size_t(k)] = raw[size_t(k)];
+            values[size_t(k)] = static_cast<unsigned char>(raw[size_t(k)]);
         } else {
             uint32_t v;
             std::memcpy(&v, raw.data() + size_t(k) * size, size);
@@ -303,14 +301,14 @@ int FileToArray(const char *file, void *array, int elemType, int count, int grou
     if (!makeLayout(elemType, count, groups, groupOrder, layout, fileType, lay))
         return FILE_ERR_PARAM;
 
-    InFile in(file);
-    if (!in.usable())
-        return FILE_ERR_OPEN;
+    std::string data;
+    if (int rc = qvar::files::ReadRegularFile(file, FILE_READ_MAX, data); rc != 0)
+        return rc;
     // Parsed aside first: a file that fails half-way must not leave the
     // caller's array half overwritten.
     std::vector<uint32_t> values;
-    int rc = fileType == FILE_BINARY ? parseBinary(in.get(), elemType, count, values)
-                                     : parseText(in.get(), elemType, count, values);
+    int rc = fileType == FILE_BINARY ? parseBinary(data, elemType, count, values)
+                                     : parseText(data, elemType, count, values);
     if (rc != 0)
         return rc;
     for (int k = 0; k < count; ++k)
@@ -339,7 +337,7 @@ int qvar::files::ProjectDirFor(const char *programDir, const char *xdgDataHome,
 {
     if (!dir)
         return FILE_ERR_PARAM;
-    if (programDir && *programDir && isDir(programDir) && ::access(programDir, W_OK) == 0)
+    if (programDir && *programDir && isDir(programDir) && g_sys.access(programDir, W_OK) == 0)
         return putText(dir, FILE_PATH_MAX, programDir);
 
     // Relative values do not count: the folder would move with the working
@@ -356,9 +354,19 @@ int qvar::files::ProjectDirFor(const char *programDir, const char *xdgDataHome,
     std::string target = (base == "/" ? "" : base) + "/qvar-scope";
     if (target.size() + 1 > FILE_PATH_MAX)
         return FILE_ERR_TOO_LONG;
-    if (!makeDirs(target) || ::access(target.c_str(), W_OK) != 0)
+    if (!makeDirs(target) || g_sys.access(target.c_str(), W_OK) != 0)
         return FILE_ERR_OPEN;
     return putText(dir, FILE_PATH_MAX, target);
+}
+
+std::string qvar::files::HomeDir()
+{
+    const char *home = std::getenv("HOME");
+    if (home && home[0] == '/')
+        return home;
+    // A session without HOME (a service, `env -i`) still has a user.
+    const char *pw = g_sys.passwdHome();
+    return pw && pw[0] == '/' ? pw : "";
 }
 
 int GetProjectDir(char dir[FILE_PATH_MAX])
@@ -367,9 +375,94 @@ int GetProjectDir(char dir[FILE_PATH_MAX])
     int rc = GetProgramDir(programDir);
     if (rc != 0)
         return rc;
+    const std::string home = qvar::files::HomeDir();
     return qvar::files::ProjectDirFor(programDir, std::getenv("XDG_DATA_HOME"),
-                                      std::getenv("HOME"), dir);
+                                      home.empty() ? nullptr : home.c_str(), dir);
 }
+
+int GetResourceDirs(char dirs[FILE_RESOURCE_DIRS][FILE_PATH_MAX])
+{
+    if (!dirs)
+        return FILE_ERR_PARAM;
+    char programDir[FILE_PATH_MAX];
+    if (int rc = GetProgramDir(programDir); rc != 0)
+        return rc;
+    // <prefix>/bin/qvar-scope finds <prefix>/share/qvar-scope.
+    std::string_view parent(programDir);
+    parent = parent.substr(0, parent.find_last_of('/'));
+    const std::string shared = std::string(parent) + "/share/qvar-scope";
+    if (shared.size() + 1 > FILE_PATH_MAX)
+        return FILE_ERR_TOO_LONG;
+    putText(dirs[0], FILE_PATH_MAX, programDir);
+    putText(dirs[1], FILE_PATH_MAX, shared);
+    return FILE_RESOURCE_DIRS;
+}
+
+int FindResourceFile(const char *name, char path[FILE_PATH_MAX])
+{
+    if (!name || !*name || !path)
+        return FILE_ERR_PARAM;
+    char dirs[FILE_RESOURCE_DIRS][FILE_PATH_MAX];
+    const int n = GetResourceDirs(dirs);
+    for (int i = 0; i < n; ++i) {
+        char candidate[FILE_PATH_MAX];
+        struct stat st;
+        if (MakePathname(dirs[i], name, candidate) == 0 && ::stat(candidate, &st) == 0 &&
+            S_ISREG(st.st_mode))
+            return putText(path, FILE_PATH_MAX, candidate);
+    }
+    return n < 0 ? n : FILE_ERR_OPEN;
+}
+
+int qvar::files::ReadRegularFile(const char *path, size_t max, std::string &out)
+{
+    if (!path || !*path)
+        return FILE_ERR_PARAM;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return FILE_ERR_OPEN;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return FILE_ERR_OPEN;
+    }
+    if (st.st_size < 0 || uint64_t(st.st_size) > max) {
+        ::close(fd);
+        return FILE_ERR_TOO_BIG;
+    }
+    // The size may change while we read: the bound holds for what is read.
+    std::string data(size_t(st.st_size) + 1, '\0');
+    size_t got = 0;
+    int rc = 0;
+    for (;;) {
+        if (got == data.size()) {
+            if (got > max) {
+                rc = FILE_ERR_TOO_BIG;
+                break;
+            }
+            data.resize(std::min(max + 1, got * 2 + 4096));
+        }
+        const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            rc = FILE_ERR_IO;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    ::close(fd);
+    if (rc == 0 && got > max)
+        rc = FILE_ERR_TOO_BIG;
+    if (rc != 0)
+        return rc;
+    data.resize(got);
+    out = std::move(data);
+    return 0;
+}
+
+qvar::files::Sys &qvar::files::sys() { return g_sys; }
+void qvar::files::resetSys() { g_sys = realSys(); }
 
 int MakePathname(const char *dir, const char *name, char path[FILE_PATH_MAX])
 {

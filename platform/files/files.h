@@ -14,6 +14,11 @@
 //   blanks and tabs between numbers. It fails with FILE_ERR_SHORT when the file
 //   holds fewer numbers than asked and FILE_ERR_FORMAT when it holds something
 //   that is not a number; `array` is then left unchanged.
+// - Files are opened by name without blocking and used only when they are
+//   regular files: a FIFO, a device or a link to one fails at once
+//   (FILE_ERR_OPEN) and is left untouched. FileToArray refuses a file of more
+//   than FILE_READ_MAX bytes (FILE_ERR_TOO_BIG). A write that fails part-way
+//   is taken back: the file keeps what it held before the call.
 // - FileSelectPopup returns 0 when cancelled, 1 when an existing file was
 //   chosen, 2 for a new file name, negative on error. Tests answer it through
 //   SetFileSelectHook instead of a person.
@@ -28,7 +33,10 @@ enum {
     FILE_ERR_FORMAT   = -4,    // something that is not a number
     FILE_ERR_PARAM    = -5,    // invalid arguments
     FILE_ERR_TOO_LONG = -6,    // result does not fit the buffer
+    FILE_ERR_TOO_BIG  = -7,    // file larger than the reader accepts
 };
+
+enum { FILE_READ_MAX = 64 * 1024 };
 
 enum { FILE_ELEM_CHAR = 1, FILE_ELEM_U32 = 2 };
 enum { FILE_GROUPS_TOGETHER = 0, FILE_GROUPS_INTERLEAVED = 1 };
@@ -57,10 +65,21 @@ void SetFileSelectHook(FileSelectHook hook);
 
 // The program's directory, or where it is installed in a folder the user cannot
 // write, a folder the user can write ($XDG_DATA_HOME/qvar-scope, by default
-// ~/.local/share/qvar-scope), created on demand.
+// ~/.local/share/qvar-scope, with the home from the password database when
+// HOME is unset), created on demand. FILE_ERR_OPEN, `dir` unchanged, when
+// there is no such folder.
 int GetProjectDir(char dir[FILE_PATH_MAX]);
 // The folder that holds the program itself, where its resource files lie.
 int GetProgramDir(char dir[FILE_PATH_MAX]);
+// The folders the program's resource files (panels, bitmaps) are looked for
+// in, in order: the program's own folder, then ../share/qvar-scope beside it,
+// where an installation puts them. Returns how many (FILE_RESOURCE_DIRS) or a
+// negative code.
+enum { FILE_RESOURCE_DIRS = 2 };
+int GetResourceDirs(char dirs[FILE_RESOURCE_DIRS][FILE_PATH_MAX]);
+// The first of those folders' `name` that is a regular file; FILE_ERR_OPEN
+// when none is (path unchanged).
+int FindResourceFile(const char *name, char path[FILE_PATH_MAX]);
 int MakePathname(const char *dir, const char *name, char path[FILE_PATH_MAX]);
 int RemoveFile(const char *file);                  // 0, or FILE_ERR_OPEN when it could not be removed
 // Copies `src` into `dst` of `size` bytes. FILE_ERR_TOO_LONG (dst unchanged)

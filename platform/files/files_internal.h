@@ -1,8 +1,13 @@
-// files_internal.h - pieces of the file service that tests reach directly
-// (platform-internal; the program uses files.h).
+// files_internal.h - pieces of the file service that the other platform
+// services and the tests reach directly (platform-internal; the program uses
+// files.h).
 #pragma once
 
 #include "platform/files/files.h"
+
+#include <string>
+
+#include <sys/types.h>
 
 namespace qvar::files {
 
@@ -14,5 +19,27 @@ namespace qvar::files {
 // `dir` changes only on success.
 int ProjectDirFor(const char *programDir, const char *xdgDataHome, const char *home,
                   char dir[FILE_PATH_MAX]);
+
+// Reads the whole file `path` into `out` when it is a regular file of at most
+// `max` bytes. Opened without blocking, so a FIFO, a device or a link to one
+// is refused at once (FILE_ERR_OPEN), as is anything larger (FILE_ERR_TOO_BIG);
+// FILE_ERR_IO for a failed read. `out` changes only on success.
+int ReadRegularFile(const char *path, size_t max, std::string &out);
+
+// $HOME when it is an absolute path, else the user's home from the password
+// database; "" when neither is known.
+std::string HomeDir();
+
+// The system calls behind the file service's writes and folder checks. Tests
+// swap an entry to make one fail (a full disk, a read-only program folder, a
+// user without a home); resetSys() restores the real ones.
+struct Sys {
+    ssize_t (*write)(int fd, const void *buf, size_t n);
+    int (*access)(const char *path, int mode);
+    int (*ftruncate)(int fd, off_t size);
+    const char *(*passwdHome)();     // nullptr when the user has none
+};
+Sys &sys();
+void resetSys();
 
 } // namespace qvar::files
