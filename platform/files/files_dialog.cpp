@@ -81,6 +81,61 @@ private:
 
 QString fromLocal(const char *s) { return s ? QFile::decodeName(QByteArray(s)) : QString(); }
 
+
+// The hook's answer, checked as the dialog's would be.
+int answerByHook(const char *startDir, const char *defaultName, const char *filter,
+                 const char *title, int buttonStyle, char pathOut[FILE_PATH_MAX])
+{
+    char chosen[FILE_PATH_MAX] = {};
+    int rc = g_hook(startDir, defaultName, filter, title, buttonStyle, chosen);
+    if (rc <= 0)
+        return rc;
+    if (!std::memchr(chosen, '\0', sizeof chosen))
+        return FILE_ERR_TOO_LONG;
+    std::memcpy(pathOut, chosen, std::strlen(chosen) + 1);
+    return rc;
+}
+
+void setButtons(SelectDialog &dlg, int buttonStyle, bool allowCancel, bool allowMakeDir)
+{
+    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
+    // The callers delete or replace a chosen file themselves; a question box
+    // of our own would only stand between the user and that.
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (!allowMakeDir)
+        dlg.setOption(QFileDialog::ReadOnly, true);
+    if (buttonStyle == FILE_BUTTON_LOAD) {
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+    } else {
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
+    }
+    static const char *const labels[] = {"OK", "Save", "Load"};
+    dlg.setLabelText(QFileDialog::Accept, QString::fromLatin1(labels[buttonStyle]));
+    if (!allowCancel) {
+        for (auto *box : dlg.findChildren<QDialogButtonBox *>())
+            if (QPushButton *cancel = box->button(QDialogButtonBox::Cancel))
+                cancel->hide();
+    }
+}
+
+void setFilter(SelectDialog &dlg, const char *filter, bool restrictExt)
+{
+    QString pattern = fromLocal(filter).replace(QLatin1Char(';'), QLatin1Char(' ')).trimmed();
+    if (pattern.isEmpty())
+        return;
+    QStringList filters{pattern};
+    if (restrictExt) {
+        QString suffix = singleSuffix(pattern);
+        if (!suffix.isEmpty())
+            dlg.setDefaultSuffix(suffix);
+    } else {
+        filters << QStringLiteral("All files (*)");
+    }
+    dlg.setNameFilters(filters);
+}
+
 } // namespace
 
 void SetFileSelectHook(FileSelectHook hook) { g_hook = hook; }
@@ -94,18 +149,8 @@ int FileSelectPopup(const char *startDir, const char *defaultName, const char *f
     if (buttonStyle != FILE_BUTTON_OK && buttonStyle != FILE_BUTTON_SAVE &&
         buttonStyle != FILE_BUTTON_LOAD)
         return FILE_ERR_PARAM;
-
-    if (g_hook) {
-        char chosen[FILE_PATH_MAX] = {};
-        int rc = g_hook(startDir, defaultName, filter, title, buttonStyle, chosen);
-        if (rc <= 0)
-            return rc;
-        if (!std::memchr(chosen, '\0', sizeof chosen))
-            return FILE_ERR_TOO_LONG;
-        std::memcpy(pathOut, chosen, std::strlen(chosen) + 1);
-        return rc;
-    }
-
+    if (g_hook)
+        return answerByHook(startDir, defaultName, filter, title, buttonStyle, pathOut);
     if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
         return FILE_ERR_PARAM;
 
@@ -113,44 +158,11 @@ int FileSelectPopup(const char *startDir, const char *defaultName, const char *f
     if (dir.isEmpty())
         dir = QDir::currentPath();
     SelectDialog dlg(fromLocal(title), dir, restrictDir != 0, allowCancel != 0);
-    dlg.setOption(QFileDialog::DontUseNativeDialog, true);
-    // The callers delete or replace a chosen file themselves; a question box
-    // of our own would only stand between the user and that.
-    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
-    if (!allowMakeDir)
-        dlg.setOption(QFileDialog::ReadOnly, true);
+    setButtons(dlg, buttonStyle, allowCancel != 0, allowMakeDir != 0);
     dlg.setDirectory(dir);
-
-    if (buttonStyle == FILE_BUTTON_LOAD) {
-        dlg.setAcceptMode(QFileDialog::AcceptOpen);
-        dlg.setFileMode(QFileDialog::ExistingFile);
-    } else {
-        dlg.setAcceptMode(QFileDialog::AcceptSave);
-        dlg.setFileMode(QFileDialog::AnyFile);
-    }
-    static const char *const labels[] = {"OK", "Save", "Load"};
-    dlg.setLabelText(QFileDialog::Accept, QString::fromLatin1(labels[buttonStyle]));
-
-    QString pattern = fromLocal(filter).replace(QLatin1Char(';'), QLatin1Char(' ')).trimmed();
-    if (!pattern.isEmpty()) {
-        QStringList filters{pattern};
-        if (restrictExt) {
-            QString suffix = singleSuffix(pattern);
-            if (!suffix.isEmpty())
-                dlg.setDefaultSuffix(suffix);
-        } else {
-            filters << QStringLiteral("All files (*)");
-        }
-        dlg.setNameFilters(filters);
-    }
+    setFilter(dlg, filter, restrictExt != 0);
     if (defaultName && *defaultName)
         dlg.selectFile(fromLocal(defaultName));
-
-    if (!allowCancel) {
-        for (auto *box : dlg.findChildren<QDialogButtonBox *>())
-            if (QPushButton *cancel = box->button(QDialogButtonBox::Cancel))
-                cancel->hide();
-    }
 
     int accepted;
     {
