@@ -5,12 +5,19 @@
 // - Panels come from "QVARRDX3V20.uir", Qt Designer UI XML that holds every
 //   panel as a page with a resource number. Each LoadPanel call makes a new
 //   instance and returns its handle (> 0). A bare file name is looked up in the
-//   program's directory. Control identifiers are the constants of the header
-//   generated from the same file (ui_ids.h); they are per panel.
+//   program's resource folders (files.h: FindResourceFile). Control
+//   identifiers are the constants of the header generated from the same file
+//   (ui_ids.h); they are per panel. Once SetControlNames has the program's
+//   list, LoadPanel finds the controls of a listed panel by name, so a file
+//   edited since (controls added, moved, restyled) still wires each one right;
+//   one that lacks a listed control is refused (UI_ERR_MISSING). Without the
+//   list, controls are numbered in document order from 2.
 // - Controls name their callback in the resource file; LoadPanel binds names
 //   through the table given to SetCallbackTable. A missing, unreadable or
 //   malformed file, a missing panel number or an unknown callback name make
-//   LoadPanel fail with a negative code; no window is shown by it.
+//   LoadPanel fail with a negative code; no window is shown by it, and
+//   LoadPanelError says what was wrong. The file is read only when it is a
+//   regular file of at most a few MiB; so are image files.
 // - Events a user raises: mouse press on a control -> EVENT_LEFT_CLICK, then
 //   EVENT_COMMIT on release; a value changed by the user -> EVENT_VAL_CHANGED,
 //   followed by EVENT_COMMIT; the close box -> EVENT_CLOSE to the panel
@@ -36,6 +43,7 @@ enum {
     UI_ERR_NO_PANEL    = -22,  // no panel with this resource number
     UI_ERR_CALLBACK    = -23,  // a control names a callback the table lacks
     UI_ERR_TOO_LONG    = -24,  // text does not fit the caller's buffer
+    UI_ERR_MISSING     = -25,  // the resource file lacks a control the program knows
 };
 
 enum {
@@ -91,13 +99,26 @@ struct UiCallback {
     PanelCallbackPtr panel;
 };
 
+// One control the program knows by name: the panel's resource number, the
+// control's name in the resource file, the id the program uses for it. The
+// generated ui_ids.h holds the whole list (qvarControlNames).
+struct UiControlName {
+    int         panel;
+    const char *name;
+    int         id;
+};
+
 // Start. Returns 1 when the run-time is up; 0 when there is no display to
 // show windows on (it has said so on stderr). A second call is harmless.
 int  InitUserInterface(int argc, char *argv[]);
 void SetCallbackTable(const UiCallback *table, int count);
+// The controls LoadPanel looks for by name from now on (nullptr: none).
+void SetControlNames(const UiControlName *table, int count);
 
 // Panels.
 int LoadPanel(int parentPanel, const char *file, int resourceNumber);
+// Why the last LoadPanel failed, in words naming the file; "" after a success.
+const char *LoadPanelError(void);
 int DisplayPanel(int panel);
 int HidePanel(int panel);
 int DiscardPanel(int panel);

@@ -24,9 +24,6 @@
 namespace qvar::ui {
 namespace {
 
-QColor rgb(int v) { return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF); }
-int rgbOf(const QColor &c) { return (c.red() << 16) | (c.green() << 8) | c.blue(); }
-
 // A round indicator lamp; values other than 0 light it.
 class Led : public QWidget {
 public:
@@ -139,14 +136,13 @@ Kind kindOf(const uir::Control &c)
     return Kind::Other;
 }
 
-void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
-{
-    const int ph = p.handle, id = c.id;
-    QWidget *w = c.w;
-    w->setProperty("qvarCtrl", id);
-    if (desc.props.value(QStringLiteral("visible"), true).toBool() == false)
-        w->hide();
+namespace {
 
+// What the resource file leaves to the program: the refined kind, the
+// widget a kind of our own puts in the placeholder, colours.
+void setupKind(Ctrl &c, const uir::Control &desc)
+{
+    QWidget *w = c.w;
     switch (c.kind) {
     case Kind::Command:
         if (auto *b = qobject_cast<QAbstractButton *>(w); b && b->isCheckable())
@@ -170,7 +166,7 @@ void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
         break;
     case Kind::Led: {
         const QColor on = desc.props.contains(QStringLiteral("onColor"))
-                              ? rgb(desc.props.value(QStringLiteral("onColor")).toInt())
+                              ? rgbColor(desc.props.value(QStringLiteral("onColor")).toInt())
                               : QColor(0, 200, 0);
         fill(c, new Led(w, on));
         break;
@@ -179,7 +175,7 @@ void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
         w->setAutoFillBackground(true);
         if (desc.props.contains(QStringLiteral("frameColor"))) {
             QPalette pal = w->palette();
-            pal.setColor(QPalette::Window, rgb(desc.props.value(QStringLiteral("frameColor")).toInt()));
+            pal.setColor(QPalette::Window, rgbColor(desc.props.value(QStringLiteral("frameColor")).toInt()));
             w->setPalette(pal);
         }
         break;
@@ -190,13 +186,36 @@ void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
     default:
         break;
     }
+}
 
-    // User events. Values the program sets go through QSignalBlocker, so
-    // these fire for the user only.
+void connectRing(int ph, Ctrl &c, QComboBox *cb, const uir::Control &desc)
+{
+    const int id = c.id;
+    const QStringList vals = desc.props.value(QStringLiteral("values")).toString()
+                                 .split(u',', Qt::SkipEmptyParts);
+    for (int i = 0; i < cb->count(); ++i)
+        c.ringValues.push_back(i < vals.size() ? vals[i].trimmed().toInt() : i);
+    c.ringIndex = cb->currentIndex();
+    Ctrl *cp = &c;
+    QObject::connect(cb, &QComboBox::activated, cb, [ph, id, cp](int index) {
+        if (index != cp->ringIndex) {
+            cp->ringIndex = index;
+            postEvent(ph, id, EVENT_VAL_CHANGED);
+        }
+        postEvent(ph, id, EVENT_COMMIT);
+    });
+}
+
+// User events. Values the program sets go through QSignalBlocker, so these
+// fire for the user only.
+void connectEvents(int ph, Ctrl &c, const uir::Control &desc)
+{
+    const int id = c.id;
+    QWidget *w = c.w;
     switch (c.kind) {
     case Kind::Command:
-        QObject::connect(static_cast<QAbstractButton *>(w), &QAbstractButton::clicked, w,
-                         [ph, id] { postEvent(ph, id, EVENT_COMMIT); });
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            QObject::connect(b, &QAbstractButton::clicked, b, [ph, id] { postEvent(ph, id, EVENT_COMMIT); });
         break;
     case Kind::Toggle:
     case Kind::Radio:
@@ -210,21 +229,8 @@ void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
         }
         break;
     case Kind::Ring:
-        if (auto *cb = qobject_cast<QComboBox *>(w)) {
-            const QStringList vals = desc.props.value(QStringLiteral("values")).toString()
-                                         .split(u',', Qt::SkipEmptyParts);
-            for (int i = 0; i < cb->count(); ++i)
-                c.ringValues.push_back(i < vals.size() ? vals[i].trimmed().toInt() : i);
-            c.ringIndex = cb->currentIndex();
-            Ctrl *cp = &c;
-            QObject::connect(cb, &QComboBox::activated, cb, [ph, id, cp](int index) {
-                if (index != cp->ringIndex) {
-                    cp->ringIndex = index;
-                    postEvent(ph, id, EVENT_VAL_CHANGED);
-                }
-                postEvent(ph, id, EVENT_COMMIT);
-            });
-        }
+        if (auto *cb = qobject_cast<QComboBox *>(w))
+            connectRing(ph, c, cb, desc);
         break;
     case Kind::Numeric:
         if (auto *s = qobject_cast<QSpinBox *>(w)) {
@@ -243,8 +249,20 @@ void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
     default:
         break;
     }
+}
+
+} // namespace
+
+void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
+{
+    QWidget *w = c.w;
+    w->setProperty("qvarCtrl", c.id);
+    if (desc.props.value(QStringLiteral("visible"), true).toBool() == false)
+        w->hide();
+    setupKind(c, desc);
+    connectEvents(p.handle, c, desc);
     if (c.cb)
-        hookPresses(w, ph, id);
+        hookPresses(w, p.handle, c.id);
 }
 
 void pushDisplay(Ctrl &c)
@@ -349,8 +367,12 @@ QString textOf(const Ctrl &c)
 {
     QWidget *w = c.w;
     switch (c.kind) {
-    case Kind::TextMsg:
-    case Kind::Picture: return static_cast<QLabel *>(w)->text();
+    case Kind::TextMsg: return static_cast<QLabel *>(w)->text();
+    case Kind::Picture:
+        // The file may give this kind to any widget.
+        if (auto *l = qobject_cast<QLabel *>(w))
+            return l->text();
+        return {};
     case Kind::String: return static_cast<QLineEdit *>(w)->text();
     case Kind::TextBox:
         if (auto *e = qobject_cast<QPlainTextEdit *>(w))
@@ -522,10 +544,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
     case ATTR_FRAME_COLOR: {
         QPalette pal = w->palette();
         if (attribute == ATTR_TEXT_COLOR) {
-            pal.setColor(textRole(*c), rgb(value));
+            pal.setColor(textRole(*c), rgbColor(value));
         } else {
             const QPalette::ColorRole role = attribute == ATTR_FRAME_COLOR ? QPalette::Window : backRole(*c);
-            pal.setColor(role, rgb(value));
+            pal.setColor(role, rgbColor(value));
             if (role == QPalette::Window)
                 w->setAutoFillBackground(true);
         }
@@ -613,9 +635,9 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value)
     case ATTR_TOP: v = w->y(); break;
     case ATTR_WIDTH: v = w->width(); break;
     case ATTR_HEIGHT: v = w->height(); break;
-    case ATTR_TEXT_COLOR: v = rgbOf(w->palette().color(textRole(*c))); break;
-    case ATTR_TEXT_BGCOLOR: v = rgbOf(w->palette().color(backRole(*c))); break;
-    case ATTR_FRAME_COLOR: v = rgbOf(w->palette().color(QPalette::Window)); break;
+    case ATTR_TEXT_COLOR: v = rgbValue(w->palette().color(textRole(*c))); break;
+    case ATTR_TEXT_BGCOLOR: v = rgbValue(w->palette().color(backRole(*c))); break;
+    case ATTR_FRAME_COLOR: v = rgbValue(w->palette().color(QPalette::Window)); break;
     case ATTR_TEXT_POINT_SIZE: v = w->font().pixelSize(); break;
     case ATTR_TEXT_BOLD: v = w->font().bold(); break;
     case ATTR_TEXT_ITALIC: v = w->font().italic(); break;
@@ -739,8 +761,11 @@ int DisplayImageFile(int panel, int control, const char *file)
         return UI_ERR_CONTROL;
     if (!file || !*file)
         return UI_ERR_FILE;
-    const QPixmap pix(programFile(QString::fromLocal8Bit(file)));
-    if (pix.isNull())
+    // Bounded like the resource file: a logo is a few hundred KiB.
+    QByteArray data;
+    QPixmap pix;
+    if (readBounded(programFile(QString::fromLocal8Bit(file)), size_t(8) << 20, data, nullptr) < 0 ||
+        !pix.loadFromData(data))
         return UI_ERR_FILE;
     noteActivity();
     l->setPixmap(pix);

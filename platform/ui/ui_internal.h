@@ -5,6 +5,7 @@
 #include "platform/ui/ui.h"
 #include "platform/ui/uir_model.h"
 
+#include <QByteArray>
 #include <QColor>
 #include <QList>
 #include <QPointF>
@@ -23,6 +24,10 @@ class QLineSeries;
 class QValueAxis;
 
 namespace qvar::ui {
+
+// Colours cross the interface as 0xRRGGBB.
+inline QColor rgbColor(int v) { return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF); }
+inline int rgbValue(const QColor &c) { return (c.red() << 16) | (c.green() << 8) | c.blue(); }
 
 enum class Kind {
     TextMsg, Ring, Command, Toggle, Radio, Numeric, Display, String, TextBox,
@@ -103,8 +108,10 @@ Panel *findPanel(int handle);
 // Looks up a control; on failure stores the UI_ERR_ code in *err.
 Ctrl *findCtrl(int panel, int control, int *err);
 std::map<int, std::unique_ptr<Panel>> &panels();
-// Resolves a bare file name against the program's directory.
+// Resolves a bare file name against the program's resource folders.
 QString programFile(const QString &name);
+// Reads a regular file of at most `max` bytes: 0, or UI_ERR_FILE with `why`.
+int readBounded(const QString &path, size_t max, QByteArray &data, QString *why);
 
 // Controls (ui_controls.cpp).
 Kind kindOf(const uir::Control &c);

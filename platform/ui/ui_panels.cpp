@@ -1,6 +1,7 @@
 // ui_panels.cpp - start-up, the panel registry, loading panels from the
 // resource file, panel attributes and panel images.
 #include "platform/ui/ui_internal.h"
+#include "platform/files/files_internal.h"
 #include "platform/ui/ui_qt.h"
 
 #include <QApplication>
@@ -123,22 +124,24 @@ QWidget *takePage(QWidget *top, const QString &name)
     return nullptr;
 }
 
-int checkCallbacks(const uir::Panel &desc)
+// The first callback name of the panel the table lacks (or names for the
+// other kind of callback); empty when all are there.
+QString missingCallback(const uir::Panel &desc)
 {
     const auto &table = callbackTable();
     if (!desc.callback.isEmpty()) {
         auto it = table.constFind(desc.callback);
         if (it == table.constEnd() || !it->panel)
-            return UI_ERR_CALLBACK;
+            return desc.callback;
     }
     for (const uir::Control &c : desc.controls) {
         if (c.callback.isEmpty())
             continue;
         auto it = table.constFind(c.callback);
         if (it == table.constEnd() || !it->control)
-            return UI_ERR_CALLBACK;
+            return c.callback;
     }
-    return 0;
+    return {};
 }
 
 void forgetPanel(int handle)
@@ -193,10 +196,31 @@ QString programFile(const QString &name)
 {
     if (name.contains(u'/'))
         return name;
-    QString dir = QCoreApplication::applicationDirPath();
-    if (dir.isEmpty())
-        dir = QStringLiteral(".");
-    return dir + u'/' + name;
+    const QByteArray bare = QFile::encodeName(name);
+    char path[FILE_PATH_MAX];
+    if (FindResourceFile(bare.constData(), path) == 0)
+        return QFile::decodeName(path);
+    // Found nowhere: the first folder, so that the failure names a place.
+    char dirs[FILE_RESOURCE_DIRS][FILE_PATH_MAX];
+    if (GetResourceDirs(dirs) > 0)
+        return QFile::decodeName(dirs[0]) + u'/' + name;
+    return name;
+}
+
+int readBounded(const QString &path, size_t max, QByteArray &data, QString *why)
+{
+    std::string text;
+    const int rc = files::ReadRegularFile(QFile::encodeName(path).constData(), max, text);
+    if (rc == 0) {
+        data = QByteArray(text.data(), qsizetype(text.size()));
+        return 0;
+    }
+    if (why) {
+        *why = rc == FILE_ERR_TOO_BIG ? QStringLiteral("larger than %1 MiB").arg(max >> 20)
+             : rc == FILE_ERR_OPEN    ? QStringLiteral("missing, unreadable or not a regular file")
+                                      : QStringLiteral("read failed");
+    }
+    return UI_ERR_FILE;
 }
 
 } // namespace qvar::ui
@@ -244,72 +268,91 @@ void SetCallbackTable(const UiCallback *table, int count)
             t.insert(QString::fromUtf8(table[i].name), table[i]);
 }
 
-int LoadPanel(int parentPanel, const char *file, int resourceNumber)
+namespace {
+
+// Far above any panel file; a larger one is not ours.
+constexpr size_t kMaxResourceBytes = size_t(4) << 20;
+
+QByteArray &lastLoadError()
 {
-    if (!started())
-        return UI_ERR_NOT_STARTED;
-    Panel *parent = nullptr;
-    if (parentPanel != 0 && !(parent = findPanel(parentPanel)))
-        return UI_ERR_PANEL;
-    if (!file || !*file)
-        return UI_ERR_FILE;
+    static QByteArray e;
+    return e;
+}
 
-    QFile f(programFile(QString::fromLocal8Bit(file)));
-    if (!f.open(QIODevice::ReadOnly))
-        return UI_ERR_FILE;
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        return UI_ERR_FILE;
+int failLoad(int code, const QString &path, const QString &why)
+{
+    lastLoadError() = QStringLiteral("%1: %2").arg(path, why).toLocal8Bit();
+    return code;
+}
 
+std::map<int, std::vector<uir::KnownControl>> &knownControls()
+{
+    static std::map<int, std::vector<uir::KnownControl>> m;
+    return m;
+}
+
+// The panel with `number` as the program will use it: ids bound by name
+// where the program knows the names, every callback it names in the table.
+int describePanel(const QString &path, const QByteArray &data, int number, uir::Panel &desc)
+{
     uir::Model model;
-    if (!uir::parse(data, model, nullptr))
-        return UI_ERR_FORMAT;
-    const uir::Panel *desc = model.find(resourceNumber);
-    if (!desc)
-        return UI_ERR_NO_PANEL;
-    if (int rc = checkCallbacks(*desc); rc < 0)
-        return rc;
+    QString why;
+    if (!uir::parse(data, model, &why))
+        return failLoad(UI_ERR_FORMAT, path, why);
+    const uir::Panel *found = model.find(number);
+    if (!found)
+        return failLoad(UI_ERR_NO_PANEL, path, QStringLiteral("no panel number %1").arg(number));
+    desc = *found;
+    const auto known = knownControls().find(number);
+    if (known != knownControls().end() && !uir::bindIds(desc, known->second, &why))
+        return failLoad(UI_ERR_MISSING, path, why);
+    if (const QString cb = missingCallback(desc); !cb.isEmpty())
+        return failLoad(UI_ERR_CALLBACK, path, QStringLiteral("unknown callback %1").arg(cb));
+    return 0;
+}
 
+QWidget *buildPage(const QByteArray &data, const QString &name)
+{
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
     QUiLoader loader;
     std::unique_ptr<QWidget> top(loader.load(&buffer, nullptr));
-    if (!top)
-        return UI_ERR_FORMAT;
-    QWidget *page = takePage(top.get(), desc->name);
-    top.reset();
-    if (!page)
-        return UI_ERR_FORMAT;
+    return top ? takePage(top.get(), name) : nullptr;
+}
 
+std::unique_ptr<Panel> makePanel(QWidget *page, const uir::Panel &desc, int parentHandle, int number)
+{
     auto p = std::make_unique<Panel>();
     p->handle = nextHandle()++;
-    p->parent = parentPanel;
-    p->number = resourceNumber;
-    p->name = desc->name;
+    p->parent = parentHandle;
+    p->number = number;
+    p->name = desc.name;
     p->w = page;
-    if (!desc->callback.isEmpty()) {
-        p->cb = callbackTable().value(desc->callback).panel;
-    }
+    if (!desc.callback.isEmpty())
+        p->cb = callbackTable().value(desc.callback).panel;
     page->setProperty("qvarPanel", p->handle);
 
-    if (desc->width > 0 && desc->height > 0)
-        page->setFixedSize(desc->width, desc->height);
-    if (parent) {
+    if (desc.width > 0 && desc.height > 0)
+        page->setFixedSize(desc.width, desc.height);
+    if (Panel *parent = parentHandle ? findPanel(parentHandle) : nullptr) {
         page->setParent(parent->w);
         page->move(0, 0);
     } else {
-        page->setWindowTitle(desc->title.isEmpty() ? desc->name : desc->title);
+        page->setWindowTitle(desc.title.isEmpty() ? desc.name : desc.title);
         page->installEventFilter(new CloseGuard(p->handle, page));
     }
     page->hide();
+    return p;
+}
 
-    for (const uir::Control &cd : desc->controls) {
-        QWidget *w = page->findChild<QWidget *>(cd.name);
-        if (!w) {
-            delete page;
-            return UI_ERR_FORMAT;
-        }
+// The name of the first control without a widget, or empty when all were set up.
+QString addControls(Panel &p, const uir::Panel &desc)
+{
+    for (const uir::Control &cd : desc.controls) {
+        QWidget *w = p.w->findChild<QWidget *>(cd.name);
+        if (!w)
+            return cd.name;
         auto c = std::make_unique<Ctrl>();
         c->id = cd.id;
         c->name = cd.name;
@@ -318,9 +361,53 @@ int LoadPanel(int parentPanel, const char *file, int resourceNumber)
         c->inner = w;
         if (!cd.callback.isEmpty())
             c->cb = callbackTable().value(cd.callback).control;
-        setupControl(*p, *c, cd);
-        p->nextId = std::max(p->nextId, cd.id + 1);
-        p->ctrls.emplace(cd.id, std::move(c));
+        setupControl(p, *c, cd);
+        p.nextId = std::max(p.nextId, cd.id + 1);
+        p.ctrls.emplace(cd.id, std::move(c));
+    }
+    return {};
+}
+
+} // namespace
+
+void SetControlNames(const UiControlName *table, int count)
+{
+    auto &known = knownControls();
+    known.clear();
+    for (int i = 0; table && i < count; ++i)
+        if (table[i].name)
+            known[table[i].panel].push_back({QString::fromUtf8(table[i].name), table[i].id});
+}
+
+const char *LoadPanelError(void) { return lastLoadError().constData(); }
+
+int LoadPanel(int parentPanel, const char *file, int resourceNumber)
+{
+    lastLoadError().clear();
+    if (!started())
+        return UI_ERR_NOT_STARTED;
+    if (parentPanel != 0 && !findPanel(parentPanel))
+        return failLoad(UI_ERR_PANEL, QString::fromLocal8Bit(file ? file : ""),
+                        QStringLiteral("no parent panel %1").arg(parentPanel));
+    if (!file || !*file)
+        return failLoad(UI_ERR_FILE, QString(), QStringLiteral("no file name"));
+
+    const QString path = programFile(QString::fromLocal8Bit(file));
+    QByteArray data;
+    QString why;
+    if (readBounded(path, kMaxResourceBytes, data, &why) < 0)
+        return failLoad(UI_ERR_FILE, path, why);
+    uir::Panel desc;
+    if (int rc = describePanel(path, data, resourceNumber, desc); rc < 0)
+        return rc;
+
+    QWidget *page = buildPage(data, desc.name);
+    if (!page)
+        return failLoad(UI_ERR_FORMAT, path, QStringLiteral("panel %1 cannot be built").arg(desc.name));
+    auto p = makePanel(page, desc, parentPanel, resourceNumber);
+    if (const QString lost = addControls(*p, desc); !lost.isEmpty()) {
+        delete page;
+        return failLoad(UI_ERR_FORMAT, path, QStringLiteral("control %1 has no widget").arg(lost));
     }
     const int handle = p->handle;
     panels().emplace(handle, std::move(p));

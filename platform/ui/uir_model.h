@@ -9,7 +9,9 @@
 // objectName is the panel constant, its dynamic property `panelNumber` the
 // resource number; optional `callback` names the panel callback. Any widget
 // below a page whose objectName starts with "<panel constant>_" is a control;
-// controls get ids 2, 3, ... in document order within their panel.
+// parse gives controls ids 2, 3, ... in document order within their panel,
+// which is what the generated header records; bindIds later maps a file
+// edited since onto those ids by name.
 #pragma once
 
 #include <QByteArray>
@@ -48,6 +50,18 @@ struct Model {
 
 // Returns true on success; on failure `error` says why (line and column).
 bool parse(const QByteArray &xml, Model &out, QString *error);
+
+// A control the program was built with: its name and the id it uses.
+struct KnownControl {
+    QString name;
+    int id = 0;
+};
+
+// Gives `panel`'s controls the ids the program knows them by, so that ids
+// follow names whatever the document order. A known control the panel lacks
+// fails (`error` names it, `panel` unchanged); controls the file adds get
+// ids above the known ones, in document order.
+bool bindIds(Panel &panel, const std::vector<KnownControl> &known, QString *error);
 
 // Text of the generated ui_ids.h.
 QByteArray header(const Model &model, const QString &sourceName);
