@@ -10,34 +10,77 @@
 #include "platform/ui/ui.h"
 #include "ui_ids.h"
 
+#include <cstdio>
+
 namespace {
 const char UIR[] = "QVARRDX3V20.uir";
+
+// Start-up ends without a window on these; the user learns why only here.
+void SayWhereResourcesWereSought(void)
+{
+    char dirs[FILE_RESOURCE_DIRS][FILE_PATH_MAX];
+    const int n = GetResourceDirs(dirs);
+    std::fprintf(stderr, "qvar-scope: folders searched for resource files:");
+    for (int i = 0; i < n; i++)
+        std::fprintf(stderr, " %s%s", dirs[i], i + 1 < n ? "," : "");
+    std::fprintf(stderr, "\n");
 }
+
+int LoadOrSay(int parent, const char *file, int number)
+{
+    int handle = LoadPanel(parent, file, number);
+    if (handle < 0) {
+        std::fprintf(stderr, "qvar-scope: cannot load panel %d of the resource file %s\n", number,
+                     LoadPanelError());
+        SayWhereResourcesWereSought();
+    }
+    return handle;
+}
+
+// Without a folder of its own the recorder would write into whatever the
+// working directory is; it writes nowhere until a file is chosen instead.
+void NoProjectDir(void)
+{
+    recfile_name[0] = '\0';
+    SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
+    ResetTextBox(panelPopUp, POPUP_STATUS,
+                 "DATA-RECORDER - no folder for the recorder file (no home folder): choose a file");
+}
+} // namespace
 
 int StartUp(int argc, char *argv[])
 {
     if (!InitUserInterface(argc, argv))
         return -1;
     SetCallbackTable(qvarCallbacks, qvarCallbackCount);
+    SetControlNames(qvarControlNames, qvarControlNameCount);
 
+    char uir[FILE_PATH_MAX];
+    if (FindResourceFile(UIR, uir) < 0) {
+        std::fprintf(stderr, "qvar-scope: resource file %s not found\n", UIR);
+        SayWhereResourcesWereSought();
+        return -1;
+    }
     // A failed load ends the program at once; the process end releases what
     // was loaded before.
-    if ((panelHandle = LoadPanel(0, UIR, PANEL)) < 0)
+    if ((panelHandle = LoadOrSay(0, uir, PANEL)) < 0)
         return -1;
-    if ((panelPopUp = LoadPanel(0, UIR, POPUP)) < 0)
+    if ((panelPopUp = LoadOrSay(0, uir, POPUP)) < 0)
         return -1;
-    if ((panelPARA_A = LoadPanel(panelHandle, UIR, PARA_A)) < 0)
+    if ((panelPARA_A = LoadOrSay(panelHandle, uir, PARA_A)) < 0)
         return -1;
-    if ((panelPARA_B = LoadPanel(panelHandle, UIR, PARA_B)) < 0)
+    if ((panelPARA_B = LoadOrSay(panelHandle, uir, PARA_B)) < 0)
         return -1;
-    if ((panelPARA_C = LoadPanel(panelHandle, UIR, PARA_C)) < 0)
+    if ((panelPARA_C = LoadOrSay(panelHandle, uir, PARA_C)) < 0)
         return -1;
 
     // The link reports to the main panel from here on.
     SetStatusSink(ShowStatusOnPanel);
     SetParameterSink(SetPanelValues);
-    GetProjectDir(proj_dir);
+    bool haveProjectDir = GetProjectDir(proj_dir) == 0;
     InitVars();
+    if (!haveProjectDir)
+        NoProjectDir();
     FillPortSelector();
 
     InitRS232(com);

@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "state/qvar.h"
 #include "platform/files/files.h"
+#include "platform/files/files_internal.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_qt.h"
 #include "recorder/recorder.h"
@@ -16,11 +17,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 
 namespace fs = std::filesystem;
@@ -127,6 +132,45 @@ TEST_F(StartUpState, SilentControllerLeavesTheDefaultsAndThePanelsValues)
     }
     EXPECT_EQ(200, xArray[200]);
     EXPECT_EQ(0, yArrayA[17]);
+}
+
+TEST_F(StartUpState, WithoutAnyHomeTheRecorderSaysSoAndWritesNowhere)
+{
+    // No HOME, no XDG_DATA_HOME, no home in the password database and a
+    // program folder that cannot be written.
+    std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const char *oldXdg = std::getenv("XDG_DATA_HOME");
+    std::string keptXdg = oldXdg ? oldXdg : "";
+    unsetenv("HOME");
+    unsetenv("XDG_DATA_HOME");
+    qvar::files::sys().access = [](const char *, int) { return errno = EACCES, -1; };
+    qvar::files::sys().passwdHome = [] { return static_cast<const char *>(nullptr); };
+    FreshSim();
+    const bool up = StartProgram();
+    qvar::files::resetSys();
+    setenv("HOME", oldHome.c_str(), 1);
+    if (oldXdg)
+        setenv("XDG_DATA_HOME", keptXdg.c_str(), 1);
+    ASSERT_TRUE(up);
+
+    EXPECT_STREQ("", recfile_name);
+    EXPECT_EQ("", Text(panelPopUp, POPUP_FILENAME));
+    EXPECT_NE(std::string::npos, Text(panelPopUp, POPUP_STATUS).find("no folder for the recorder file"))
+        << Text(panelPopUp, POPUP_STATUS);
+
+    // A recording started anyway lands nowhere, the working directory included.
+    auto listing = [] {
+        std::vector<std::string> names;
+        for (const auto &e : fs::directory_iterator(fs::current_path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto before = listing();
+    SetCtrlVal(panelPopUp, POPUP_SAMPLES, 1u);
+    CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ("DATA-RECORDER - cannot write the recorder file!", Text(panelPopUp, POPUP_STATUS));
+    EXPECT_EQ(before, listing());
 }
 
 // QvarMain's whole life in this process: start-up, the event loop, a close
@@ -259,9 +303,29 @@ protected:
     std::string dir, uir, err;
 };
 
-TEST_F(ProgramProcess, MissingResourceFileExitsWithMinusOne)
+TEST_F(ProgramProcess, MissingResourceFileExitsWithMinusOneNamingTheFoldersSearched)
 {
     EXPECT_EQ(255, Launch("QT_QPA_PLATFORM=offscreen")) << err;
+    EXPECT_NE(std::string::npos, err.find("QVARRDX3V20.uir")) << err;
+    EXPECT_NE(std::string::npos, err.find(fs::canonical(dir).string())) << err;
+    EXPECT_NE(std::string::npos, err.find(fs::canonical(dir).parent_path().string() + "/share/qvar-scope"))
+        << err;
+}
+
+TEST_F(ProgramProcess, InstalledTheResourceFileIsFoundInTheShareFolder)
+{
+    // <prefix>/bin/qvar-scope reads <prefix>/share/qvar-scope: a broken copy
+    // there is what it reports, so it is the one it found.
+    fs::create_directories(dir + "/bin");
+    fs::create_directories(dir + "/share/qvar-scope");
+    fs::rename(dir + "/qvar-scope", dir + "/bin/qvar-scope");
+    std::ofstream(dir + "/share/qvar-scope/QVARRDX3V20.uir") << "<ui version=\"4.0\"><widget class=";
+    std::string launch = "QT_QPA_PLATFORM=offscreen";
+    const std::string cmd = "cd '" + dir + "' && ln -s bin/qvar-scope qvar-scope";
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+    EXPECT_EQ(255, Launch(launch)) << err;
+    EXPECT_NE(std::string::npos, err.find(fs::canonical(dir).string() + "/share/qvar-scope/QVARRDX3V20.uir"))
+        << err;
 }
 
 TEST_F(ProgramProcess, BrokenResourceFileExitsWithMinusOne)
@@ -283,6 +347,18 @@ TEST_F(ProgramProcess, ResourceFileWithoutThe5thPanelExitsWithMinusOne)
     text.erase(from, to + close.size() - from);
     std::ofstream(dir + "/QVARRDX3V20.uir") << text;
     EXPECT_EQ(255, Launch("QT_QPA_PLATFORM=offscreen")) << err;
+}
+
+TEST_F(ProgramProcess, ResourceFileWithoutTheDataButtonExitsNamingIt)
+{
+    std::string text = ResourceText();
+    const size_t at = text.find("<widget class=\"QPushButton\" name=\"PANEL_BTN_DATA\">");
+    ASSERT_NE(std::string::npos, at);
+    text.replace(at, std::strlen("<widget class=\"QPushButton\" name=\"PANEL_BTN_DATA\">"),
+                 "<widget class=\"QPushButton\" name=\"DATA_BUTTON\">");
+    std::ofstream(dir + "/QVARRDX3V20.uir") << text;
+    EXPECT_EQ(255, Launch("QT_QPA_PLATFORM=offscreen")) << err;
+    EXPECT_NE(std::string::npos, err.find("PANEL_BTN_DATA")) << err;
 }
 
 TEST_F(ProgramProcess, WithoutADisplayItSaysSoAndFails)
