@@ -489,6 +489,15 @@ int RemoveFile(const char *file)
 {
     if (!file || !*file)
         return FILE_ERR_PARAM;
+    // Only files go: a FIFO or a device someone named here stays, and the
+    // write that follows refuses it.
+    struct stat st;
+    if (::lstat(file, &st) != 0)
+        return FILE_ERR_OPEN;
+    if (S_ISLNK(st.st_mode) && ::stat(file, &st) != 0)
+        st.st_mode = S_IFREG;   // a dangling link is no device
+    if (!S_ISREG(st.st_mode))
+        return FILE_ERR_OPEN;
     return ::unlink(file) == 0 ? 0 : FILE_ERR_OPEN;
 }
 

@@ -81,7 +81,9 @@ int GetResourceDirs(char dirs[FILE_RESOURCE_DIRS][FILE_PATH_MAX]);
 // when none is (path unchanged).
 int FindResourceFile(const char *name, char path[FILE_PATH_MAX]);
 int MakePathname(const char *dir, const char *name, char path[FILE_PATH_MAX]);
-int RemoveFile(const char *file);                  // 0, or FILE_ERR_OPEN when it could not be removed
+// Removes a file (or a link to one); 0, or FILE_ERR_OPEN when it could not
+// be removed or is no file (a FIFO, a device, a folder: left alone).
+int RemoveFile(const char *file);
 // Copies `src` into `dst` of `size` bytes. FILE_ERR_TOO_LONG (dst unchanged)
 // when it does not fit with its terminator.
 int CopyText(char *dst, int size, const char *src);

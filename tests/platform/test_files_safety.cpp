@@ -110,6 +110,18 @@ TEST(FilesByName, WhatIsNoRegularFileIsRefusedAtOnceAndLeftAlone)
     EXPECT_LE(::read(reader, got, sizeof got), 0) << "bytes reached the FIFO";
     ::close(reader);
     EXPECT_EQ(w[0], 9u);
+
+    // Choosing one as a file to replace does not delete it either.
+    for (const std::string &name : {fifo, zero}) {
+        EXPECT_EQ(RemoveFile(name.c_str()), FILE_ERR_OPEN) << name;
+        EXPECT_TRUE(fs::exists(fs::symlink_status(name))) << name;
+    }
+    const std::string plain = tmp.file("plain.dat"), link = tmp.file("link.dat");
+    ASSERT_EQ(appendLine(plain, line), 0);
+    fs::create_symlink(plain, link);
+    EXPECT_EQ(RemoveFile(link.c_str()), 0);
+    EXPECT_EQ(RemoveFile(plain.c_str()), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(plain)));
 }
 
 TEST(FilesByName, ReadsAreBounded)
