@@ -210,7 +210,8 @@ int ProcessSystemEvents(void)
 {
     pump::Inside inside;
     int ran = pump::serial_deliver();
-    if (!started())
+    // A headless program (InitHeadless) waits here the same way.
+    if (!QCoreApplication::instance())
         return 0;
     initLoop();
     LoopState &s = st();
