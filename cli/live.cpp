@@ -30,6 +30,19 @@ void PauseUntil(double when)
         Delay(left < 0.05 ? left : 0.05);
 }
 
+// No answer can be complete before the request's 36 bytes and its own 36
+// have crossed the line at 19200 baud (10 bits a byte): 37.5 ms. Sleeping
+// through most of that, instead of pumping every millisecond, is what keeps a
+// long watch or recording near no CPU; the pump then waits for the rest. The
+// bytes arriving meanwhile wait in the port's queue.
+void NapWhileNoAnswerCanBeComplete(void)
+{
+    const double earliest = 0.95 * 2 * FRAME_LEN * 10.0 / 19200.0;
+    const double left = tstart + earliest - Timer();
+    if (left > 0 && !InterruptCaught())
+        Delay(left);
+}
+
 // The first request of a loop, as the scope and the recorder send it.
 void FirstLiveRequest(void)
 {
@@ -87,6 +100,7 @@ int CmdWatch(const CliOptions &o, FILE *out)
             r = CLI_LINK;
             break;
         }
+        NapWhileNoAnswerCanBeComplete();
         ProcessSystemEvents();
     }
     EndLiveLoop();
@@ -154,6 +168,8 @@ int CmdRecord(const CliOptions &o, FILE *)
             r = CLI_LINK;
             break;
         }
+        if (rx_flag == 0)
+            NapWhileNoAnswerCanBeComplete();
         ProcessSystemEvents();
     }
     if (progress)
