@@ -56,14 +56,12 @@ int CmdCurve(const CliOptions &o, FILE *out);
 
 // Shared by the commands (commands.cpp).
 // Opens the port and runs the start exchange; CLI_OK when the echo check and
-// both channel reads succeeded.
-int OpenController(const CliOptions &o);
+// both channel reads (and, with `needFirmware`, the firmware text) succeeded.
+int OpenController(const CliOptions &o, bool needFirmware = false);
 void CloseController(void);
 // Tells the user why something failed: the link's last status text, unless it
 // is already on standard error, or `text` when given.
 void ReportFailure(const char *text);
-// Progress for people: on standard error unless -q.
-void Note(const char *format, ...);
 bool Quiet(void);
 FILE *ErrorStream(void);
 // A file given with -o that exists must be a regular file.

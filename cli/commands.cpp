@@ -12,7 +12,6 @@
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 
-#include <cstdarg>
 #include <cstring>
 
 #ifndef QVAR_VERSION
@@ -109,16 +108,6 @@ void ReportFailure(const char *text)
         std::fprintf(errStream, "%s\n", lastStatus);
 }
 
-void Note(const char *format, ...)
-{
-    if (quiet)
-        return;
-    va_list args;
-    va_start(args, format);
-    std::vfprintf(errStream, format, args);
-    va_end(args);
-}
-
 bool Quiet(void) { return quiet; }
 FILE *ErrorStream(void) { return errStream; }
 
@@ -130,7 +119,7 @@ int CheckOutput(const CliOptions &o)
     return CLI_FILE;
 }
 
-int OpenController(const CliOptions &o)
+int OpenController(const CliOptions &o, bool needFirmware)
 {
     com = o.port;
     StartOutcome outcome;
@@ -140,7 +129,7 @@ int OpenController(const CliOptions &o)
         ReportFailure(nullptr);
         return CLI_PORT;
     }
-    if (!outcome.echoOk || !outcome.readsOk) {
+    if (!outcome.echoOk || !outcome.readsOk || (needFirmware && !outcome.firmwareOk)) {
         ReportFailure(nullptr);
         return CLI_LINK;
     }
@@ -212,18 +201,9 @@ int CmdPorts(const CliOptions &o, FILE *out)
 
 int CmdInfo(const CliOptions &o, FILE *out)
 {
-    com = o.port;
-    StartOutcome outcome;
-    StartLink(o.port, &outcome);
-    portOpen = outcome.openCode == 0;
-    if (!portOpen) {
-        ReportFailure(nullptr);
-        return CLI_PORT;
-    }
-    if (!outcome.echoOk || !outcome.readsOk || !outcome.firmwareOk) {
-        ReportFailure(nullptr);
-        return CLI_LINK;
-    }
+    int r = OpenController(o, true);
+    if (r != CLI_OK)
+        return r;
     // The start exchange leaves the firmware text in the status buffer.
     if (o.json) {
         uint16_t a[16], b[16];
@@ -292,7 +272,7 @@ int CmdGet(const CliOptions &o, FILE *out)
     return CLI_OK;
 }
 
-int CmdSend(const CliOptions &o, FILE *out)
+int CmdSend(const CliOptions &o, FILE *)
 {
     // The file is read and checked whole before the port is opened.
     uint32_t words[32];
@@ -352,7 +332,6 @@ int CmdSend(const CliOptions &o, FILE *out)
         ReportFailure("verify failed: the controller holds another parameter set");
         return CLI_LINK;
     }
-    (void)out;
     return CLI_OK;
 }
 

@@ -37,7 +37,7 @@ void PauseUntil(double when)
 // bytes arriving meanwhile wait in the port's queue.
 void NapWhileNoAnswerCanBeComplete(void)
 {
-    const double earliest = 0.95 * 2 * FRAME_LEN * 10.0 / 19200.0;
+    const double earliest = 0.95 * 2 * int(FRAME_LEN) * 10.0 / 19200.0;
     const double left = tstart + earliest - Timer();
     if (left > 0 && !InterruptCaught())
         Delay(left);
