@@ -5,6 +5,7 @@
 #include "cli/cli.h"
 
 #include "state/qvar.h"
+#include "app/app.h"
 #include "link/com232.h"
 #include "params/params.h"
 #include "platform/clock.h"
@@ -161,6 +162,9 @@ int CliRun(int argc, char *argv[], FILE *out, FILE *err)
         return CLI_OK;
     }
     InitHeadless(argc, argv);
+    // The tool's panels start with these, so the start exchange's echo frame
+    // carries the same words as the tool's.
+    InitParameterDefaults();
     SetStatusSink(StatusToStderr);
     SetParameterSink(nullptr);
     r = Dispatch(o, out);
