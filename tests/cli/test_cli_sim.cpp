@@ -111,6 +111,17 @@ TEST_F(CliSim, InfoRunsTheToolsStartExchange)
     EXPECT_EQ(sim->requests_total(), toolFrames);
     EXPECT_EQ(sim->bytes_received(), toolBytes);
 
+    // At line timing the fixed 0.05 s after the echo frame outlasts the
+    // echo's own round trip, so the exchange cannot be shorter than this.
+    sim = &FreshSim();
+    sim->set_paced(true);
+    const double exchange = 72 / sim->byte_rate();
+    const double lineMinimum = 0.05 + 2 * exchange + 108 / sim->byte_rate();
+    const double t0 = Timer();
+    EXPECT_EQ(Cli({"info", "-q"}).code, CLI_OK);
+    EXPECT_GE(Timer() - t0, lineMinimum);
+    sim->set_paced(false);
+
     r = Cli({"info", "--json", "-q"});
     EXPECT_EQ(r.code, CLI_OK);
     EXPECT_EQ(r.err, "");
