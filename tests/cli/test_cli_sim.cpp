@@ -268,6 +268,14 @@ TEST_F(CliSim, WatchPrintsTheAskedLinesAndRecordKeepsItsFormat)
         expect += std::to_string(sim->live_values()[i]) + (i == 15 ? "" : "\t");
     EXPECT_EQ(last, expect);
 
+    // Every S seconds: one request each, S apart.
+    sim->reset_counters();
+    const double t0 = Timer();
+    r = Cli({"watch", "--count", "3", "--interval", "0.3", "-q"});
+    EXPECT_EQ(r.code, CLI_OK);
+    EXPECT_GE(Timer() - t0, 0.6);
+    EXPECT_EQ(sim->requests(8), 3u);
+
     const std::string file = dir + "/rec.dat";
     r = Cli({"record", "--interval", "0", "--samples", "5", "-o", file, "-q"});
     EXPECT_EQ(r.code, CLI_OK) << r.err;
