@@ -38,10 +38,14 @@ else
 fi
 appstreamcli validate --no-net "$p/share/metainfo/$id.metainfo.xml" >/dev/null ||
     fail "AppStream metadata not valid"
-for page in qvar-scope qvar-cli qvar-sim; do
-    warnings=$(LC_ALL=C MANWIDTH=80 man --warnings -l "$p/share/man/man1/$page.1" 2>&1 >/dev/null || true)
-    [ -z "$warnings" ] || fail "$page.1: $warnings"
-done
+if command -v man >/dev/null; then
+    for page in qvar-scope qvar-cli qvar-sim; do
+        warnings=$(LC_ALL=C MANWIDTH=80 man --warnings -l "$p/share/man/man1/$page.1" 2>&1 >/dev/null || true)
+        [ -z "$warnings" ] || fail "$page.1: $warnings"
+    done
+else
+    echo "check-install: no man program here, manual pages not formatted" >&2
+fi
 
 "$p/bin/qvar-scope" --version | grep -qx "qvar-scope [0-9.]*" || fail "qvar-scope --version"
 "$p/bin/qvar-scope" --help | grep -q "^Usage: qvar-scope" || fail "qvar-scope --help"
