@@ -200,6 +200,9 @@ TEST_F(CliProcess, EveryCommandThroughThePseudoTerminal)
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr(std::string(PORT) + "\t" + sim.firstLine));
 
+    r = Cli({"ports", "--json"});
+    EXPECT_THAT(r.out, HasSubstr("{\"number\": " + std::string(PORT) + ", \"device\": \"" + sim.firstLine + "\""));
+
     r = Cli({"info", "--port", PORT});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("FW"));
@@ -214,6 +217,8 @@ TEST_F(CliProcess, EveryCommandThroughThePseudoTerminal)
     r = Cli({"get", "--from", "eeprom", "--port", PORT, "-q"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, text);
+    r = Cli({"get", "--from", "eeprom", "--port", PORT, "-q", "--json"});
+    EXPECT_THAT(r.out, HasSubstr("{\"from\": \"eeprom\", \"A\": [0, 640, "));
 
     for (const char *command : {"teach", "reset", "refresh"}) {
         r = Cli({command, "--port", PORT, "-q"});
@@ -270,6 +275,9 @@ TEST_F(CliProcess, APortHeldByAnotherProgramAndASilentLine)
     int fd = open(sim.firstLine.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    r = Cli({"ports", "--json"});
+    EXPECT_THAT(r.out, HasSubstr("{\"number\": " + std::string(PORT) + ", \"device\": \"" + sim.firstLine + "\""));
+
     r = Cli({"info", "--port", PORT});
     close(fd);
     EXPECT_EQ(r.code, 3);
