@@ -76,7 +76,8 @@ struct Child {
     }
 };
 
-bool Spawn(Child &c, std::vector<std::string> args, const std::vector<std::string> &env)
+// Standard error goes to `errFd` when given (a terminal), else to a pipe.
+bool Spawn(Child &c, std::vector<std::string> args, const std::vector<std::string> &env, int errFd = -1)
 {
     std::vector<char *> argv, envp;
     for (auto &a : args)
@@ -92,7 +93,7 @@ bool Spawn(Child &c, std::vector<std::string> args, const std::vector<std::strin
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_adddup2(&fa, o[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, e[1], 2);
+    posix_spawn_file_actions_adddup2(&fa, errFd >= 0 ? errFd : e[1], 2);
     posix_spawn_file_actions_addclose(&fa, o[0]);
     posix_spawn_file_actions_addclose(&fa, e[0]);
     if (posix_spawn(&c.pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0)
@@ -237,16 +238,26 @@ TEST_F(CliProcess, RecordStoppedByCtrlCKeepsEveryLine)
 {
     ASSERT_TRUE(StartSim());
     const std::string file = dir + "/rec.dat";
+    // On a terminal it shows its progress.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
     Child c;
     ASSERT_TRUE(Spawn(c, {Beside("qvar-cli"), "record", "--interval", "0", "--samples", "60000",
-                          "--port", PORT, "-o", file, "-q"},
-                      env));
+                          "--port", PORT, "-o", file},
+                      env, terminal));
+    close(terminal);
     // Wait for a few lines on disk, then stop it as a user would.
     const double end = Timer() + 20.0;
     while (Timer() < end && CountLines(ReadAll(file)) < 6)
         usleep(20000);
     kill(c.pid, SIGINT);
     EXPECT_EQ(c.Wait(), 130);
+    EXPECT_THAT(Drain(master, 1.0), HasSubstr(" of 60000 lines, "));
+    close(master);
     std::string text = ReadAll(file);
     std::istringstream lines(text);
     std::string line;
