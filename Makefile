@@ -7,20 +7,31 @@
 #                (bench_*); fails when one of them misses its bound
 #   make sanitize-test   build and test once more with AddressSanitizer and
 #                UndefinedBehaviorSanitizer (build-asan/)
+#   make install installs the programs, resources, menu entry, icon, metadata
+#                and manual pages under PREFIX (default /usr/local); DESTDIR
+#                is honoured
+#   make deb     the Debian package qvar-scope_<version>_<arch>.deb, here
+#   make package-test   make deb, then checks the package's files and its
+#                dependencies
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
+# desktop-file-utils and appstream validate the installed menu entry and
+# metadata in the tests; dpkg-dev and file let CPack work out the package's
+# dependencies from the binaries.
 # Debian's Qt 6 Charts CMake package is only found together with the OpenGL
 # development package; qt6-tools-dev brings UiTools.
 PACKAGES = cmake make g++ pkg-config \
            qt6-base-dev libqt6charts6-dev libqt6opengl6-dev qt6-tools-dev libgl-dev \
-           libgtest-dev libgmock-dev libbenchmark-dev
+           libgtest-dev libgmock-dev libbenchmark-dev \
+           desktop-file-utils appstream dpkg-dev file
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test sanitize-test bench screenshots clean
+.PHONY: all deps configure build run test sanitize-test bench screenshots install deb package-test clean
 
 all: build
 
@@ -66,5 +77,16 @@ bench: build
 	done; \
 	if [ -n "$$failed" ]; then echo "Bounds missed or benchmarks failed:$$failed"; exit 1; fi
 
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+deb: build
+	rm -f qvar-scope_*.deb
+	cd $(BUILD) && cpack -G DEB -B "$(CURDIR)/$(BUILD)/package"
+	cp $(BUILD)/package/qvar-scope_*.deb .
+
+package-test: deb
+	dist/check-deb.sh qvar-scope_*.deb
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) qvar-scope_*.deb

@@ -12,6 +12,11 @@ int QvarMain(int argc, char *argv[]);
 int  StartUp(int argc, char *argv[]);
 void ShutDown(void);
 
+// The parameter variables' defaults, which are also the values the parameter
+// panels start with; InitVars sets them first. A program without panels (the
+// command-line tool) starts from them alone.
+void InitParameterDefaults(void);
+
 // Someone who wants to follow the status line (a log, a test) is told every
 // text shown there; nullptr stops it.
 typedef void (*StatusListener)(const char *text);

@@ -29,7 +29,7 @@ void ShowStatusOnPanel(const char *text)
         statusListener(text);
 }
 
-void InitVars(void)
+void InitParameterDefaults(void)
 {
     powerA = powerB = 500;
     refA = refB = 2048;
@@ -44,6 +44,11 @@ void InitVars(void)
     trigmode = 0;
     outmode = 0;
     anamode = 0;
+}
+
+void InitVars(void)
+{
+    InitParameterDefaults();
 
     ref10Bit = 2048;
     tol10Bit = 512;

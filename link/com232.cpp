@@ -137,10 +137,19 @@ int CheckComLine(int port)
 
 void InitRS232(int port)
 {
+    StartLink(port, nullptr);
+}
+
+void StartLink(int port, StartOutcome *outcome)
+{
+    StartOutcome o{};
     int r = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    o.openCode = r < 0 ? r : 0;
     if (r < 0) {
         CopyText(szStatus, sizeof szStatus, ComErrorText(r));
         ShowStatus(szStatus);
+        if (outcome)
+            *outcome = o;
         return;
     }
     SetComTime(port, 2.0);
@@ -150,15 +159,22 @@ void InitRS232(int port)
     InstallRxCallback(port);
 
     if (CheckComLine(port) == 1) {
+        o.echoOk = 1;
         target = RAM;
         PushGET(RAM, 0);
+        int readA = rx_flag == 1;
         target = RAM;
         PushGET(RAM, 1);
+        o.readsOk = readA && rx_flag == 1;
         ShowParameters();
         if (GetVERSIONInfo() < 72)
             CopyText(szStatus, sizeof szStatus, "Error reading firmware-info!");
+        else
+            o.firmwareOk = 1;
     }
     ShowStatus(szStatus);
+    if (outcome)
+        *outcome = o;
 }
 
 void PushGET(int32_t source, uint16_t channel)

@@ -23,6 +23,15 @@ void CopyPPtoVars(uint16_t channel);
 // Link set-up and requests.
 const char *ComErrorText(int code);
 void InitRS232(int port);
+// The same start exchange, telling how far it got: the port's open result
+// (0 or the serial service's negative code), then each step that succeeded.
+struct StartOutcome {
+    int openCode;
+    int echoOk;
+    int readsOk;        // both channels read from RAM
+    int firmwareOk;     // a whole 72-byte firmware text
+};
+void StartLink(int port, StartOutcome *outcome);
 int  CheckComLine(int port);
 void PushGET(int32_t source, uint16_t channel);
 int  GetVERSIONInfo(void);

@@ -23,28 +23,52 @@ const char *LoadErrorText(int code)
 }
 } // namespace
 
+const char *ParaFileErrorText(int code)
+{
+    return LoadErrorText(code);
+}
+
 int ParaFileDialog(int buttonStyle)
 {
     return FileSelectPopup(proj_dir, "RDX3para.cfg", "*.cfg", "Q-VAR-RDX3 Parameter File",
                            buttonStyle, 0, 1, 1, 1, file_name);
 }
 
-void SendParaToFile(void)
+int WriteParaFile(const char *path)
 {
     uint32_t words[FILE_WORDS];
 
-    GetPanelValues();
     CopyVarsToPP(0);
     for (int i = 0; i < 16; i++)
         words[i] = pp[i];
     CopyVarsToPP(1);
     for (int i = 0; i < 16; i++)
         words[16 + i] = pp[i];
+    return ArrayToFile(path, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
+                       FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 5, FILE_TEXT, FILE_REPLACE);
+}
 
-    int r = ArrayToFile(file_name, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
-                        FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 5, FILE_TEXT, FILE_REPLACE);
+int ReadParaFileWords(const char *path, uint32_t words[32])
+{
+    return FileToArray(path, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
+                       FILE_LAYOUT_COLUMNS, FILE_TEXT);
+}
+
+void ParaWordsToVars(const uint32_t words[32])
+{
+    for (int i = 0; i < 16; i++)
+        pp[i] = (uint16_t)(words[i] & 0xFFFF);
+    CopyPPtoVars(0);
+    for (int i = 0; i < 16; i++)
+        pp[i] = (uint16_t)(words[16 + i] & 0xFFFF);
+    CopyPPtoVars(1);
+}
+
+void SendParaToFile(void)
+{
+    GetPanelValues();
     // A lost save must not look like a done one.
-    if (r < 0)
+    if (WriteParaFile(file_name) < 0)
         ShowStatus("Cannot write parameter file!");
 }
 
@@ -54,17 +78,11 @@ void ReadParaFromFile(void)
 
     if (ParaFileDialog(FILE_BUTTON_LOAD) <= 0)
         return;
-    int r = FileToArray(file_name, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
-                        FILE_LAYOUT_COLUMNS, FILE_TEXT);
+    int r = ReadParaFileWords(file_name, words);
     if (r < 0) {
         // Nothing of a bad file reaches the variables.
         ShowStatus(LoadErrorText(r));
         return;
     }
-    for (int i = 0; i < 16; i++)
-        pp[i] = (uint16_t)(words[i] & 0xFFFF);
-    CopyPPtoVars(0);
-    for (int i = 0; i < 16; i++)
-        pp[i] = (uint16_t)(words[16 + i] & 0xFFFF);
-    CopyPPtoVars(1);
+    ParaWordsToVars(words);
 }

@@ -5,6 +5,8 @@
 // GetPanelValues / SetPanelValues runs; SetPanelDATA shows the live values.
 #pragma once
 
+#include <cstdint>
+
 void GetPanelValues(void);
 void SetPanelValues(void);
 void SetPanelDATA(void);
@@ -14,6 +16,19 @@ void SendParaToFile(void);
 void ReadParaFromFile(void);
 // Dialog for saving (FILE_BUTTON_OK) or loading (FILE_BUTTON_LOAD); its result.
 int  ParaFileDialog(int buttonStyle);
+// The same file without panels or dialog. WriteParaFile saves both channels
+// from the variables (0 or a FILE_ERR_ code); ReadParaFileWords takes the 32
+// numbers as they stand in the file (0 or a FILE_ERR_ code, words untouched
+// on failure); ParaWordsToVars puts them into the variables as loading does.
+int  WriteParaFile(const char *path);
+int  ReadParaFileWords(const char *path, uint32_t words[32]);
+void ParaWordsToVars(const uint32_t words[32]);
+// The status text for a failed ReadParaFileWords.
+const char *ParaFileErrorText(int code);
+
+// Send's transfer: both channels' blocks from the variables to RAM or
+// EEPROM (order 1 or 3), channel B 0.1 s after channel A.
+void SendParaBlocks(int32_t destination);
 
 int CC_RBTRam(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_RBTEeprom(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -72,13 +72,18 @@ int CC_BTNSend(int, int, int event, void *, int, int)
             SendParaToFile();
         return 0;
     }
-    order = (target == EEPROM) ? 3 : 1;
     GetPanelValues();
+    SendParaBlocks(target);
+    return 0;
+}
+
+void SendParaBlocks(int32_t destination)
+{
+    order = (destination == EEPROM) ? 3 : 1;
     SendBlock(0, "Transmit para A OK!");
     // The controller stores one block before it can take the next.
     Delay(0.1);
     SendBlock(1, "Transmit para B OK!");
-    return 0;
 }
 
 int CC_BTNGet(int, int, int event, void *, int, int)

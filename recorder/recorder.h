@@ -6,6 +6,13 @@
 // one line per sample: valNORMA, valNORMB, adcCHA, adcCHB, tab-separated.
 #pragma once
 
+#include <cstdint>
+
+// The recorder file's header (appended to `file`) and one sample line of the
+// live-value variables; 0 or a FILE_ERR_ code.
+int WriteRecorderHeader(const char *file, uint16_t interval);
+int WriteRecorderLine(const char *file);
+
 void CalcRecTime(void);
 
 int CC_NEDITRecTime(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

@@ -41,24 +41,6 @@ void SetStatusBox(const char *text, int background, int foreground)
     SetCtrlAttribute(panelPopUp, POPUP_STATUS, ATTR_TEXT_COLOR, foreground);
 }
 
-int WriteHeader(uint16_t interval)
-{
-    int r = ArrayToFile(recfile_name, HEADER, FILE_ELEM_CHAR, 44, 1, FILE_GROUPS_TOGETHER,
-                        FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_BINARY, FILE_APPEND);
-    if (r < 0)
-        return r;
-    uint32_t wide = interval;
-    return ArrayToFile(recfile_name, &wide, FILE_ELEM_U32, 1, 1, FILE_GROUPS_TOGETHER,
-                       FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
-}
-
-int WriteSampleLine(void)
-{
-    uint32_t line[4] = {(uint16_t)valNORMA, (uint16_t)valNORMB, adcCHA, adcCHB};
-    return ArrayToFile(recfile_name, line, FILE_ELEM_U32, 4, 4, FILE_GROUPS_TOGETHER,
-                       FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
-}
-
 void Record(void)
 {
     SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 0);
@@ -80,7 +62,7 @@ void Record(void)
 
     RemoveFile(recfile_name);
     SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
-    bool fileFailed = WriteHeader(interval) < 0;
+    bool fileFailed = WriteRecorderHeader(recfile_name, interval) < 0;
 
     SettleLiveLine();
     order = 8;
@@ -106,7 +88,7 @@ void Record(void)
             else
                 PlotNORMValues(arrayNORM);
             if (elapsed >= interval) {
-                if (WriteSampleLine() < 0) {
+                if (WriteRecorderLine(recfile_name) < 0) {
                     fileFailed = true;
                     StopRecording();
                 } else {
@@ -146,6 +128,24 @@ void Record(void)
 }
 
 } // namespace
+
+int WriteRecorderHeader(const char *file, uint16_t interval)
+{
+    int r = ArrayToFile(file, HEADER, FILE_ELEM_CHAR, 44, 1, FILE_GROUPS_TOGETHER,
+                        FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_BINARY, FILE_APPEND);
+    if (r < 0)
+        return r;
+    uint32_t wide = interval;
+    return ArrayToFile(file, &wide, FILE_ELEM_U32, 1, 1, FILE_GROUPS_TOGETHER,
+                       FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
+}
+
+int WriteRecorderLine(const char *file)
+{
+    uint32_t line[4] = {(uint16_t)valNORMA, (uint16_t)valNORMB, adcCHA, adcCHB};
+    return ArrayToFile(file, line, FILE_ELEM_U32, 4, 4, FILE_GROUPS_TOGETHER,
+                       FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
+}
 
 int CC_BTNStartRecord(int, int, int event, void *, int, int)
 {

@@ -101,38 +101,74 @@ void DimStarters(int dimmed)
 
 bool curveBusy = false;
 
-void FetchAndDraw(void)
+// The curve of `source` in eight blocks with the maximum, minimum, reference
+// and step lines worked out: 0; 1 when the source has no valid data for the
+// trigger mode (nothing is fetched); -1 when a block timed out.
+int FetchCurve(int source, CurveSetup *setup)
 {
-    int source = 0;
-    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
-    CurveSetup setup;
-    if (!SetUp(source, &setup)) {
+    if (!SetUp(source, setup)) {
         ShowStatus("No valid DATA available for this source.");
-        return;
+        return 1;
     }
 
     for (int block = 1; block <= BLOCKS; block++) {
         order = 9;
         if (ReadData256(block, source, 9) != 0)
-            return;
+            return -1;
         ShowStatus(szStatus);
         PauseWithEvents(0.1);
     }
 
-    uint16_t maximum = setup.curve[0], minimum = setup.curve[0];
+    uint16_t maximum = setup->curve[0], minimum = setup->curve[0];
     for (int i = 0; i < CURVE_POINTS; i++) {
-        if (setup.curve[i] > maximum)
-            maximum = setup.curve[i];
-        if (setup.curve[i] < minimum)
-            minimum = setup.curve[i];
+        if (setup->curve[i] > maximum)
+            maximum = setup->curve[i];
+        if (setup->curve[i] < minimum)
+            minimum = setup->curve[i];
     }
     for (int i = 0; i < CURVE_POINTS; i++) {
-        setup.step[i] = i < setup.trigger ? 0 : 1024;
-        refArray[i] = (uint16_t)setup.reference;
+        setup->step[i] = i < setup->trigger ? 0 : 1024;
+        refArray[i] = (uint16_t)setup->reference;
         upArray[i] = maximum;
         loArray[i] = minimum;
     }
-    PlotDATACurve(setup.step, setup.curve, upArray, loArray, refArray);
+    return 0;
+}
+
+void FetchAndDraw(void)
+{
+    int source = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
+    CurveSetup setup;
+    if (FetchCurve(source, &setup) == 0)
+        PlotDATACurve(setup.step, setup.curve, upArray, loArray, refArray);
+}
+
+// One live-value exchange first, so the displays are current; pp goes out
+// as it is.
+void LiveExchange(void)
+{
+    FlushInQ(com);
+    FlushOutQ(com);
+    rx_flag = 0;
+    order = 8;
+    FillTxBuf(8, pp);
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    WaitRxFull();
+}
+
+void TakeLine(void)
+{
+    InstallComCallback(com, 0, FRAME_LEN, sync, nullptr, nullptr);
+    FlushInQ(com);
+    FlushOutQ(com);
+}
+
+void GiveLineBack(void)
+{
+    InstallComCallback(com, eventMask, FRAME_LEN, sync, RX_Receive_Function, nullptr);
+    FlushOutQ(com);
+    FlushInQ(com);
 }
 
 } // namespace
@@ -148,30 +184,27 @@ int CC_BTNData(int, int, int event, void *, int, int)
     SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0);
     SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 1);
 
-    // One live-value exchange first, so the displays are current; pp goes out
-    // as it is.
-    FlushInQ(com);
-    FlushOutQ(com);
-    rx_flag = 0;
-    order = 8;
-    FillTxBuf(8, pp);
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
-    WaitRxFull();
+    LiveExchange();
     SetPanelDATA();
-
-    InstallComCallback(com, 0, FRAME_LEN, sync, nullptr, nullptr);
-    FlushInQ(com);
-    FlushOutQ(com);
-
+    TakeLine();
     FetchAndDraw();
-
     // Every way out gives the line back to the receive callback.
-    InstallComCallback(com, eventMask, FRAME_LEN, sync, RX_Receive_Function, nullptr);
-    FlushOutQ(com);
-    FlushInQ(com);
+    GiveLineBack();
     DimStarters(0);
     curveBusy = false;
     return 0;
+}
+
+int FetchDataCurve(int source, DataCurve *out)
+{
+    LiveExchange();
+    TakeLine();
+    CurveSetup setup;
+    int r = FetchCurve(source, &setup);
+    GiveLineBack();
+    if (r == 0 && out)
+        *out = {setup.curve, setup.step, upArray, loArray, refArray};
+    return r;
 }
 
 void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *upper,

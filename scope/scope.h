@@ -12,6 +12,16 @@ int CC_BTNStop(int panel, int control, int event, void *callbackData, int eventD
 int CC_RNGGraphSource(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNData(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 
+// The Data button's exchange without panels: one live-value exchange, then
+// the 128-point curve of graph source `source` in eight blocks (order 9) with
+// the receive callback removed. 0 with `out` pointing at the program-wide
+// arrays; 1 when the source has no valid data for the trigger mode; -1 when a
+// block timed out. The status texts are the button's.
+struct DataCurve {
+    const uint16_t *curve, *step, *maximum, *minimum, *reference;
+};
+int FetchDataCurve(int source, DataCurve *out);
+
 void PlotRAWValues(void);
 void PlotNORMValues(double *history);
 void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *upper,

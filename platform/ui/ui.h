@@ -111,6 +111,19 @@ struct UiControlName {
 // Start. Returns 1 when the run-time is up; 0 when there is no display to
 // show windows on (it has said so on stderr). A second call is harmless.
 int  InitUserInterface(int argc, char *argv[]);
+// The desktop entry the windows belong to ("org.example.App", without
+// ".desktop"); call before InitUserInterface.
+void SetDesktopFileName(const char *name);
+// Start for a program without windows: only the event pump (serial receive
+// callbacks, ProcessSystemEvents, PostDeferredCall), no display needed; no
+// panel can be loaded. Uses the run-time already up if there is one. 1.
+int  InitHeadless(int argc, char *argv[]);
+// With `on`, Ctrl-C (SIGINT) no longer ends the program but is noted for
+// InterruptCaught (which then returns 1); without, the default comes back.
+void CatchInterrupt(int on);
+int  InterruptCaught(void);
+// 1 when standard stream `stream` (0 in, 1 out, 2 error) is a terminal.
+int  IsTerminal(int stream);
 void SetCallbackTable(const UiCallback *table, int count);
 // The controls LoadPanel looks for by name from now on (nullptr: none).
 void SetControlNames(const UiControlName *table, int count);

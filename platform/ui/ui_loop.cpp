@@ -82,14 +82,14 @@ void ensureTimers()
     LoopState &s = st();
     if (s.repaint)
         return;
-    s.repaint = new QTimer(qApp);
+    s.repaint = new QTimer(QCoreApplication::instance());
     s.repaint->setSingleShot(true);
     s.repaint->setTimerType(Qt::PreciseTimer);
     QObject::connect(s.repaint, &QTimer::timeout, s.repaint, [] { flushDirty(); });
-    s.wake = new QTimer(qApp);
+    s.wake = new QTimer(QCoreApplication::instance());
     s.wake->setSingleShot(true);
     s.wake->setTimerType(Qt::PreciseTimer);
-    s.arrival = new QTimer(qApp);
+    s.arrival = new QTimer(QCoreApplication::instance());
     s.arrival->setSingleShot(true);
     s.arrival->setTimerType(Qt::PreciseTimer);
 }
@@ -125,7 +125,7 @@ void serialHook()
 void initLoop()
 {
     static bool done = false;
-    if (done || !qApp)
+    if (done || !QCoreApplication::instance())
         return;
     done = true;
     ensureTimers();
@@ -210,7 +210,8 @@ int ProcessSystemEvents(void)
 {
     pump::Inside inside;
     int ran = pump::serial_deliver();
-    if (!started())
+    // A headless program (InitHeadless) waits here the same way.
+    if (!QCoreApplication::instance())
         return 0;
     initLoop();
     LoopState &s = st();

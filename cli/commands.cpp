@@ -1,0 +1,363 @@
+// commands.cpp - qvar-cli's program frame and its one-shot commands: the port
+// list, the start exchange, Get, Send (with read-back) and the teach, reset
+// and refresh commands. Each runs the tool's own link procedures after the
+// start exchange, so the controller sees what the tool would send.
+#include "cli/cli.h"
+
+#include "state/qvar.h"
+#include "app/app.h"
+#include "link/com232.h"
+#include "params/params.h"
+#include "platform/clock.h"
+#include "platform/files/files.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/ui.h"
+
+#include <cstring>
+
+#ifndef QVAR_VERSION
+#define QVAR_VERSION "unknown"
+#endif
+
+namespace {
+
+FILE *errStream = stderr;
+bool quiet = false;
+char lastStatus[TEXT_LEN + 1];
+bool portOpen = false;
+
+// A parameter file holds 32 numbers of a few characters each; anything much
+// larger is no parameter file.
+const long MAX_PARA_FILE = 64 * 1024;
+
+const char *const BLOCK_WORDS[16] = {"channel",  "power",    "ref",      "tol",
+                                     "triglvl",  "hysteresis", "polarity", "hold",
+                                     "average",  "hwmode",   "evalmode", "trigmode",
+                                     "outmode",  "anamode",  "scantime", "pretrigger"};
+
+void StatusToStderr(const char *text)
+{
+    CopyText(lastStatus, sizeof lastStatus, text);
+    if (!quiet)
+        std::fprintf(errStream, "%s\n", text);
+}
+
+void PrintBlock(FILE *out, const uint16_t *words)
+{
+    for (int i = 0; i < 16; i++)
+        std::fprintf(out, "%u%c", unsigned(words[i]), i == 15 ? '\n' : '\t');
+}
+
+void PrintJsonWords(FILE *out, const uint16_t *words)
+{
+    std::fputc('[', out);
+    for (int i = 0; i < 16; i++)
+        std::fprintf(out, "%s%u", i ? ", " : "", unsigned(words[i]));
+    std::fputc(']', out);
+}
+
+void PrintJsonText(FILE *out, const char *text)
+{
+    std::fputc('"', out);
+    for (const unsigned char *c = (const unsigned char *)text; *c; c++) {
+        if (*c == '"' || *c == '\\')
+            std::fprintf(out, "\\%c", *c);
+        else if (*c < 0x20 || *c >= 0x7F)
+            std::fprintf(out, "\\u%04x", *c);
+        else
+            std::fputc(*c, out);
+    }
+    std::fputc('"', out);
+}
+
+// Both channels' blocks as the variables hold them.
+void PackBoth(uint16_t a[16], uint16_t b[16])
+{
+    CopyVarsToPP(0);
+    std::memcpy(a, pp, sizeof pp);
+    CopyVarsToPP(1);
+    std::memcpy(b, pp, sizeof pp);
+}
+
+int Dispatch(const CliOptions &o, FILE *out)
+{
+    const std::string &c = o.command;
+    if (c == "ports")
+        return CmdPorts(o, out);
+    if (c == "info")
+        return CmdInfo(o, out);
+    if (c == "get")
+        return CmdGet(o, out);
+    if (c == "send")
+        return CmdSend(o, out);
+    if (c == "teach" || c == "reset" || c == "refresh")
+        return CmdCommand(o, out);
+    if (c == "watch")
+        return CmdWatch(o, out);
+    if (c == "record")
+        return CmdRecord(o, out);
+    return CmdCurve(o, out);
+}
+
+} // namespace
+
+void ReportFailure(const char *text)
+{
+    if (text)
+        std::fprintf(errStream, "qvar-cli: %s\n", text);
+    else if (quiet && lastStatus[0])
+        std::fprintf(errStream, "%s\n", lastStatus);
+}
+
+bool Quiet(void) { return quiet; }
+FILE *ErrorStream(void) { return errStream; }
+
+int CheckOutput(const CliOptions &o)
+{
+    if (o.output.empty() || CheckOutputFile(o.output.c_str()) == 0)
+        return CLI_OK;
+    ReportFailure((o.output + ": not a regular file").c_str());
+    return CLI_FILE;
+}
+
+int OpenController(const CliOptions &o, bool needFirmware)
+{
+    com = o.port;
+    StartOutcome outcome;
+    StartLink(o.port, &outcome);
+    portOpen = outcome.openCode == 0;
+    if (!portOpen) {
+        ReportFailure(nullptr);
+        return CLI_PORT;
+    }
+    if (!outcome.echoOk || !outcome.readsOk || (needFirmware && !outcome.firmwareOk)) {
+        ReportFailure(nullptr);
+        return CLI_LINK;
+    }
+    return CLI_OK;
+}
+
+void CloseController(void)
+{
+    if (portOpen)
+        CloseCom(com);
+    portOpen = false;
+}
+
+int CliRun(int argc, char *argv[], FILE *out, FILE *err)
+{
+    errStream = err;
+    lastStatus[0] = 0;
+    CliOptions o;
+    int r = ParseCliOptions(argc, argv, &o, err);
+    if (r != CLI_OK)
+        return r;
+    quiet = o.quiet;
+    if (o.version) {
+        std::fprintf(out, "qvar-cli %s\n", QVAR_VERSION);
+        return CLI_OK;
+    }
+    if (o.help) {
+        std::fputs(CliUsage(o.command), out);
+        return CLI_OK;
+    }
+    InitHeadless(argc, argv);
+    // The tool's panels start with these, so the start exchange's echo frame
+    // carries the same words as the tool's.
+    InitParameterDefaults();
+    SetStatusSink(StatusToStderr);
+    SetParameterSink(nullptr);
+    r = Dispatch(o, out);
+    CloseController();
+    SetStatusSink(nullptr);
+    std::fflush(out);
+    return r;
+}
+
+int CmdPorts(const CliOptions &o, FILE *out)
+{
+    static ComPortInfo list[COM_MAX_PORT];
+    int n = GetComPortList(list, COM_MAX_PORT);
+    if (n < 0) {
+        ReportFailure(ComErrorText(n));
+        return CLI_LINK;
+    }
+    if (n > COM_MAX_PORT)
+        n = COM_MAX_PORT;
+    if (o.json)
+        std::fputs("[", out);
+    for (int i = 0; i < n; i++) {
+        const ComPortInfo &p = list[i];
+        if (o.json) {
+            std::fprintf(out, "%s\n  {\"number\": %d, \"device\": ", i ? "," : "", p.number);
+            PrintJsonText(out, p.device);
+            std::fputs(", \"description\": ", out);
+            PrintJsonText(out, p.description);
+            std::fprintf(out, ", \"simulated\": %s}", p.simulated ? "true" : "false");
+        } else {
+            std::fprintf(out, "%d\t%s\t%s\n", p.number, p.simulated ? "-" : p.device, p.description);
+        }
+    }
+    if (o.json)
+        std::fputs("\n]\n", out);
+    return CLI_OK;
+}
+
+int CmdInfo(const CliOptions &o, FILE *out)
+{
+    int r = OpenController(o, true);
+    if (r != CLI_OK)
+        return r;
+    // The start exchange leaves the firmware text in the status buffer.
+    if (o.json) {
+        uint16_t a[16], b[16];
+        PackBoth(a, b);
+        std::fprintf(out, "{\"port\": %d, \"firmware\": ", o.port);
+        PrintJsonText(out, szStatus);
+        std::fputs(", \"ram\": {\"A\": ", out);
+        PrintJsonWords(out, a);
+        std::fputs(", \"B\": ", out);
+        PrintJsonWords(out, b);
+        std::fputs("}}\n", out);
+    } else {
+        std::fprintf(out, "%s\n", szStatus);
+    }
+    return CLI_OK;
+}
+
+int CmdGet(const CliOptions &o, FILE *out)
+{
+    int r = CheckOutput(o);
+    if (r == CLI_OK)
+        r = OpenController(o);
+    if (r != CLI_OK)
+        return r;
+    target = o.memory;
+    order = (target == RAM) ? 2 : 4;
+    PushGET(target, 0);
+    bool ok = rx_flag == 1;
+    PushGET(target, 1);
+    if (!ok || rx_flag != 1) {
+        ReportFailure(nullptr);
+        return CLI_LINK;
+    }
+
+    // The file is written by the tool's own writer, also for standard output.
+    char path[FILE_PATH_MAX];
+    bool temporary = o.output.empty();
+    if (temporary ? MakeTempFile(path) < 0 : CopyText(path, sizeof path, o.output.c_str()) < 0) {
+        ReportFailure("cannot create a temporary file");
+        return CLI_FILE;
+    }
+    if (WriteParaFile(path) < 0) {
+        ReportFailure((std::string(path) + ": Cannot write parameter file!").c_str());
+        return CLI_FILE;
+    }
+    if (o.json) {
+        uint16_t a[16], b[16];
+        PackBoth(a, b);
+        std::fprintf(out, "{\"from\": \"%s\", \"A\": ", target == RAM ? "ram" : "eeprom");
+        PrintJsonWords(out, a);
+        std::fputs(", \"B\": ", out);
+        PrintJsonWords(out, b);
+        std::fputs("}\n", out);
+    } else if (temporary) {
+        char text[4096];
+        int n = ReadTextFile(path, text, sizeof text);
+        if (n < 0) {
+            RemoveFile(path);
+            ReportFailure("cannot read the temporary file back");
+            return CLI_FILE;
+        }
+        std::fwrite(text, 1, size_t(n), out);
+    }
+    if (temporary)
+        RemoveFile(path);
+    return CLI_OK;
+}
+
+int CmdSend(const CliOptions &o, FILE *)
+{
+    // The file is read and checked whole before the port is opened.
+    uint32_t words[32];
+    const char *file = o.input.c_str();
+    int r = CheckInputFile(file, MAX_PARA_FILE);
+    if (r == 0)
+        r = ReadParaFileWords(file, words);
+    if (r < 0) {
+        const char *why = r == FILE_ERR_OPEN     ? "not a readable regular file"
+                          : r == FILE_ERR_TOO_LONG ? "too large for a parameter file"
+                                                   : ParaFileErrorText(r);
+        ReportFailure((o.input + ": " + why).c_str());
+        return CLI_FILE;
+    }
+    for (int i = 0; i < 32; i++) {
+        if (words[i] > 0xFFFF) {
+            char why[96];
+            std::snprintf(why, sizeof why, ": number %d (%lu) is above 65535", i + 1,
+                          (unsigned long)words[i]);
+            ReportFailure((o.input + why).c_str());
+            return CLI_FILE;
+        }
+    }
+    if ((r = OpenController(o)) != CLI_OK)
+        return r;
+
+    ParaWordsToVars(words);
+    uint16_t sent[2][16];
+    PackBoth(sent[0], sent[1]);
+    SendParaBlocks(o.memory);
+    if (nBytesW != FRAME_LEN) {
+        ReportFailure(nullptr);
+        return CLI_LINK;
+    }
+    if (!o.verify)
+        return CLI_OK;
+
+    // Channel B's block needs its time on the line and in the controller
+    // before the read-back's flush, as between any two blocks.
+    Delay(0.1);
+    int differing = 0;
+    for (uint16_t ch = 0; ch < 2; ch++) {
+        PushGET(o.memory, ch);
+        if (rx_flag != 1) {
+            ReportFailure(nullptr);
+            return CLI_LINK;
+        }
+        for (int w = 1; w < 16; w++) {
+            if (pp[w] == sent[ch][w])
+                continue;
+            std::fprintf(ErrorStream(), "qvar-cli: channel %c word %d (%s): sent %u, the controller holds %u\n",
+                         ch ? 'B' : 'A', w, BLOCK_WORDS[w], unsigned(sent[ch][w]), unsigned(pp[w]));
+            differing++;
+        }
+    }
+    if (differing) {
+        ReportFailure("verify failed: the controller holds another parameter set");
+        return CLI_LINK;
+    }
+    return CLI_OK;
+}
+
+int CmdCommand(const CliOptions &o, FILE *out)
+{
+    int r = OpenController(o);
+    if (r != CLI_OK)
+        return r;
+    if (o.command == "teach") {
+        ShowStatus("Teach new Reference-Value ...");
+        SendCommand(6, "New setpoint value teached!");
+    } else {
+        SendCommand(o.command == "reset" ? 10 : 11, nullptr);
+    }
+    // The read-back's answer is the last thing that set the flag.
+    if (rx_flag != 1) {
+        ReportFailure(nullptr);
+        return CLI_LINK;
+    }
+    CopyVarsToPP(0);
+    uint16_t a[16];
+    std::memcpy(a, pp, sizeof a);
+    PrintBlock(out, a);
+    return CLI_OK;
+}

@@ -1,0 +1,296 @@
+// qvar-cli as a program, headless (no display, no platform plugin asked
+// for), on qvar-sim's pseudo-terminal: the real termios path.
+#include "cli/cli.h"
+
+#include "platform/clock.h"
+#include "tests/support/program.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+namespace {
+
+const char PORT[] = "42";
+
+std::string Beside(const char *program)
+{
+    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / program).string();
+}
+
+// The environment of a shell without a desktop, with the test's own pinned ports.
+std::vector<std::string> HeadlessEnv(const std::string &config)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e; e++) {
+        std::string v = *e;
+        if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
+            v.rfind("QT_QPA_PLATFORM=", 0) == 0 || v.rfind("XDG_CONFIG_HOME=", 0) == 0)
+            continue;
+        env.push_back(v);
+    }
+    env.push_back("XDG_CONFIG_HOME=" + config);
+    return env;
+}
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1;      // standard output, read end
+    int err = -1;      // standard error, read end
+    std::string firstLine;
+
+    int Wait()
+    {
+        int status = 0;
+        if (pid > 0 && waitpid(pid, &status, 0) == pid)
+            pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    ~Child()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            Wait();
+        }
+        for (int fd : {out, err})
+            if (fd >= 0)
+                close(fd);
+    }
+};
+
+// Standard error goes to `errFd` when given (a terminal), else to a pipe.
+bool Spawn(Child &c, std::vector<std::string> args, const std::vector<std::string> &env, int errFd = -1)
+{
+    std::vector<char *> argv, envp;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> envCopy = env;
+    for (auto &e : envCopy)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    int o[2], e[2];
+    if (pipe(o) != 0 || pipe(e) != 0)
+        return false;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, o[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, errFd >= 0 ? errFd : e[1], 2);
+    posix_spawn_file_actions_addclose(&fa, o[0]);
+    posix_spawn_file_actions_addclose(&fa, e[0]);
+    if (posix_spawn(&c.pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0)
+        c.pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(o[1]);
+    close(e[1]);
+    c.out = o[0];
+    c.err = e[0];
+    return c.pid > 0;
+}
+
+// Everything on `fd` until it closes (the child ended) or `seconds` passed.
+std::string Drain(int fd, double seconds)
+{
+    std::string s;
+    const double end = Timer() + seconds;
+    char buf[4096];
+    while (Timer() < end) {
+        pollfd pf{fd, POLLIN, 0};
+        if (poll(&pf, 1, 100) <= 0)
+            continue;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        s.append(buf, size_t(n));
+    }
+    return s;
+}
+
+struct Outcome {
+    int code;
+    std::string out, err;
+};
+
+class CliProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!fs::exists(Beside("qvar-cli")) || !fs::exists(Beside("qvar-sim")))
+            GTEST_SKIP() << "qvar-cli and qvar-sim are built beside the tests";
+        dir = qvar_test::TempDir();
+        env = HeadlessEnv(dir + "/config");
+    }
+
+    // qvar-sim serving port 42; false if it did not come up.
+    bool StartSim(std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> args = {Beside("qvar-sim"), "--port", PORT};
+        args.insert(args.end(), extra.begin(), extra.end());
+        if (!Spawn(sim, args, env))
+            return false;
+        const double end = Timer() + 10.0;
+        char ch;
+        while (Timer() < end) {
+            pollfd pf{sim.out, POLLIN, 0};
+            if (poll(&pf, 1, 100) <= 0)
+                continue;
+            if (read(sim.out, &ch, 1) != 1)
+                return false;
+            if (ch == '\n')
+                return true;
+            sim.firstLine += ch;
+        }
+        return false;
+    }
+
+    Outcome Cli(std::vector<std::string> args, double seconds = 30.0)
+    {
+        args.insert(args.begin(), Beside("qvar-cli"));
+        Child c;
+        if (!Spawn(c, args, env))
+            return {-1, "", ""};
+        Outcome r;
+        r.out = Drain(c.out, seconds);
+        r.err = Drain(c.err, 1.0);
+        r.code = c.Wait();
+        return r;
+    }
+
+    std::string dir;
+    std::vector<std::string> env;
+    Child sim;
+};
+
+std::string ReadAll(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+long CountLines(const std::string &text)
+{
+    return std::count(text.begin(), text.end(), '\n');
+}
+
+} // namespace
+
+TEST_F(CliProcess, EveryCommandThroughThePseudoTerminal)
+{
+    ASSERT_TRUE(StartSim({"--unpaced"}));
+    Outcome r = Cli({"ports"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr(std::string(PORT) + "\t" + sim.firstLine));
+
+    r = Cli({"ports", "--json"});
+    EXPECT_THAT(r.out, HasSubstr("{\"number\": " + std::string(PORT) + ", \"device\": \"" + sim.firstLine + "\""));
+
+    r = Cli({"info", "--port", PORT});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("FW"));
+
+    const std::string file = dir + "/set.cfg";
+    ASSERT_EQ(Cli({"get", "--from", "ram", "--port", PORT, "-o", file}).code, 0);
+    std::string text = ReadAll(file);
+    text.replace(text.find("\n  500\n"), 7, "\n  640\n");
+    std::ofstream(file, std::ios::binary) << text;
+    r = Cli({"send", "--to", "eeprom", "--verify", "--port", PORT, file});
+    EXPECT_EQ(r.code, 0) << r.err;
+    r = Cli({"get", "--from", "eeprom", "--port", PORT, "-q"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, text);
+    r = Cli({"get", "--from", "eeprom", "--port", PORT, "-q", "--json"});
+    EXPECT_THAT(r.out, HasSubstr("{\"from\": \"eeprom\", \"A\": [0, 640, "));
+
+    for (const char *command : {"teach", "reset", "refresh"}) {
+        r = Cli({command, "--port", PORT, "-q"});
+        EXPECT_EQ(r.code, 0) << command << r.err;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\t'), 15) << command;
+    }
+    r = Cli({"watch", "--count", "100", "--port", PORT, "-q"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(CountLines(r.out), 101);
+    r = Cli({"curve", "--source", "norm-a", "--port", PORT, "-q"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(CountLines(r.out), 129);
+}
+
+TEST_F(CliProcess, RecordStoppedByCtrlCKeepsEveryLine)
+{
+    ASSERT_TRUE(StartSim());
+    const std::string file = dir + "/rec.dat";
+    // On a terminal it shows its progress.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    Child c;
+    ASSERT_TRUE(Spawn(c, {Beside("qvar-cli"), "record", "--interval", "0", "--samples", "60000",
+                          "--port", PORT, "-o", file},
+                      env, terminal));
+    close(terminal);
+    // Wait for a few lines on disk, then stop it as a user would.
+    const double end = Timer() + 20.0;
+    while (Timer() < end && CountLines(ReadAll(file)) < 6)
+        usleep(20000);
+    kill(c.pid, SIGINT);
+    EXPECT_EQ(c.Wait(), 130);
+    EXPECT_THAT(Drain(master, 1.0), HasSubstr(" of 60000 lines, "));
+    close(master);
+    std::string text = ReadAll(file);
+    std::istringstream lines(text);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: 0");
+    int n = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 3) << line;
+        n++;
+    }
+    EXPECT_GE(n, 5);
+    // Nothing half written: the file ends with a whole line.
+    EXPECT_EQ(text.back(), '\n');
+}
+
+TEST_F(CliProcess, APortHeldByAnotherProgramAndASilentLine)
+{
+    ASSERT_TRUE(StartSim({"--silent"}));
+    const double t0 = Timer();
+    Outcome r = Cli({"info", "--port", PORT, "-q"});
+    EXPECT_LT(Timer() - t0, 2.05 + 5.0);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "Timeout < 36 Bytes\n");
+
+    // Another program holds the line the way the serial service itself does.
+    int fd = open(sim.firstLine.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    r = Cli({"ports", "--json"});
+    EXPECT_THAT(r.out, HasSubstr("{\"number\": " + std::string(PORT) + ", \"device\": \"" + sim.firstLine + "\""));
+
+    r = Cli({"info", "--port", PORT});
+    close(fd);
+    EXPECT_EQ(r.code, 3);
+    EXPECT_THAT(r.err, HasSubstr("Cannot open port"));
+}
