@@ -5,13 +5,14 @@
 // end up with channel B's values because B is unpacked last.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "params/params.h"
 #include "platform/files/files.h"
 
 #include <cstdint>
 
 namespace {
-enum { FILE_WORDS = 32 };
+enum { FILE_WORDS = 2 * FRAME_WORDS };
 
 const char *LoadErrorText(int code)
 {
@@ -34,12 +35,12 @@ void SendParaToFile(void)
     uint32_t words[FILE_WORDS];
 
     GetPanelValues();
-    CopyVarsToPP(0);
-    for (int i = 0; i < 16; i++)
+    CopyVarsToPP(CHANNEL_A);
+    for (int i = 0; i < FRAME_WORDS; i++)
         words[i] = pp[i];
-    CopyVarsToPP(1);
-    for (int i = 0; i < 16; i++)
-        words[16 + i] = pp[i];
+    CopyVarsToPP(CHANNEL_B);
+    for (int i = 0; i < FRAME_WORDS; i++)
+        words[FRAME_WORDS + i] = pp[i];
 
     int r = ArrayToFile(file_name, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
                         FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 5, FILE_TEXT, FILE_REPLACE);
@@ -61,10 +62,10 @@ void ReadParaFromFile(void)
         ShowStatus(LoadErrorText(r));
         return;
     }
-    for (int i = 0; i < 16; i++)
+    for (int i = 0; i < FRAME_WORDS; i++)
         pp[i] = (uint16_t)(words[i] & 0xFFFF);
-    CopyPPtoVars(0);
-    for (int i = 0; i < 16; i++)
-        pp[i] = (uint16_t)(words[16 + i] & 0xFFFF);
-    CopyPPtoVars(1);
+    CopyPPtoVars(CHANNEL_A);
+    for (int i = 0; i < FRAME_WORDS; i++)
+        pp[i] = (uint16_t)(words[FRAME_WORDS + i] & 0xFFFF);
+    CopyPPtoVars(CHANNEL_B);
 }

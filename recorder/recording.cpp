@@ -9,6 +9,7 @@
 // ends the recording with every line written so far kept.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial.h"
@@ -69,8 +70,8 @@ void Record(void)
 
     int source = 0;
     GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
-    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, source == 8);
-    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, source != 8);
+    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, source == SOURCE_RAW);
+    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, source != SOURCE_RAW);
 
     SetStatusBox("DATA-RECORDER active ...", RED, WHITE);
 
@@ -82,16 +83,8 @@ void Record(void)
     SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
     bool fileFailed = WriteHeader(interval) < 0;
 
-    SettleLiveLine();
-    order = 8;
-    SendLiveRequest();
-    if (nBytesW == FRAME_LEN)
-        ShowStatus("Line Ok!");
-
-    tstart = Timer();
+    StartLiveLoop();
     uint16_t lastLine = WholeSeconds();
-    stop_flag = 0;
-    graphrefresh = 0;
     uint16_t lines = 0;
     if (fileFailed)
         StopRecording();
@@ -101,7 +94,7 @@ void Record(void)
         if (graphrefresh == 1) {
             int s = 0;
             GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &s);
-            if (s == 8)
+            if (s == SOURCE_RAW)
                 PlotRAWValues();
             else
                 PlotNORMValues(arrayNORM);
@@ -120,7 +113,7 @@ void Record(void)
         if (rx_flag == 1 && !fileFailed)
             SendLiveRequest();
         tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
+        if (tdiff > ANSWER_TIMEOUT) {
             ShowStatus("Timeout RS232-Line!");
             stop_flag = 1;
             break;

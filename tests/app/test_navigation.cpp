@@ -134,9 +134,9 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
     SetCtrlVal(panelHandle, PANEL_COMPORT, 1);
     CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(1, com);
-    EXPECT_EQ(1u, sim->requests(5));
-    EXPECT_EQ(2u, sim->requests(2));
-    EXPECT_EQ(1u, sim->requests(7));
+    EXPECT_EQ(1u, sim->requests(ORDER_ECHO));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
     EXPECT_EQ(int(sim->ram(0)[2]), refA);
     EXPECT_EQ(refA, Value(panelPARA_A, PARA_A_REF));
 }

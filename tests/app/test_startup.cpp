@@ -84,8 +84,8 @@ TEST_F(StartUpState, SilentControllerLeavesTheDefaultsAndThePanelsValues)
     ASSERT_TRUE(StartProgram());
 
     // Only the line check went out, and its failure is what the user reads.
-    EXPECT_EQ(1u, sim.requests(5));
-    EXPECT_EQ(sim.requests_total(), sim.requests(5));
+    EXPECT_EQ(1u, sim.requests(ORDER_ECHO));
+    EXPECT_EQ(sim.requests_total(), sim.requests(ORDER_ECHO));
     EXPECT_EQ("Timeout < 36 Bytes", Text(panelHandle, PANEL_STATUS));
     EXPECT_EQ(1, PanelAttr(panelHandle, ATTR_VISIBLE));
     EXPECT_EQ(1, PanelAttr(panelPARA_A, ATTR_VISIBLE));
@@ -173,14 +173,14 @@ TEST_F(WholeProgram, ClosingWhileTheScopeRunsEndsTheScopeAndTheProgram)
     uint64_t atClose = 0;
     bool closed = false;
     When(MainPanelUp, [] { CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0); });
-    When([this] { return sim->requests(8) >= 20; }, [&] {
-        atClose = sim->requests(8);
+    When([this] { return sim->requests(ORDER_LIVE_VALUES) >= 20; }, [&] {
+        atClose = sim->requests(ORDER_LIVE_VALUES);
         closed = true;
         CloseMainPanel();
     });
     EXPECT_EQ(0, Run());
     ASSERT_TRUE(closed);
-    EXPECT_EQ(atClose, sim->requests(8)) << "the scope went on polling after the close";
+    EXPECT_EQ(atClose, sim->requests(ORDER_LIVE_VALUES)) << "the scope went on polling after the close";
     EXPECT_EQ(1, stop_flag);
 }
 

@@ -37,8 +37,8 @@ TEST_F(Commands, TeachAnsweredReadsChannelABack)
         "Waiting for parameter-frame ...", "Parameter-frame received! - Line Ok!",
     };
     EXPECT_EQ(expected, StatusLog());
-    EXPECT_EQ(1u, sim->requests(6));
-    EXPECT_EQ(1u, sim->requests(2));
+    EXPECT_EQ(1u, sim->requests(ORDER_TEACH));
+    EXPECT_EQ(1u, sim->requests(ORDER_READ_RAM));
     EXPECT_EQ(sim->ram(0)[2], refA);
     EXPECT_EQ(sim->ram(0)[1], powerA);
 }
@@ -51,7 +51,7 @@ TEST_F(Commands, ResetOnSilentControllerTimesOut)
     EXPECT_GT(Timer() - t0, 1.45);
     std::vector<std::string> expected = {"Line Ok!", "Timeout RS-232!!"};
     EXPECT_EQ(expected, StatusLog());
-    EXPECT_EQ(0u, sim->requests(2));
+    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
 }
 
 TEST_F(Commands, RefreshAnsweredButReadBackSilentIsATimeout)
@@ -63,7 +63,7 @@ TEST_F(Commands, RefreshAnsweredButReadBackSilentIsATimeout)
     std::vector<std::string> expected = {"Line Ok!", "Waiting for parameter-frame ...",
                                          "Timeout RS-232!!"};
     EXPECT_EQ(expected, StatusLog());
-    EXPECT_EQ(1u, sim->requests(11));
+    EXPECT_EQ(1u, sim->requests(ORDER_REFRESH));
     EXPECT_EQ(panelPower, powerA);                // the panel values taken for the request
 }
 

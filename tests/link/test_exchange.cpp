@@ -64,9 +64,9 @@ TEST_F(Exchange, StartReadsBothChannelsAndShowsFirmwareText)
     EXPECT_EQ(expected, StatusLog());
     EXPECT_EQ(fw, StatusLine());
 
-    EXPECT_EQ(1u, sim->requests(5));
-    EXPECT_EQ(2u, sim->requests(2));
-    EXPECT_EQ(1u, sim->requests(7));
+    EXPECT_EQ(1u, sim->requests(ORDER_ECHO));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
     EXPECT_EQ(sim->requests_total(), 4u);
 
     // The controller's RAM, not the panels' initial values, now rules both
@@ -91,8 +91,8 @@ TEST_F(Exchange, SilentControllerEndsWithShortReadAndKeepsPanelValues)
     EXPECT_EQ("Timeout < 36 Bytes", StatusLine());
     EXPECT_GT(took, 1.9);
     EXPECT_LT(took, 3.5);
-    EXPECT_EQ(0u, sim->requests(2));
-    EXPECT_EQ(0u, sim->requests(7));
+    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(0u, sim->requests(ORDER_FIRMWARE));
     // Variables hold the panels' own initial values, not InitVars' defaults
     // nor anything of the controller.
     EXPECT_EQ(PanelInt(panelPARA_A, PARA_A_REF), refA);
@@ -105,7 +105,7 @@ TEST_F(Exchange, EchoWordMustBeExactly00AA)
     sim->faults.echo_word = 0x01AA;
     ASSERT_TRUE(StartProgram());
     EXPECT_EQ("read error - not sync byte 0xAA!", StatusLine());
-    EXPECT_EQ(0u, sim->requests(2));
+    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
 }
 
 TEST_F(Exchange, SurplusBytesBehindFramesAreDiscarded)
@@ -181,9 +181,9 @@ TEST_F(Exchange, SamePortAgainRepeatsTheWholeExchange)
     sim->reset_counters();
     StartStatusLog();
     CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(1u, sim->requests(5));
-    EXPECT_EQ(2u, sim->requests(2));
-    EXPECT_EQ(1u, sim->requests(7));
+    EXPECT_EQ(1u, sim->requests(ORDER_ECHO));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
     ASSERT_FALSE(StatusLog().empty());
     EXPECT_EQ("Init COM-Port ...", StatusLog().front());
     EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());

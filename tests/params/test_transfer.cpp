@@ -66,8 +66,8 @@ TEST_F(Transfer, SendToEepromWritesBothChannelsATenthApart)
     PumpFor(0.01);
 
     EXPECT_GE(took, 0.1);
-    EXPECT_EQ(2u, sim->requests(3));
-    EXPECT_EQ(0u, sim->requests(1));
+    EXPECT_EQ(2u, sim->requests(ORDER_WRITE_EEPROM));
+    EXPECT_EQ(0u, sim->requests(ORDER_WRITE_RAM));
     EXPECT_EQ(600, sim->eeprom(0)[2]);
     EXPECT_EQ(700, sim->eeprom(1)[2]);
     std::vector<std::string> expected = {"Transmit...", "Transmit para A OK!", "Transmit para B OK!"};
@@ -82,7 +82,7 @@ TEST_F(Transfer, SendToRamUsesOrderOneAndOnlyOnThePress)
     EXPECT_EQ(0u, sim->requests_total());         // a commit alone sends nothing
     CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0);
     PumpFor(0.01);
-    EXPECT_EQ(2u, sim->requests(1));
+    EXPECT_EQ(2u, sim->requests(ORDER_WRITE_RAM));
     EXPECT_EQ(123, sim->ram(0)[1]);
 }
 
@@ -97,7 +97,7 @@ TEST_F(Transfer, GetFromEepromReadsAThenBAndShowsThem)
     Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
     CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_LEFT_CLICK, nullptr, 0, 0);
     CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(2u, sim->requests(4));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_EEPROM));
     EXPECT_EQ(111, powerA);
     EXPECT_EQ(222, powerB);
     EXPECT_EQ(33, hysteresis);
@@ -116,7 +116,7 @@ TEST_F(Transfer, GetWithoutAnswerPutsTheVariablesBackOnThePanels)
     int shown = 0;
     GetCtrlVal(panelPARA_A, PARA_A_POWER, &shown);
     EXPECT_EQ(kept, shown);
-    EXPECT_EQ(2u, sim->requests(2));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
 }
 
 } // namespace

@@ -177,8 +177,8 @@ TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
     EXPECT_EQ(expected, ReadAll(path));
 
     // The request of the pass that reached the count still goes out.
-    EXPECT_EQ(6u, sim->requests(8));
-    EXPECT_EQ(sim->requests_total(), sim->requests(8));
+    EXPECT_EQ(6u, sim->requests(ORDER_LIVE_VALUES));
+    EXPECT_EQ(sim->requests_total(), sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(5, LineCounter());
     EXPECT_TRUE(LogHas("Line Ok!"));
     EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
@@ -247,7 +247,7 @@ TEST_F(Recording, SampleCountZeroWritesOnlyTheHeader)
     Settings(3, 0);
     Start();
     EXPECT_EQ(HEADER + "3\n", ReadAll(path));
-    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(0, LineCounter());
     ExpectIdleAfter(true);
     EXPECT_EQ("DATA-RECORDER", StatusBox());
@@ -263,7 +263,7 @@ TEST_F(Recording, SilentControllerTimesOutWithHeaderOnly)
     EXPECT_GT(took, 1.5);
     EXPECT_LT(took, 2.5);
     EXPECT_EQ(HEADER + "0\n", ReadAll(path));
-    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
     ASSERT_FALSE(StatusLog().empty());
     EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
     ExpectIdleAfter(true);
@@ -276,7 +276,7 @@ TEST_F(Recording, ControllerFallingSilentMidwayKeepsTheLinesSoFar)
     Settings(0, 65535);
     Start();
     // Five answers, one line each; the sixth request goes into a dead line.
-    EXPECT_EQ(5u, sim->requests(8));
+    EXPECT_EQ(5u, sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(5, LineCounter());
     EXPECT_EQ(5u, SampleLines().size());
     ASSERT_FALSE(StatusLog().empty());

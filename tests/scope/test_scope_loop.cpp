@@ -47,7 +47,7 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
     size_t most = 0;
     int watch = EveryPump([&] { most = std::max(most, sim->host_available(Timer())); });
     bool dimmedWhileRunning = false;
-    When([&] { return sim->requests(8) >= 200; },
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 200; },
          [&] {
              dimmedWhileRunning = Dimmed(PANEL_BTN_RUN) && Dimmed(PANEL_BTN_DATA) && Dimmed(PANEL_GRAPHSOURCE);
              Stop();
@@ -57,8 +57,8 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
 
     EXPECT_TRUE(dimmedWhileRunning);
     EXPECT_LE(most, 36u);
-    EXPECT_GE(sim->requests(8), 200u);
-    EXPECT_EQ(sim->requests(8), sim->requests_total());
+    EXPECT_GE(sim->requests(ORDER_LIVE_VALUES), 200u);
+    EXPECT_EQ(sim->requests(ORDER_LIVE_VALUES), sim->requests_total());
     EXPECT_EQ(0, Dimmed(PANEL_BTN_RUN));
     EXPECT_EQ(1, Visible(PANEL_CHART_NORM));
     EXPECT_EQ(0, Visible(PANEL_CHART_RAW));
@@ -86,7 +86,7 @@ TEST_F(ScopeLoop, DrawsEveryAnswerBeforeTheNextRequest)
             answers.push_back(sim->live_values()[0]);
         }
     });
-    When([&] { return sim->requests(8) >= 150; }, [&] { Stop(); });
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 150; }, [&] { Stop(); });
     Run();
     CancelEveryPump(watch);
 
@@ -107,7 +107,7 @@ TEST_F(ScopeLoop, RunRightAfterStopStillKeepsOneRequestInFlight)
     // what the line can carry.
     sim->set_paced(true);
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
-    When([&] { return sim->requests(8) >= 3; }, [&] { Stop(); });
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 3; }, [&] { Stop(); });
     Run();
     sim->reset_counters();
     double t0 = 0;
@@ -116,8 +116,8 @@ TEST_F(ScopeLoop, RunRightAfterStopStillKeepsOneRequestInFlight)
     Run();
     const double took = Timer() - t0;
     const double lineRate = 1920.0 / 72.0;
-    EXPECT_LE(sim->requests(8), lineRate * took + 2) << "in " << took << " s";
-    EXPECT_GE(sim->requests(8), 0.8 * lineRate * took);
+    EXPECT_LE(sim->requests(ORDER_LIVE_VALUES), lineRate * took + 2) << "in " << took << " s";
+    EXPECT_GE(sim->requests(ORDER_LIVE_VALUES), 0.8 * lineRate * took);
 }
 
 TEST_F(ScopeLoop, RunStartsFromChannelAsBand)
@@ -154,7 +154,7 @@ TEST_F(ScopeLoop, SilentControllerTimesOutAndLeavesControlsDimmed)
 TEST_F(ScopeLoop, RawSourceShowsOnlyTheRawChart)
 {
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 8);
-    When([&] { return sim->requests(8) >= 120; }, [&] { Stop(); });
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 120; }, [&] { Stop(); });
     Run();
     EXPECT_EQ(0, type);
     EXPECT_EQ(1, Visible(PANEL_CHART_RAW));
@@ -171,7 +171,7 @@ TEST_F(ScopeLoop, SourceNineSendsOneRequestAndWaitsForStop)
     sim->faults.silent = true;                   // no time-out applies either
     After(2.5, [&] { Stop(); });
     EXPECT_EQ(0, Run());
-    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(2, type);
     EXPECT_EQ(0, Visible(PANEL_CHART_RAW));
     EXPECT_EQ(0, Visible(PANEL_CHART_NORM));
@@ -179,7 +179,7 @@ TEST_F(ScopeLoop, SourceNineSendsOneRequestAndWaitsForStop)
 
 TEST_F(ScopeLoop, RecordersStopEndsTheScopeToo)
 {
-    When([&] { return sim->requests(8) >= 10; },
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 10; },
          [] { CC_BTNStopRecord(panelPopUp, POPUP_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
     EXPECT_EQ(0, Run());
     EXPECT_EQ(0, rx_flag);
