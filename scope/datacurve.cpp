@@ -151,7 +151,11 @@ int CC_BTNData(int, int, int event, void *, int, int)
     SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 1);
 
     // One live-value exchange first, so the displays are current; pp goes out
-    // as it is.
+    // as it is. Right after Stop the scope's last answer may still be on the
+    // line: taken for this request's answer, it would leave this request's
+    // own answer to arrive during the first curve block and be read as that
+    // block. So the line settles first, as it does for Run.
+    SettleLiveLine();
     FlushInQ(com);
     FlushOutQ(com);
     rx_flag = 0;

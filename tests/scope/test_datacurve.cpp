@@ -34,7 +34,7 @@ protected:
     {
         trigmode = mode;
         qvar::sim::Block a = sim->ram(0), b = sim->ram(1);
-        a[11] = b[11] = (uint16_t)mode;
+        a[PB_TRIGMODE] = b[PB_TRIGMODE] = (uint16_t)mode;
         sim->set_ram(0, a);
         sim->set_ram(1, b);
     }
@@ -156,7 +156,7 @@ TEST_F(DataCurve, BlockTimeoutClearsBothCurvesAndDrawsNothing)
     TriggerMode(1);
     Fetch(0);                                     // a first curve on the graph
     int plotsBefore = GetGraphPlotCount(panelHandle, PANEL_GRAPH_DATA);
-    When([&] { return sim->requests(ORDER_CURVE_BLOCK) >= 12; }, [&] { sim->faults.mute = {9}; });
+    When([&] { return sim->requests(ORDER_CURVE_BLOCK) >= 12; }, [&] { sim->faults.mute = {ORDER_CURVE_BLOCK}; });
     Fetch(0);                                     // blocks 1-4 come, block 5 does not
     EXPECT_EQ(13u, sim->requests(ORDER_CURVE_BLOCK));
     EXPECT_EQ("Timeout while reading data package!", StatusLog().back());
@@ -180,6 +180,25 @@ TEST_F(DataCurve, SecondPressDuringTheFetchIsIgnored)
     EXPECT_TRUE(pressed);
     EXPECT_EQ(8u, sim->requests(ORDER_CURVE_BLOCK));
     EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
+}
+
+TEST_F(DataCurve, DataRightAfterStopFetchesTheControllersCurve)
+{
+    // At line timing the stopped scope's last answer is still on its way when
+    // Data sends its own live-value request; the curve must not take either
+    // answer for a block.
+    TriggerMode(1);
+    sim->set_paced(true);
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, SOURCE_NORM_A);
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 5; },
+         [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
+    CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0);
+    Fetch(SOURCE_NORM_A);
+
+    EXPECT_EQ("Waiting for data package 8 ... received!", StatusLog().back());
+    const auto expected = sim->curve(SOURCE_NORM_A);
+    for (int i = 0; i < CURVE_POINTS; i++)
+        ASSERT_EQ(expected[i], yArrayA[i]) << "point " << i;
 }
 
 } // namespace
