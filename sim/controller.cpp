@@ -264,24 +264,13 @@ void Controller::handle(const uint8_t *frame, double done)
 
     const bool answer = !faults.silent &&
         std::find(faults.mute.begin(), faults.mute.end(), order) == faults.mute.end();
-    const int channel = data[PB_CHANNEL] ? 1 : 0;
-    const int64_t now = sample_ > 0 ? sample_ - 1 : 0;
 
     switch (order) {
     case ORDER_WRITE_RAM:
-    case ORDER_WRITE_EEPROM: {
-        Block &dest = order == ORDER_WRITE_RAM ? ram_[channel] : eeprom_[channel];
-        dest = data;
-        dest[PB_CHANNEL] = static_cast<uint16_t>(channel);
-        return;
-    }
+    case ORDER_WRITE_EEPROM:
     case ORDER_READ_RAM:
     case ORDER_READ_EEPROM:
-        if (answer) {
-            Block b = order == ORDER_READ_RAM ? ram_[channel] : eeprom_[channel];
-            b[PB_CHANNEL] = static_cast<uint16_t>(channel);
-            send_frame(order, b, done);
-        }
+        memory_order(order, data, answer, done);
         return;
     case ORDER_ECHO: {
         Block b = data;
@@ -290,53 +279,84 @@ void Controller::handle(const uint8_t *frame, double done)
             send_frame(order, b, done);
         return;
     }
-    case ORDER_TEACH:
-        ram_[0][PB_REF] = static_cast<uint16_t>(norm(0, now));
-        break;
-    case ORDER_FIRMWARE: {
-        if (!answer)
-            return;
-        size_t size = kFirmwareBytes;
-        char pad = 0;
-        switch (faults.firmware) {
-        case Faults::Firmware::normal: break;
-        case Faults::Firmware::short_text: size = kShortFirmware; break;
-        case Faults::Firmware::long_text: size = kLongFirmware; break;
-        case Faults::Firmware::unterminated: pad = '.'; break;
-        }
-        std::vector<uint8_t> text(size, static_cast<uint8_t>(pad));
-        const std::string line = firmware_line();
-        std::copy_n(line.begin(), std::min(line.size(), size), text.begin());
-        send_bytes(std::move(text), done);
+    case ORDER_FIRMWARE:
+        if (answer)
+            send_firmware(done);
         return;
-    }
     case ORDER_LIVE_VALUES:
         next_sample();
         if (answer)
             send_frame(order, live_, done);
         return;
-    case ORDER_CURVE_BLOCK: {
-        if (!answer)
-            return;
-        const auto points = curve(data[1]);
-        Block b{};
-        for (size_t i = 0; i < kWords; ++i) {
-            const size_t at = size_t{data[0]} + i;
-            b[i] = at < kCurvePoints ? points[at] : 0;
-        }
-        send_frame(order, b, done);
+    case ORDER_CURVE_BLOCK:
+        if (answer)
+            send_curve_block(data, done);
         return;
-    }
+    case ORDER_TEACH:
     case ORDER_RESET:
-        reload_ram();
-        break;
     case ORDER_REFRESH:
-        tracking_ = false;
-        break;
+        command(order, answer, done);
+        return;
     default:
         return;   // unknown orders are ignored, as by the real firmware
     }
-    // Teach, reset and refresh acknowledge with channel A's working set.
+}
+
+// Writes store the block under the channel of its word 0; reads answer with
+// that channel's block, labelled with the channel.
+void Controller::memory_order(uint16_t order, const Block &data, bool answer, double done)
+{
+    const int channel = data[PB_CHANNEL] ? 1 : 0;
+    if (order == ORDER_WRITE_RAM || order == ORDER_WRITE_EEPROM) {
+        Block &dest = order == ORDER_WRITE_RAM ? ram_[channel] : eeprom_[channel];
+        dest = data;
+        dest[PB_CHANNEL] = static_cast<uint16_t>(channel);
+        return;
+    }
+    if (!answer)
+        return;
+    Block b = order == ORDER_READ_RAM ? ram_[channel] : eeprom_[channel];
+    b[PB_CHANNEL] = static_cast<uint16_t>(channel);
+    send_frame(order, b, done);
+}
+
+void Controller::send_firmware(double done)
+{
+    size_t size = kFirmwareBytes;
+    char pad = 0;
+    switch (faults.firmware) {
+    case Faults::Firmware::normal: break;
+    case Faults::Firmware::short_text: size = kShortFirmware; break;
+    case Faults::Firmware::long_text: size = kLongFirmware; break;
+    case Faults::Firmware::unterminated: pad = '.'; break;
+    }
+    std::vector<uint8_t> text(size, static_cast<uint8_t>(pad));
+    const std::string line = firmware_line();
+    std::copy_n(line.begin(), std::min(line.size(), size), text.begin());
+    send_bytes(std::move(text), done);
+}
+
+void Controller::send_curve_block(const Block &data, double done)
+{
+    const auto points = curve(data[CB_SOURCE]);
+    Block b{};
+    for (size_t i = 0; i < kWords; ++i) {
+        const size_t at = size_t{data[CB_OFFSET]} + i;
+        b[i] = at < kCurvePoints ? points[at] : 0;
+    }
+    send_frame(ORDER_CURVE_BLOCK, b, done);
+}
+
+// Teach, reset and refresh acknowledge with channel A's working set.
+void Controller::command(uint16_t order, bool answer, double done)
+{
+    const int64_t now = sample_ > 0 ? sample_ - 1 : 0;
+    if (order == ORDER_TEACH)
+        ram_[0][PB_REF] = static_cast<uint16_t>(norm(0, now));
+    else if (order == ORDER_RESET)
+        reload_ram();
+    else
+        tracking_ = false;
     if (answer)
         send_frame(order, ram_[0], done);
 }

@@ -129,6 +129,10 @@ private:
 
     void take_byte(uint8_t b, double at);
     void handle(const uint8_t *frame, double done);
+    void memory_order(uint16_t order, const Block &data, bool answer, double done);
+    void send_firmware(double done);
+    void send_curve_block(const Block &data, double done);
+    void command(uint16_t order, bool answer, double done);
     void send_frame(uint16_t order, const Block &data, double done);
     void send_bytes(std::vector<uint8_t> bytes, double done);
     void next_sample();
