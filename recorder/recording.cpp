@@ -60,7 +60,9 @@ int WriteSampleLine(void)
                        FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
 }
 
-void Record(void)
+// The main panel during a recording: Run, Data and the port selector dimmed,
+// the chart for the ring's source shown, the recorder's status box red.
+void ShowRecordingStarted(void)
 {
     SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 0);
     SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 1);
@@ -74,40 +76,41 @@ void Record(void)
     SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, source != SOURCE_RAW);
 
     SetStatusBox("DATA-RECORDER active ...", RED, WHITE);
+}
 
-    unsigned short samples = 0, interval = 0;
-    GetCtrlVal(panelPopUp, POPUP_SAMPLES, &samples);
-    GetCtrlVal(panelPopUp, POPUP_INTERVAL, &interval);
+// Draws one answer and, when a line is due, appends it; false if the file
+// failed (the recording is then stopped).
+bool TakeAnswer(uint16_t interval, uint16_t *lastLine, uint16_t *lines)
+{
+    uint16_t elapsed = (uint16_t)((uint32_t)Timer() - *lastLine);
+    int s = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &s);
+    if (s == SOURCE_RAW)
+        PlotRAWValues();
+    else
+        PlotNORMValues(arrayNORM);
+    if (elapsed >= interval) {
+        if (WriteSampleLine() < 0) {
+            StopRecording();
+            return false;
+        }
+        (*lines)++;
+        SetCtrlVal(panelPopUp, POPUP_LINES, (unsigned)*lines);
+        *lastLine = WholeSeconds();
+    }
+    return true;
+}
 
-    RemoveFile(recfile_name);
-    SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
-    bool fileFailed = WriteHeader(interval) < 0;
-
-    StartLiveLoop();
+// The polling loop, from the first answer to a stop, a time-out, the last
+// line or a failing file; true if the file failed.
+bool RecordLines(uint16_t interval, uint16_t samples)
+{
     uint16_t lastLine = WholeSeconds();
     uint16_t lines = 0;
-    if (fileFailed)
-        StopRecording();
-
+    bool fileFailed = false;
     while (!fileFailed) {
-        uint16_t elapsed = (uint16_t)((uint32_t)Timer() - lastLine);
         if (graphrefresh == 1) {
-            int s = 0;
-            GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &s);
-            if (s == SOURCE_RAW)
-                PlotRAWValues();
-            else
-                PlotNORMValues(arrayNORM);
-            if (elapsed >= interval) {
-                if (WriteSampleLine() < 0) {
-                    fileFailed = true;
-                    StopRecording();
-                } else {
-                    lines++;
-                    SetCtrlVal(panelPopUp, POPUP_LINES, (unsigned)lines);
-                    lastLine = WholeSeconds();
-                }
-            }
+            fileFailed = !TakeAnswer(interval, &lastLine, &lines);
             graphrefresh = 0;
         }
         if (rx_flag == 1 && !fileFailed)
@@ -124,11 +127,36 @@ void Record(void)
         if (stop_flag != 0)
             break;
     }
+    return fileFailed;
+}
+
+void Record(void)
+{
+    ShowRecordingStarted();
+
+    unsigned short samples = 0, interval = 0;
+    GetCtrlVal(panelPopUp, POPUP_SAMPLES, &samples);
+    GetCtrlVal(panelPopUp, POPUP_INTERVAL, &interval);
+
+    RemoveFile(recfile_name);
+    SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
+    bool fileFailed = WriteHeader(interval) < 0;
+
+    StartLiveLoop();
+    if (fileFailed)
+        StopRecording();
+    else
+        fileFailed = RecordLines(interval, samples);
 
     rx_flag = 0;
     FlushInQ(com);
     FlushOutQ(com);
     graphrefresh = 0;
+    // The port selector is left dimmed: the recorder panel still holds the
+    // finished recording (its file, its line count) until the user
+    // acknowledges it with the recorder's stop button, and only that stop
+    // gives the port back. A recording stopped with that button, or ended by
+    // a failing file, has already been through StopRecording.
     SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelPopUp, POPUP_BTN_START, ATTR_DIMMED, 0);
