@@ -45,20 +45,6 @@ void CloseBox(int panel)
         w->close();
 }
 
-bool Dimmed(int panel, int control)
-{
-    int v = -1;
-    GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
-    return v == 1;
-}
-
-int Value(int panel, int control)
-{
-    int v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-
 struct Step {
     const char *name;
     std::function<bool()> ready;

@@ -33,12 +33,6 @@ protected:
         GetPanelAttribute(panel, ATTR_VISIBLE, &v);
         return v;
     }
-    static int Value(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlVal(panel, control, &v);
-        return v;
-    }
     // Which parameter panels are visible, as "ABC" with '-' for hidden ones.
     static std::string ShownSet()
     {

@@ -35,13 +35,6 @@ int PanelAttr(int panel, int attribute)
     return v;
 }
 
-int Value(int panel, int control)
-{
-    int v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-
 std::string Text(int panel, int control)
 {
     char text[FILE_PATH_MAX + 8] = "";

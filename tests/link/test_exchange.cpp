@@ -40,12 +40,6 @@ protected:
         GetCtrlVal(panel, control, &v);
         return v;
     }
-    std::string StatusLine()
-    {
-        char text[256] = "";
-        GetCtrlString(panelHandle, PANEL_STATUS, text, sizeof text);
-        return text;
-    }
     qvar::sim::Controller *sim = nullptr;
 };
 

@@ -83,18 +83,6 @@ protected:
         GetCtrlVal(panelPopUp, POPUP_LINES, &v);
         return v;
     }
-    static bool Dimmed(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
-        return v == 1;
-    }
-    static bool Visible(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlAttribute(panel, control, ATTR_VISIBLE, &v);
-        return v == 1;
-    }
     static std::string StatusBox()
     {
         char text[256] = "";
