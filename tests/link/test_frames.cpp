@@ -3,10 +3,15 @@
 #define QVAR_HIDE_SYNC
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
+#include "platform/serial/serial.h"
+#include "tests/support/program.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -100,15 +105,36 @@ TEST(Codec, ReadingBThenLeavesBsCommonValues)
     EXPECT_EQ(30, hysteresis);
 }
 
-TEST(ComErrors, TextsForEveryOpeningCode)
+TEST(ComErrors, EveryServiceCodeHasItsOwnTextOthersTheGeneralOne)
 {
-    EXPECT_STREQ("Invalid port number", ComErrorText(-2));
-    EXPECT_STREQ("No serial port found", ComErrorText(-6));
-    EXPECT_STREQ("Cannot open port", ComErrorText(-7));
-    EXPECT_STREQ("Unknown I/0 error", ComErrorText(-4));
-    EXPECT_STREQ("Timeout", ComErrorText(-99));
-    EXPECT_STREQ("RS-232 error!", ComErrorText(-5));
-    EXPECT_STREQ("RS-232 error!", ComErrorText(-12));
+    const int codes[] = {COM_ERR_SYSTEM, COM_ERR_PORT_NUMBER, COM_ERR_NOT_OPEN, COM_ERR_IO,
+                         COM_ERR_NO_PORT, COM_ERR_CANNOT_OPEN, COM_ERR_PARAMETER, COM_ERR_TIMEOUT};
+    std::set<std::string> texts;
+    for (int code : codes) {
+        std::string text = ComErrorText(code);
+        EXPECT_NE("RS-232 error!", text) << code;
+        texts.insert(text);
+    }
+    EXPECT_EQ(sizeof codes / sizeof codes[0], texts.size()) << "two codes share a text";
+    for (int other : {-5, -12, 0, 1})
+        EXPECT_STREQ("RS-232 error!", ComErrorText(other)) << other;
+}
+
+TEST(ComErrors, FailedOpeningLeavesTheServicesReasonAsStatus)
+{
+    qvar_test::IsolatePorts();                   // no machine ports: only the simulated one
+    InitRS232(COM_MAX_PORT + 1);
+    EXPECT_STREQ("Invalid port number", szStatus);
+    InitRS232(COM_MAX_PORT);
+    EXPECT_STREQ("No serial port found", szStatus);
+}
+
+TEST(Protocol, TheStatesNamedConstantsAreTheProtocols)
+{
+    EXPECT_EQ(ANSWER_TIMEOUT, TIMEOUT);
+    EXPECT_EQ(FRAME_WORDS, PNUM);
+    EXPECT_EQ(FRAME_BYTES, 2 * PNUM + 4);
+    EXPECT_EQ(RX_EVENT_MASK, eventMask);
 }
 
 } // namespace
