@@ -131,7 +131,7 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
     EXPECT_EQ(1u, sim->requests(ORDER_ECHO));
     EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
     EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
-    EXPECT_EQ(int(sim->ram(0)[2]), refA);
+    EXPECT_EQ(int(sim->ram(0)[PB_REF]), refA);
     EXPECT_EQ(refA, Value(panelPARA_A, PARA_A_REF));
 }
 

@@ -39,8 +39,8 @@ TEST_F(Commands, TeachAnsweredReadsChannelABack)
     EXPECT_EQ(expected, StatusLog());
     EXPECT_EQ(1u, sim->requests(ORDER_TEACH));
     EXPECT_EQ(1u, sim->requests(ORDER_READ_RAM));
-    EXPECT_EQ(sim->ram(0)[2], refA);
-    EXPECT_EQ(sim->ram(0)[1], powerA);
+    EXPECT_EQ(sim->ram(0)[PB_REF], refA);
+    EXPECT_EQ(sim->ram(0)[PB_POWER], powerA);
 }
 
 TEST_F(Commands, ResetOnSilentControllerTimesOut)
@@ -56,7 +56,7 @@ TEST_F(Commands, ResetOnSilentControllerTimesOut)
 
 TEST_F(Commands, RefreshAnsweredButReadBackSilentIsATimeout)
 {
-    sim->faults.mute = {2};
+    sim->faults.mute = {ORDER_READ_RAM};
     int panelPower = 0;
     GetCtrlVal(panelPARA_A, PARA_A_POWER, &panelPower);
     CC_ButtonRefresh(panelHandle, PANEL_BTN_REFRESH, EVENT_COMMIT, nullptr, 0, 0);
@@ -139,7 +139,7 @@ TEST_F(CurveBlocks, TimeoutClearsBothCurves)
 {
     for (int i = 0; i < 256; i++)
         yArrayA[i] = yArrayB[i] = 7;
-    sim->faults.mute = {9};
+    sim->faults.mute = {ORDER_CURVE_BLOCK};
     EXPECT_EQ(-1, ReadData256(3, 0, 9));
     EXPECT_STREQ("Timeout while reading data package!", szStatus);
     for (int i = 0; i < 128; i++) {

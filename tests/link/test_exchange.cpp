@@ -65,8 +65,8 @@ TEST_F(Exchange, StartReadsBothChannelsAndShowsFirmwareText)
 
     // The controller's RAM, not the panels' initial values, now rules both
     // the variables and the panels.
-    EXPECT_EQ(sim->ram(0)[2], refA);
-    EXPECT_EQ(sim->ram(1)[3], tolB);
+    EXPECT_EQ(sim->ram(0)[PB_REF], refA);
+    EXPECT_EQ(sim->ram(1)[PB_TOL], tolB);
     EXPECT_EQ(refA, PanelInt(panelPARA_A, PARA_A_REF));
     EXPECT_EQ(triglvlA & 0x3FFF, PanelInt(panelPARA_A, PARA_A_TRIGLEVEL));
     EXPECT_EQ(triglvlA & 0xC000, PanelInt(panelPARA_A, PARA_A_TRIGBITS));
@@ -106,8 +106,8 @@ TEST_F(Exchange, SurplusBytesBehindFramesAreDiscarded)
 {
     sim->faults.surplus = 4;                      // 40 bytes per answer
     ASSERT_TRUE(StartProgram());
-    EXPECT_EQ(sim->ram(0)[1], powerA);
-    EXPECT_EQ(sim->ram(1)[1], powerB);
+    EXPECT_EQ(sim->ram(0)[PB_POWER], powerA);
+    EXPECT_EQ(sim->ram(1)[PB_POWER], powerB);
     // Reading once more works on a clean queue.
     sim->set_ram(1, qvar::sim::Block{1, 77, 78, 79, 80, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
     PushGET(RAM, 1);
@@ -146,7 +146,7 @@ TEST_F(Exchange, OverlongFirmwareAnswerKeepsThePreviousText)
 TEST_F(Exchange, ParameterReadWithoutAnswerLeavesVariables)
 {
     ASSERT_TRUE(StartProgram());
-    sim->faults.mute = {2};
+    sim->faults.mute = {ORDER_READ_RAM};
     int before = refB;
     sim->set_ram(1, qvar::sim::Block{1, 9, 999, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
     StartStatusLog();

@@ -21,7 +21,7 @@ TEST(Frames, RequestLayoutIsBigEndianWithSyncAndOrder)
     for (int i = 0; i < 16; i++)
         values[i] = (uint16_t)i;
     values[4] = 0xC000;
-    FillTxBuf(8, values);
+    FillTxBuf(ORDER_LIVE_VALUES, values);
 
     const unsigned char head[] = {0x00, 0x55, 0x00, 0x08, 0x00, 0x00, 0x00, 0x01};
     EXPECT_EQ(0, std::memcmp(szWriteBuf, head, sizeof head));

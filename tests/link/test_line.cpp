@@ -123,8 +123,8 @@ TEST_F(Line, StartExchangeThroughQvarSimOnATerminal)
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ("Echo Check - Line Ok!", log[0]);
     EXPECT_EQ(fw, log.back());
-    EXPECT_EQ(model.ram(0)[2], refA);
-    EXPECT_EQ(model.ram(1)[1], powerB);
+    EXPECT_EQ(model.ram(0)[PB_REF], refA);
+    EXPECT_EQ(model.ram(1)[PB_POWER], powerB);
 
     CloseCom(com);
     server.terminate();

@@ -83,7 +83,7 @@ TEST_F(Transfer, SendToRamUsesOrderOneAndOnlyOnThePress)
     CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0);
     PumpFor(0.01);
     EXPECT_EQ(2u, sim->requests(ORDER_WRITE_RAM));
-    EXPECT_EQ(123, sim->ram(0)[1]);
+    EXPECT_EQ(123, sim->ram(0)[PB_POWER]);
 }
 
 TEST_F(Transfer, GetFromEepromReadsAThenBAndShowsThem)

@@ -151,7 +151,7 @@ std::vector<std::string> ExpectedLines(const unsigned char *frame, int count,
 TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
 {
     CopyVarsToPP(0);
-    FillTxBuf(8, pp);
+    FillTxBuf(ORDER_LIVE_VALUES, pp);
     unsigned char frame[FRAME_LEN];
     std::memcpy(frame, szWriteBuf, FRAME_LEN);
     std::ofstream(path) << "left over from an earlier recording\n";
@@ -184,7 +184,7 @@ TEST_F(Recording, WordsAreWrittenAsUnsigned16BitNumbers)
     // out negative or sign-extended.
     sim->faults.corrupt_word = 0;
     CopyVarsToPP(0);
-    FillTxBuf(8, pp);
+    FillTxBuf(ORDER_LIVE_VALUES, pp);
     unsigned char frame[FRAME_LEN];
     std::memcpy(frame, szWriteBuf, FRAME_LEN);
     Settings(0, 3);
