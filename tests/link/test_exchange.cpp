@@ -34,12 +34,6 @@ protected:
         SetStatusListener(nullptr);
         StopProgram();
     }
-    int PanelInt(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlVal(panel, control, &v);
-        return v;
-    }
     qvar::sim::Controller *sim = nullptr;
 };
 
@@ -67,9 +61,9 @@ TEST_F(Exchange, StartReadsBothChannelsAndShowsFirmwareText)
     // the variables and the panels.
     EXPECT_EQ(sim->ram(0)[PB_REF], refA);
     EXPECT_EQ(sim->ram(1)[PB_TOL], tolB);
-    EXPECT_EQ(refA, PanelInt(panelPARA_A, PARA_A_REF));
-    EXPECT_EQ(triglvlA & 0x3FFF, PanelInt(panelPARA_A, PARA_A_TRIGLEVEL));
-    EXPECT_EQ(triglvlA & 0xC000, PanelInt(panelPARA_A, PARA_A_TRIGBITS));
+    EXPECT_EQ(refA, Value(panelPARA_A, PARA_A_REF));
+    EXPECT_EQ(triglvlA & 0x3FFF, Value(panelPARA_A, PARA_A_TRIGLEVEL));
+    EXPECT_EQ(triglvlA & 0xC000, Value(panelPARA_A, PARA_A_TRIGBITS));
     EXPECT_EQ(RAM, target);
     EXPECT_EQ(0, rx_flag);
 }
@@ -89,8 +83,8 @@ TEST_F(Exchange, SilentControllerEndsWithShortReadAndKeepsPanelValues)
     EXPECT_EQ(0u, sim->requests(ORDER_FIRMWARE));
     // Variables hold the panels' own initial values, not InitVars' defaults
     // nor anything of the controller.
-    EXPECT_EQ(PanelInt(panelPARA_A, PARA_A_REF), refA);
-    EXPECT_EQ(PanelInt(panelPARA_C, PARA_C_HYSTERESIS), hysteresis);
+    EXPECT_EQ(Value(panelPARA_A, PARA_A_REF), refA);
+    EXPECT_EQ(Value(panelPARA_C, PARA_C_HYSTERESIS), hysteresis);
     EXPECT_EQ(0, scantime);
 }
 

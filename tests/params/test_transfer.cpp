@@ -22,37 +22,31 @@ namespace {
 
 class Transfer : public ProgramTest {
 protected:
-    int Get(int control)
-    {
-        int v = -1;
-        GetCtrlVal(panelHandle, control, &v);
-        return v;
-    }
     // What a user's click on a radio button does to its value, then its callback.
     void Click(int control, CtrlCallbackPtr cb)
     {
-        SetCtrlVal(panelHandle, control, Get(control) ? 0 : 1);
+        SetCtrlVal(panelHandle, control, Value(panelHandle, control) ? 0 : 1);
         cb(panelHandle, control, EVENT_VAL_CHANGED, nullptr, 0, 0);
     }
 };
 
 TEST_F(Transfer, RadioButtonsKeepExactlyOneOnAndFallBackToRam)
 {
-    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_RAM));
     Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
     EXPECT_EQ(EEPROM, target);
-    EXPECT_EQ(0, Get(PANEL_RBT_RAM));
-    EXPECT_EQ(1, Get(PANEL_RBT_EEPROM));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_RBT_RAM));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_EEPROM));
     Click(PANEL_RBT_FILE, CC_RBTFile);
     EXPECT_EQ(DATFILE, target);
-    EXPECT_EQ(0, Get(PANEL_RBT_EEPROM));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_RBT_EEPROM));
     Click(PANEL_RBT_FILE, CC_RBTFile);            // clicked while on: back to RAM
     EXPECT_EQ(RAM, target);
-    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
-    EXPECT_EQ(0, Get(PANEL_RBT_FILE));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_RAM));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_RBT_FILE));
     Click(PANEL_RBT_RAM, CC_RBTRam);              // RAM switched off stays RAM
     EXPECT_EQ(RAM, target);
-    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_RAM));
 }
 
 TEST_F(Transfer, SendToEepromWritesBothChannelsATenthApart)

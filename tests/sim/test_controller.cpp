@@ -85,7 +85,8 @@ Block custom_block(uint16_t channel, uint16_t base)
 TEST(SimOrders, AnswerFramesCarrySyncAndTheRequestsOrder)
 {
     Host h;
-    for (uint16_t order : {2, 4, 5, 6, 8, 9, 10, 11}) {
+    for (uint16_t order : {ORDER_READ_RAM, ORDER_READ_EEPROM, ORDER_ECHO, ORDER_TEACH, ORDER_LIVE_VALUES,
+                           ORDER_CURVE_BLOCK, ORDER_RESET, ORDER_REFRESH}) {
         const Bytes a = h.exchange(order);
         ASSERT_EQ(a.size(), kFrameBytes) << "order " << order;
         EXPECT_EQ(word_at(a, 0), SYNC_WORD);

@@ -183,6 +183,13 @@ int Attribute(int panel, int control, int attribute)
     return v;
 }
 
+int PanelAttribute(int panel, int attribute)
+{
+    int v = -1;
+    EXPECT_GE(GetPanelAttribute(panel, attribute, &v), 0) << "panel " << panel << " attribute " << attribute;
+    return v;
+}
+
 bool Dimmed(int panel, int control)
 {
     return Attribute(panel, control, ATTR_DIMMED) == 1;

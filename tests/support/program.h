@@ -57,6 +57,7 @@ int  Value(int panel, int control);
 bool Dimmed(int panel, int control);
 bool Visible(int panel, int control);
 int  Attribute(int panel, int control, int attribute);
+int  PanelAttribute(int panel, int attribute);
 std::string StatusLine();
 
 // A temporary folder for the test's files.
