@@ -1,7 +1,7 @@
 // datacurve.cpp - the recorded 128-point curve: fetched in eight blocks of 16
-// points (ORDER_CURVE_BLOCK) with the receive callback removed, so the direct block
-// reads get the answers, then drawn with its maximum, minimum, reference and
-// a step line at the trigger position.
+// points (ORDER_CURVE_BLOCK) with the receive callback removed, so the direct
+// block reads get the answers, then drawn with its maximum, minimum,
+// reference and a step line at the trigger position.
 #include "state/qvar.h"
 #include "link/com232.h"
 #include "link/protocol.h"

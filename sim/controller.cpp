@@ -424,7 +424,8 @@ void Controller::next_sample()
     live_[LV_MIN_B] = static_cast<uint16_t>(min_[1]);
     live_[LV_TOLVAL] = ram_[0][PB_TOL];
     live_[LV_BTNVAL] = 0;
-    live_[LV_INPUTS] = static_cast<uint16_t>((object_at(0, k) ? INPUT_A : 0) | (object_at(1, k) ? INPUT_B : 0));
+    live_[LV_INPUTS] =
+        static_cast<uint16_t>((object_at(0, k) ? INPUT_A : 0) | (object_at(1, k) ? INPUT_B : 0));
     // The housing warms up slowly over a session and settles.
     live_[LV_TEMP] = static_cast<uint16_t>(31 + std::min<int64_t>(k / 2000, 6));
     live_[LV_TRIGG_HI] = static_cast<uint16_t>(ratio);

@@ -156,7 +156,8 @@ TEST_F(DataCurve, BlockTimeoutClearsBothCurvesAndDrawsNothing)
     TriggerMode(1);
     Fetch(0);                                     // a first curve on the graph
     int plotsBefore = GetGraphPlotCount(panelHandle, PANEL_GRAPH_DATA);
-    When([&] { return sim->requests(ORDER_CURVE_BLOCK) >= 12; }, [&] { sim->faults.mute = {ORDER_CURVE_BLOCK}; });
+    When([&] { return sim->requests(ORDER_CURVE_BLOCK) >= 12; },
+         [&] { sim->faults.mute = {ORDER_CURVE_BLOCK}; });
     Fetch(0);                                     // blocks 1-4 come, block 5 does not
     EXPECT_EQ(13u, sim->requests(ORDER_CURVE_BLOCK));
     EXPECT_EQ("Timeout while reading data package!", StatusLog().back());

@@ -37,7 +37,8 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
     bool dimmedWhileRunning = false;
     When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 200; },
          [&] {
-             dimmedWhileRunning = Dimmed(panelHandle, PANEL_BTN_RUN) && Dimmed(panelHandle, PANEL_BTN_DATA) && Dimmed(panelHandle, PANEL_GRAPHSOURCE);
+             dimmedWhileRunning = Dimmed(panelHandle, PANEL_BTN_RUN) && Dimmed(panelHandle, PANEL_BTN_DATA) &&
+                                  Dimmed(panelHandle, PANEL_GRAPHSOURCE);
              Stop();
          });
     EXPECT_EQ(0, Run());
