@@ -8,6 +8,7 @@
 #include "app/app.h"
 
 #include "brand/logo.h"
+#include "link/protocol.h"
 #include "params/params.h"
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"
@@ -54,7 +55,7 @@ void InitVars(void)
     tol10Bit = 512;
 
     com = 1;
-    sync = 0x55;
+    sync = SYNC_WORD;
     order = 1;
     target = RAM;
 

@@ -3,60 +3,55 @@
 // owns the meaning and the ranges of the values.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
+
+namespace {
+
+// Which variable each word of the block carries, for channel A and for
+// channel B; the common words name the same variable twice.
+struct BlockWord {
+    int      word;
+    int32_t *a;
+    int32_t *b;
+};
+
+const BlockWord BLOCK[] = {
+    {PB_POWER, &powerA, &powerB},
+    {PB_REF, &refA, &refB},
+    {PB_TOL, &tolA, &tolB},
+    {PB_TRIGGER, &triglvlA, &triglvlB},
+    {PB_HYSTERESIS, &hysteresis, &hysteresis},
+    {PB_POLARITY, &polarity, &polarity},
+    {PB_HOLD, &hold, &hold},
+    {PB_AVERAGE, &average, &average},
+    {PB_HWMODE, &hwmode, &hwmode},
+    {PB_EVALMODE, &evalmode, &evalmode},
+    {PB_TRIGMODE, &trigmode, &trigmode},
+    {PB_OUTMODE, &outmode, &outmode},
+    {PB_ANAMODE, &anamode, &anamode},
+    {PB_SCANTIME, &scantime, &scantime},
+    {PB_PRETRIGGER, &pretriggerA, &pretriggerB},
+};
+static_assert(sizeof BLOCK / sizeof BLOCK[0] == FRAME_WORDS - 1, "every word but the channel");
+
+int32_t *VariableOf(const BlockWord &w, uint16_t channel)
+{
+    return channel == CHANNEL_A ? w.a : w.b;
+}
+
+} // namespace
 
 void CopyVarsToPP(uint16_t channel)
 {
-    pp[0] = channel;
-    if (channel == 0) {
-        pp[1] = (uint16_t)powerA;
-        pp[2] = (uint16_t)refA;
-        pp[3] = (uint16_t)tolA;
-        pp[4] = (uint16_t)triglvlA;
-        pp[15] = (uint16_t)pretriggerA;
-    } else {
-        pp[1] = (uint16_t)powerB;
-        pp[2] = (uint16_t)refB;
-        pp[3] = (uint16_t)tolB;
-        pp[4] = (uint16_t)triglvlB;
-        pp[15] = (uint16_t)pretriggerB;
-    }
-    pp[5] = (uint16_t)hysteresis;
-    pp[6] = (uint16_t)polarity;
-    pp[7] = (uint16_t)hold;
-    pp[8] = (uint16_t)average;
-    pp[9] = (uint16_t)hwmode;
-    pp[10] = (uint16_t)evalmode;
-    pp[11] = (uint16_t)trigmode;
-    pp[12] = (uint16_t)outmode;
-    pp[13] = (uint16_t)anamode;
-    pp[14] = (uint16_t)scantime;
+    pp[PB_CHANNEL] = channel;
+    for (const BlockWord &w : BLOCK)
+        pp[w.word] = (uint16_t)*VariableOf(w, channel);
 }
 
 // Word 0 is deliberately ignored: the caller's channel decides, so a block
 // read for B lands in B even if the controller labels it otherwise.
 void CopyPPtoVars(uint16_t channel)
 {
-    if (channel == 0) {
-        powerA = pp[1];
-        refA = pp[2];
-        tolA = pp[3];
-        triglvlA = pp[4];
-        pretriggerA = pp[15];
-    } else {
-        powerB = pp[1];
-        refB = pp[2];
-        tolB = pp[3];
-        triglvlB = pp[4];
-        pretriggerB = pp[15];
-    }
-    hysteresis = pp[5];
-    polarity = pp[6];
-    hold = pp[7];
-    average = pp[8];
-    hwmode = pp[9];
-    evalmode = pp[10];
-    trigmode = pp[11];
-    outmode = pp[12];
-    anamode = pp[13];
-    scantime = pp[14];
+    for (const BlockWord &w : BLOCK)
+        *VariableOf(w, channel) = pp[w.word];
 }

@@ -7,6 +7,7 @@
 // writing the request and taking the answer.
 #include "link/com232.h"
 
+#include "link/protocol.h"
 #include "state/qvar.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
@@ -14,7 +15,11 @@
 #include "platform/ui/ui.h"
 
 #include <cstdio>
-#include <cstring>
+
+static_assert(RX_EVENT_FRAME == COM_EV_RECEIVE && RX_EVENT_SYNC_CHAR == COM_EV_RXFLAG &&
+                  RX_EVENT_TX_EMPTY == COM_EV_TXEMPTY,
+              "the receive callback's event bits are the serial service's");
+static_assert(FRAME_BYTES == FRAME_LEN, "one frame length");
 
 namespace {
 
@@ -32,17 +37,51 @@ int Bounded(int n)
     return n > BUF_LEN ? BUF_LEN : n;
 }
 
+// The direct reads: polls the input queue without pumping until `want`
+// bytes are queued or `limit` seconds have passed since tstart (measured in
+// tdiff); returns the last queue length seen, and whether time ran out first.
+int WaitQueued(int want, double limit, bool *timedOut)
+{
+    int n;
+    tstart = Timer();
+    for (;;) {
+        n = GetInQLen(com);
+        tdiff = Timer() - tstart;
+        if (tdiff > limit) {
+            *timedOut = true;
+            return n;
+        }
+        if (n >= want)
+            break;
+        NapBetweenPolls();
+    }
+    *timedOut = false;
+    return n;
+}
+
+// Takes what a direct read found queued into szReadBuf.
+void ReadQueued(int n)
+{
+    int take = Bounded(n);
+    nBytesR = take > 0 ? ComRd(com, (char *)szReadBuf, take) : 0;
+}
+
+uint16_t RxWord(int word)
+{
+    return (uint16_t)(szReadBuf[FRAME_HEADER + 2 * word] * 256 + szReadBuf[FRAME_HEADER + 1 + 2 * word]);
+}
+
+} // namespace
+
 void RemoveRxCallback(void)
 {
-    InstallComCallback(com, 0, FRAME_LEN, sync, nullptr, nullptr);
+    InstallComCallback(com, 0, FRAME_BYTES, sync, nullptr, nullptr);
 }
 
 void InstallRxCallback(int port)
 {
-    InstallComCallback(port, eventMask, FRAME_LEN, sync, RX_Receive_Function, nullptr);
+    InstallComCallback(port, eventMask, FRAME_BYTES, sync, RX_Receive_Function, nullptr);
 }
-
-} // namespace
 
 void FillTxBuf(int32_t ord, const uint16_t *values)
 {
@@ -51,8 +90,8 @@ void FillTxBuf(int32_t ord, const uint16_t *values)
     szWriteBuf[2] = (unsigned char)((ord >> 8) & 0xFF);
     szWriteBuf[3] = (unsigned char)(ord & 0xFF);
     for (int i = 0; i < PNUM; i++) {
-        szWriteBuf[4 + 2 * i] = (unsigned char)(values[i] >> 8);
-        szWriteBuf[5 + 2 * i] = (unsigned char)(values[i] & 0xFF);
+        szWriteBuf[FRAME_HEADER + 2 * i] = (unsigned char)(values[i] >> 8);
+        szWriteBuf[FRAME_HEADER + 1 + 2 * i] = (unsigned char)(values[i] & 0xFF);
     }
 }
 
@@ -62,14 +101,14 @@ void GetRxBuf(int32_t count)
         count = PNUM;
     order = szReadBuf[2] * 256 + szReadBuf[3];
     for (int i = 0; i < count; i++)
-        pp[i] = (uint16_t)(szReadBuf[4 + 2 * i] * 256 + szReadBuf[5 + 2 * i]);
+        pp[i] = RxWord(i);
 }
 
 void RX_Receive_Function(int /*port*/, int events, void * /*data*/)
 {
-    if (!(events & 0x8000))
+    if (!(events & RX_EVENT_FRAME))
         return;
-    nBytesR = ComRd(com, (char *)szReadBuf, FRAME_LEN);
+    nBytesR = ComRd(com, (char *)szReadBuf, FRAME_BYTES);
     GetRxBuf(PNUM);
     rx_flag = 1;
     graphrefresh = 1;
@@ -84,7 +123,7 @@ int WaitRxFull(void)
     for (;;) {
         ProcessSystemEvents();
         tdiff = Timer() - tstart;
-        if (tdiff > 1.5) {
+        if (tdiff > ANSWER_TIMEOUT) {
             CopyText(szStatus, sizeof szStatus, "Timeout-RS-232...");
             ret = 0;
             break;
@@ -98,14 +137,14 @@ int WaitRxFull(void)
 const char *ComErrorText(int code)
 {
     switch (code) {
-    case -1: return "Unknown system error";
-    case -2: return "Invalid port number";
-    case -3: return "Port is not open";
-    case -4: return "Unknown I/0 error";
-    case -6: return "No serial port found";
-    case -7: return "Cannot open port";
-    case -13: return "Invalid parameter";
-    case -99: return "Timeout";
+    case COM_ERR_SYSTEM: return "Unknown system error";
+    case COM_ERR_PORT_NUMBER: return "Invalid port number";
+    case COM_ERR_NOT_OPEN: return "Port is not open";
+    case COM_ERR_IO: return "Unknown I/0 error";
+    case COM_ERR_NO_PORT: return "No serial port found";
+    case COM_ERR_CANNOT_OPEN: return "Cannot open port";
+    case COM_ERR_PARAMETER: return "Invalid parameter";
+    case COM_ERR_TIMEOUT: return "Timeout";
     default: return "RS-232 error!";
     }
 }
@@ -114,17 +153,17 @@ int CheckComLine(int port)
 {
     int result;
 
-    CopyVarsToPP(0);
-    FillTxBuf(5, pp);
+    CopyVarsToPP(CHANNEL_A);
+    FillTxBuf(ORDER_ECHO, pp);
     FlushInQ(port);
     FlushOutQ(port);
-    nBytesW = ComWrt(port, (const char *)szWriteBuf, FRAME_LEN);
+    nBytesW = ComWrt(port, (const char *)szWriteBuf, FRAME_BYTES);
     Delay(0.05);
-    nBytesR = ComRd(port, (char *)szReadBuf, FRAME_LEN);
-    if (nBytesR != FRAME_LEN) {
+    nBytesR = ComRd(port, (char *)szReadBuf, FRAME_BYTES);
+    if (nBytesR != FRAME_BYTES) {
         CopyText(szStatus, sizeof szStatus, "Timeout < 36 Bytes");
         result = 0;
-    } else if (szReadBuf[4] * 256 + szReadBuf[5] == 0x00AA) {
+    } else if (RxWord(0) == ECHO_ACK) {
         CopyText(szStatus, sizeof szStatus, "Echo Check - Line Ok!");
         result = 1;
     } else {
@@ -152,7 +191,7 @@ void StartLink(int port, StartOutcome *outcome)
             *outcome = o;
         return;
     }
-    SetComTime(port, 2.0);
+    SetComTime(port, PORT_TIMEOUT);
     FlushInQ(port);
     FlushOutQ(port);
     SetCTSMode(port, 0);
@@ -161,13 +200,13 @@ void StartLink(int port, StartOutcome *outcome)
     if (CheckComLine(port) == 1) {
         o.echoOk = 1;
         target = RAM;
-        PushGET(RAM, 0);
+        PushGET(RAM, CHANNEL_A);
         int readA = rx_flag == 1;
         target = RAM;
-        PushGET(RAM, 1);
+        PushGET(RAM, CHANNEL_B);
         o.readsOk = readA && rx_flag == 1;
         ShowParameters();
-        if (GetVERSIONInfo() < 72)
+        if (GetVERSIONInfo() < FIRMWARE_BYTES)
             CopyText(szStatus, sizeof szStatus, "Error reading firmware-info!");
         else
             o.firmwareOk = 1;
@@ -181,14 +220,14 @@ void PushGET(int32_t source, uint16_t channel)
 {
     if (source == DATFILE)
         return;
-    order = (source == RAM) ? 2 : 4;
+    order = (source == RAM) ? ORDER_READ_RAM : ORDER_READ_EEPROM;
     CopyVarsToPP(channel);
     FlushInQ(com);
     FlushOutQ(com);
     FillTxBuf(order, pp);
     rx_flag = 0;
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
-    if (nBytesW == FRAME_LEN)
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
+    if (nBytesW == FRAME_BYTES)
         ShowStatus("Waiting for parameter-frame ...");
     WaitRxFull();
     // rx_flag, not the wait's result, decides: an answer taken in the very
@@ -207,12 +246,12 @@ void SendLiveRequest(void)
 {
     FlushInQ(com);
     FlushOutQ(com);
-    CopyVarsToPP(0);
-    FillTxBuf(8, pp);
+    CopyVarsToPP(CHANNEL_A);
+    FillTxBuf(ORDER_LIVE_VALUES, pp);
     rx_flag = 0;
     tstart = Timer();
     lastLiveRequest = tstart;
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
 }
 
 // A stopped loop may leave its last request unanswered, and a flush cannot
@@ -228,36 +267,37 @@ void SettleLiveLine(void)
         Delay(settle - since);
 }
 
+void StartLiveLoop(void)
+{
+    SettleLiveLine();
+    order = ORDER_LIVE_VALUES;
+    SendLiveRequest();
+    if (nBytesW == FRAME_BYTES)
+        ShowStatus("Line Ok!");
+    tstart = Timer();
+    stop_flag = 0;
+    graphrefresh = 0;
+}
+
 int GetVERSIONInfo(void)
 {
-    int n;
-
     RemoveRxCallback();
     FlushInQ(com);
     FlushOutQ(com);
-    order = 7;
-    FillTxBuf(7, pp);
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    order = ORDER_FIRMWARE;
+    FillTxBuf(ORDER_FIRMWARE, pp);
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
     ShowStatus("Waiting for firmware info ...");
 
-    tstart = Timer();
-    for (;;) {
-        n = GetInQLen(com);
-        tdiff = Timer() - tstart;
-        if (tdiff > 2.0) {
-            CopyText(szStatus, sizeof szStatus, "Timeout - reading firmware info!");
-            break;
-        }
-        if (n >= 72)
-            break;
-        NapBetweenPolls();
-    }
+    bool timedOut;
+    int n = WaitQueued(FIRMWARE_BYTES, FIRMWARE_TIMEOUT, &timedOut);
+    if (timedOut)
+        CopyText(szStatus, sizeof szStatus, "Timeout - reading firmware info!");
 
-    int take = Bounded(n);
-    nBytesR = take > 0 ? ComRd(com, (char *)szReadBuf, take) : 0;
-    if (nBytesR == 72) {
+    ReadQueued(n);
+    if (nBytesR == FIRMWARE_BYTES) {
         // The controller's text need not be terminated: show at most 71 characters.
-        szReadBuf[71] = 0;
+        szReadBuf[FIRMWARE_BYTES - 1] = 0;
         CopyText(szStatus, sizeof szStatus, (const char *)szReadBuf);
     }
 
@@ -272,54 +312,40 @@ int GetVERSIONInfo(void)
 int ReadData256(int block, int source, int ord)
 {
     int result = 0;
-    int n;
+    const int offset = (block - 1) * CURVE_BLOCK_POINTS;
 
-    std::memset(szWriteBuf, 0, FRAME_LEN);
-    szWriteBuf[0] = (unsigned char)((sync >> 8) & 0xFF);
-    szWriteBuf[1] = (unsigned char)(sync & 0xFF);
-    szWriteBuf[2] = (unsigned char)((ord >> 8) & 0xFF);
-    szWriteBuf[3] = (unsigned char)(ord & 0xFF);
-    int offset = (block - 1) * 16;
-    szWriteBuf[4] = (unsigned char)((offset >> 8) & 0xFF);
-    szWriteBuf[5] = (unsigned char)(offset & 0xFF);
-    szWriteBuf[6] = (unsigned char)((source >> 8) & 0xFF);
-    szWriteBuf[7] = (unsigned char)(source & 0xFF);
+    uint16_t request[FRAME_WORDS] = {};
+    request[CB_OFFSET] = (uint16_t)offset;
+    request[CB_SOURCE] = (uint16_t)source;
+    FillTxBuf(ord, request);
 
     FlushInQ(com);
     FlushOutQ(com);
     rx_flag = 0;
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
 
     std::snprintf(szStatus, sizeof szStatus, "Waiting for data package %c ...", '0' + (block % 10));
     ShowStatus(szStatus);
 
-    tstart = Timer();
-    for (;;) {
-        n = GetInQLen(com);
-        tdiff = Timer() - tstart;
-        if (tdiff > 1.5) {
-            CopyText(szStatus, sizeof szStatus, "Timeout while reading data package!");
-            ShowStatus(szStatus);
-            result = -1;
-            for (int i = 0; i < 128; i++) {
-                yArrayA[i] = 0;
-                yArrayB[i] = 0;
-            }
-            break;
+    bool timedOut;
+    int n = WaitQueued(FRAME_BYTES, ANSWER_TIMEOUT, &timedOut);
+    if (timedOut) {
+        CopyText(szStatus, sizeof szStatus, "Timeout while reading data package!");
+        ShowStatus(szStatus);
+        result = -1;
+        for (int i = 0; i < CURVE_POINTS; i++) {
+            yArrayA[i] = 0;
+            yArrayB[i] = 0;
         }
-        if (n >= FRAME_LEN)
-            break;
-        NapBetweenPolls();
     }
 
-    int take = Bounded(n);
-    nBytesR = take > 0 ? ComRd(com, (char *)szReadBuf, take) : 0;
-    if (nBytesR == FRAME_LEN && block >= 1 && block <= 8) {
+    ReadQueued(n);
+    if (nBytesR == FRAME_BYTES && block >= 1 && block <= CURVE_BLOCKS) {
         AppendText(szStatus, sizeof szStatus, " received!");
-        if (source >= 0 && source <= 7) {
-            uint16_t *curve = (source == 1 || source == 5 || source == 7) ? yArrayB : yArrayA;
-            for (int i = 0; i < 16; i++)
-                curve[offset + i] = (uint16_t)(szReadBuf[4 + 2 * i] * 256 + szReadBuf[5 + 2 * i]);
+        if (IsNormSource(source)) {
+            uint16_t *curve = IsChannelBSource(source) ? yArrayB : yArrayA;
+            for (int i = 0; i < CURVE_BLOCK_POINTS; i++)
+                curve[offset + i] = RxWord(i);
         }
     }
     ShowStatus(szStatus);

@@ -3,7 +3,7 @@
 // read, firmware query, curve blocks, and the teach/reset/refresh commands.
 //
 // Every exchange: flush both queues, fill pp, FillTxBuf, rx_flag = 0, write
-// FRAME_LEN bytes, then wait for the answer either through the receive
+// FRAME_BYTES bytes (link/protocol.h), then wait for the answer either through the receive
 // callback (WaitRxFull) or by polling the queue with the callback removed.
 // Outcomes are reported only as status texts in the main panel.
 #pragma once
@@ -15,6 +15,10 @@ void FillTxBuf(int32_t ord, const uint16_t *values);
 void GetRxBuf(int32_t count);
 void RX_Receive_Function(int port, int events, void *data);
 int  WaitRxFull(void);
+// The receive callback on `port` with the event mask eventMask, or off on com
+// while a direct read takes the answers itself.
+void InstallRxCallback(int port);
+void RemoveRxCallback(void);
 
 // Parameter block <-> parameter variables of one channel (0 = A, else B).
 void CopyVarsToPP(uint16_t channel);
@@ -42,6 +46,10 @@ void SendLiveRequest(void);
 // Before a loop's first live-value request: waits until an answer to the
 // previous loop's last request can no longer be on its way.
 void SettleLiveLine(void);
+// The start of the scope's and the recorder's polling loop: settles the line,
+// sends the first live-value request (shows "Line Ok!" once it is written)
+// and arms the loop: tstart, stop_flag = 0, graphrefresh = 0.
+void StartLiveLoop(void);
 
 // Teach, reset or refresh (order `code`) with channel A's block from the
 // variables, then channel A read back from RAM; `afterWrite` (may be null) is

@@ -4,6 +4,7 @@
 // result with the next Get.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
@@ -13,11 +14,11 @@ void SendCommand(int32_t code, const char *afterWrite)
     FlushInQ(com);
     FlushOutQ(com);
     order = code;
-    CopyVarsToPP(0);
+    CopyVarsToPP(CHANNEL_A);
     FillTxBuf(order, pp);
     rx_flag = 0;
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
-    if (nBytesW == FRAME_LEN)
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
+    if (nBytesW == FRAME_BYTES)
         ShowStatus("Line Ok!");
     if (afterWrite)
         ShowStatus(afterWrite);
@@ -27,13 +28,13 @@ void SendCommand(int32_t code, const char *afterWrite)
     tstart = Timer();
     do {
         if (rx_flag == 1) {
-            PushGET(RAM, 0);
+            PushGET(RAM, CHANNEL_A);
             break;
         }
         tdiff = Timer() - tstart;
         ProcessSystemEvents();
-    } while (tdiff < TIMEOUT);
+    } while (tdiff < ANSWER_TIMEOUT);
 
-    if (tdiff > TIMEOUT)
+    if (tdiff > ANSWER_TIMEOUT)
         ShowStatus("Timeout RS-232!!");
 }

@@ -5,76 +5,83 @@
 // selector (whose values are the bits already in place), bits 13-0 from the
 // trigger-level control.
 #include "state/qvar.h"
+#include "link/protocol.h"
 #include "params/params.h"
 #include "platform/ui/ui.h"
 #include "ui_ids.h"
 
 namespace {
 
-int32_t TriggerWord(int panel, int bitsCtrl, int levelCtrl)
+// Every parameter control but the two trigger-word pairs, with the variable
+// it shows.
+struct Binding {
+    const int *panel;
+    int        control;
+    int32_t   *variable;
+};
+
+const Binding BINDINGS[] = {
+    {&panelPARA_A, PARA_A_POWER, &powerA},
+    {&panelPARA_B, PARA_B_POWER, &powerB},
+    {&panelPARA_A, PARA_A_REF, &refA},
+    {&panelPARA_B, PARA_B_REF, &refB},
+    {&panelPARA_A, PARA_A_TOL, &tolA},
+    {&panelPARA_B, PARA_B_TOL, &tolB},
+    {&panelPARA_A, PARA_A_PRETRIGGER, &pretriggerA},
+    {&panelPARA_B, PARA_B_PRETRIGGER, &pretriggerB},
+    {&panelPARA_C, PARA_C_HYSTERESIS, &hysteresis},
+    {&panelPARA_C, PARA_C_HWMODE, &hwmode},
+    {&panelPARA_C, PARA_C_AVERAGE, &average},
+    {&panelPARA_C, PARA_C_POLARITY, &polarity},
+    {&panelPARA_C, PARA_C_HOLD, &hold},
+    {&panelPARA_C, PARA_C_EVALMODE, &evalmode},
+    {&panelPARA_C, PARA_C_TRIGMODE, &trigmode},
+    {&panelPARA_C, PARA_C_OUTMODE, &outmode},
+    {&panelPARA_C, PARA_C_ANAMODE, &anamode},
+};
+
+// The trigger word of each channel: selector and level control.
+struct TriggerBinding {
+    const int *panel;
+    int        bitsCtrl, levelCtrl;
+    int32_t   *word;
+};
+
+const TriggerBinding TRIGGERS[] = {
+    {&panelPARA_A, PARA_A_TRIGBITS, PARA_A_TRIGLEVEL, &triglvlA},
+    {&panelPARA_B, PARA_B_TRIGBITS, PARA_B_TRIGLEVEL, &triglvlB},
+};
+
+int32_t TriggerWord(const TriggerBinding &t)
 {
     int bits = 0, level = 0;
-    GetCtrlVal(panel, bitsCtrl, &bits);
-    GetCtrlVal(panel, levelCtrl, &level);
+    GetCtrlVal(*t.panel, t.bitsCtrl, &bits);
+    GetCtrlVal(*t.panel, t.levelCtrl, &level);
     return level | (bits & 0xFFFF);
 }
 
-void ShowTriggerWord(int panel, int bitsCtrl, int levelCtrl, int32_t word)
+void ShowTriggerWord(const TriggerBinding &t)
 {
-    SetCtrlVal(panel, bitsCtrl, (int)(word & 0xC000));
-    SetCtrlVal(panel, levelCtrl, (int)(word & 0x3FFF));
+    SetCtrlVal(*t.panel, t.bitsCtrl, (int)(*t.word & TRIGGER_BITS_MASK));
+    SetCtrlVal(*t.panel, t.levelCtrl, (int)(*t.word & TRIGGER_LEVEL_MASK));
 }
 
 } // namespace
 
 void GetPanelValues(void)
 {
-    GetCtrlVal(panelPARA_A, PARA_A_POWER, &powerA);
-    GetCtrlVal(panelPARA_B, PARA_B_POWER, &powerB);
-    GetCtrlVal(panelPARA_A, PARA_A_REF, &refA);
-    GetCtrlVal(panelPARA_B, PARA_B_REF, &refB);
-    GetCtrlVal(panelPARA_A, PARA_A_TOL, &tolA);
-    GetCtrlVal(panelPARA_B, PARA_B_TOL, &tolB);
-    GetCtrlVal(panelPARA_A, PARA_A_PRETRIGGER, &pretriggerA);
-    GetCtrlVal(panelPARA_B, PARA_B_PRETRIGGER, &pretriggerB);
-
-    triglvlA = TriggerWord(panelPARA_A, PARA_A_TRIGBITS, PARA_A_TRIGLEVEL);
-    triglvlB = TriggerWord(panelPARA_B, PARA_B_TRIGBITS, PARA_B_TRIGLEVEL);
-
-    GetCtrlVal(panelPARA_C, PARA_C_HYSTERESIS, &hysteresis);
-    GetCtrlVal(panelPARA_C, PARA_C_HWMODE, &hwmode);
-    GetCtrlVal(panelPARA_C, PARA_C_AVERAGE, &average);
-    GetCtrlVal(panelPARA_C, PARA_C_POLARITY, &polarity);
-    GetCtrlVal(panelPARA_C, PARA_C_HOLD, &hold);
-    GetCtrlVal(panelPARA_C, PARA_C_EVALMODE, &evalmode);
-    GetCtrlVal(panelPARA_C, PARA_C_TRIGMODE, &trigmode);
-    GetCtrlVal(panelPARA_C, PARA_C_OUTMODE, &outmode);
-    GetCtrlVal(panelPARA_C, PARA_C_ANAMODE, &anamode);
+    for (const Binding &b : BINDINGS)
+        GetCtrlVal(*b.panel, b.control, b.variable);
+    for (const TriggerBinding &t : TRIGGERS)
+        *t.word = TriggerWord(t);
 }
 
 void SetPanelValues(void)
 {
-    SetCtrlVal(panelPARA_A, PARA_A_POWER, powerA);
-    SetCtrlVal(panelPARA_B, PARA_B_POWER, powerB);
-    SetCtrlVal(panelPARA_A, PARA_A_REF, refA);
-    SetCtrlVal(panelPARA_B, PARA_B_REF, refB);
-    SetCtrlVal(panelPARA_A, PARA_A_TOL, tolA);
-    SetCtrlVal(panelPARA_B, PARA_B_TOL, tolB);
-    SetCtrlVal(panelPARA_A, PARA_A_PRETRIGGER, pretriggerA);
-    SetCtrlVal(panelPARA_B, PARA_B_PRETRIGGER, pretriggerB);
-
-    ShowTriggerWord(panelPARA_A, PARA_A_TRIGBITS, PARA_A_TRIGLEVEL, triglvlA);
-    ShowTriggerWord(panelPARA_B, PARA_B_TRIGBITS, PARA_B_TRIGLEVEL, triglvlB);
-
-    SetCtrlVal(panelPARA_C, PARA_C_HYSTERESIS, hysteresis);
-    SetCtrlVal(panelPARA_C, PARA_C_HWMODE, hwmode);
-    SetCtrlVal(panelPARA_C, PARA_C_AVERAGE, average);
-    SetCtrlVal(panelPARA_C, PARA_C_POLARITY, polarity);
-    SetCtrlVal(panelPARA_C, PARA_C_HOLD, hold);
-    SetCtrlVal(panelPARA_C, PARA_C_EVALMODE, evalmode);
-    SetCtrlVal(panelPARA_C, PARA_C_TRIGMODE, trigmode);
-    SetCtrlVal(panelPARA_C, PARA_C_OUTMODE, outmode);
-    SetCtrlVal(panelPARA_C, PARA_C_ANAMODE, anamode);
+    for (const Binding &b : BINDINGS)
+        SetCtrlVal(*b.panel, b.control, *b.variable);
+    for (const TriggerBinding &t : TRIGGERS)
+        ShowTriggerWord(t);
 }
 
 void SetPanelDATA(void)
@@ -93,11 +100,8 @@ void SetPanelDATA(void)
 
     // Only the four combinations of the two input bits are meaningful; any
     // other word leaves the LEDs as they were.
-    switch (inputs) {
-    case 0x0000: SetCtrlVal(panelHandle, PANEL_LED_IN1, 0); SetCtrlVal(panelHandle, PANEL_LED_IN2, 0); break;
-    case 0x0001: SetCtrlVal(panelHandle, PANEL_LED_IN1, 1); SetCtrlVal(panelHandle, PANEL_LED_IN2, 0); break;
-    case 0x0100: SetCtrlVal(panelHandle, PANEL_LED_IN1, 0); SetCtrlVal(panelHandle, PANEL_LED_IN2, 1); break;
-    case 0x0101: SetCtrlVal(panelHandle, PANEL_LED_IN1, 1); SetCtrlVal(panelHandle, PANEL_LED_IN2, 1); break;
-    default: break;
-    }
+    if ((inputs & ~(INPUT_A | INPUT_B)) != 0)
+        return;
+    SetCtrlVal(panelHandle, PANEL_LED_IN1, (inputs & INPUT_A) ? 1 : 0);
+    SetCtrlVal(panelHandle, PANEL_LED_IN2, (inputs & INPUT_B) ? 1 : 0);
 }

@@ -5,13 +5,14 @@
 // end up with channel B's values because B is unpacked last.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "params/params.h"
 #include "platform/files/files.h"
 
 #include <cstdint>
 
 namespace {
-enum { FILE_WORDS = 32 };
+enum { FILE_WORDS = 2 * FRAME_WORDS };
 
 const char *LoadErrorText(int code)
 {
@@ -38,12 +39,12 @@ int WriteParaFile(const char *path)
 {
     uint32_t words[FILE_WORDS];
 
-    CopyVarsToPP(0);
-    for (int i = 0; i < 16; i++)
+    CopyVarsToPP(CHANNEL_A);
+    for (int i = 0; i < FRAME_WORDS; i++)
         words[i] = pp[i];
-    CopyVarsToPP(1);
-    for (int i = 0; i < 16; i++)
-        words[16 + i] = pp[i];
+    CopyVarsToPP(CHANNEL_B);
+    for (int i = 0; i < FRAME_WORDS; i++)
+        words[FRAME_WORDS + i] = pp[i];
     return ArrayToFile(path, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
                        FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 5, FILE_TEXT, FILE_REPLACE);
 }
@@ -56,12 +57,12 @@ int ReadParaFileWords(const char *path, uint32_t words[32])
 
 void ParaWordsToVars(const uint32_t words[32])
 {
-    for (int i = 0; i < 16; i++)
+    for (int i = 0; i < FRAME_WORDS; i++)
         pp[i] = (uint16_t)(words[i] & 0xFFFF);
-    CopyPPtoVars(0);
-    for (int i = 0; i < 16; i++)
-        pp[i] = (uint16_t)(words[16 + i] & 0xFFFF);
-    CopyPPtoVars(1);
+    CopyPPtoVars(CHANNEL_A);
+    for (int i = 0; i < FRAME_WORDS; i++)
+        pp[i] = (uint16_t)(words[FRAME_WORDS + i] & 0xFFFF);
+    CopyPPtoVars(CHANNEL_B);
 }
 
 void SendParaToFile(void)

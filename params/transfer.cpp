@@ -5,6 +5,7 @@
 // exactly one on, and switching the chosen one off falls back to RAM.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "params/params.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
@@ -35,8 +36,8 @@ void SendBlock(uint16_t channel, const char *okText)
 {
     CopyVarsToPP(channel);
     FillTxBuf(order, pp);
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
-    if (nBytesW == FRAME_LEN)
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
+    if (nBytesW == FRAME_BYTES)
         ShowStatus(okText);
 }
 
@@ -79,11 +80,11 @@ int CC_BTNSend(int, int, int event, void *, int, int)
 
 void SendParaBlocks(int32_t destination)
 {
-    order = (destination == EEPROM) ? 3 : 1;
-    SendBlock(0, "Transmit para A OK!");
+    order = (destination == EEPROM) ? ORDER_WRITE_EEPROM : ORDER_WRITE_RAM;
+    SendBlock(CHANNEL_A, "Transmit para A OK!");
     // The controller stores one block before it can take the next.
     Delay(0.1);
-    SendBlock(1, "Transmit para B OK!");
+    SendBlock(CHANNEL_B, "Transmit para B OK!");
 }
 
 int CC_BTNGet(int, int, int event, void *, int, int)
@@ -97,9 +98,9 @@ int CC_BTNGet(int, int, int event, void *, int, int)
     if (target == DATFILE) {
         ReadParaFromFile();
     } else {
-        order = (target == RAM) ? 2 : 4;
-        PushGET(target, 0);
-        PushGET(target, 1);
+        order = (target == RAM) ? ORDER_READ_RAM : ORDER_READ_EEPROM;
+        PushGET(target, CHANNEL_A);
+        PushGET(target, CHANNEL_B);
     }
     SetPanelValues();
     return 0;

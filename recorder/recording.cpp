@@ -9,6 +9,7 @@
 // ends the recording with every line written so far kept.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial.h"
@@ -41,7 +42,9 @@ void SetStatusBox(const char *text, int background, int foreground)
     SetCtrlAttribute(panelPopUp, POPUP_STATUS, ATTR_TEXT_COLOR, foreground);
 }
 
-void Record(void)
+// The main panel during a recording: Run, Data and the port selector dimmed,
+// the chart for the ring's source shown, the recorder's status box red.
+void ShowRecordingStarted(void)
 {
     SetCtrlAttribute(panelHandle, PANEL_GRAPH_DATA, ATTR_VISIBLE, 0);
     SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 1);
@@ -51,58 +54,51 @@ void Record(void)
 
     int source = 0;
     GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
-    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, source == 8);
-    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, source != 8);
+    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, source == SOURCE_RAW);
+    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, source != SOURCE_RAW);
 
     SetStatusBox("DATA-RECORDER active ...", RED, WHITE);
+}
 
-    unsigned short samples = 0, interval = 0;
-    GetCtrlVal(panelPopUp, POPUP_SAMPLES, &samples);
-    GetCtrlVal(panelPopUp, POPUP_INTERVAL, &interval);
+// Draws one answer and, when a line is due, appends it; false if the file
+// failed (the recording is then stopped).
+bool TakeAnswer(uint16_t interval, uint16_t *lastLine, uint16_t *lines)
+{
+    uint16_t elapsed = (uint16_t)((uint32_t)Timer() - *lastLine);
+    int s = 0;
+    GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &s);
+    if (s == SOURCE_RAW)
+        PlotRAWValues();
+    else
+        PlotNORMValues(arrayNORM);
+    if (elapsed >= interval) {
+        if (WriteRecorderLine(recfile_name) < 0) {
+            StopRecording();
+            return false;
+        }
+        (*lines)++;
+        SetCtrlVal(panelPopUp, POPUP_LINES, (unsigned)*lines);
+        *lastLine = WholeSeconds();
+    }
+    return true;
+}
 
-    RemoveFile(recfile_name);
-    SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
-    bool fileFailed = WriteRecorderHeader(recfile_name, interval) < 0;
-
-    SettleLiveLine();
-    order = 8;
-    SendLiveRequest();
-    if (nBytesW == FRAME_LEN)
-        ShowStatus("Line Ok!");
-
-    tstart = Timer();
+// The polling loop, from the first answer to a stop, a time-out, the last
+// line or a failing file; true if the file failed.
+bool RecordLines(uint16_t interval, uint16_t samples)
+{
     uint16_t lastLine = WholeSeconds();
-    stop_flag = 0;
-    graphrefresh = 0;
     uint16_t lines = 0;
-    if (fileFailed)
-        StopRecording();
-
+    bool fileFailed = false;
     while (!fileFailed) {
-        uint16_t elapsed = (uint16_t)((uint32_t)Timer() - lastLine);
         if (graphrefresh == 1) {
-            int s = 0;
-            GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &s);
-            if (s == 8)
-                PlotRAWValues();
-            else
-                PlotNORMValues(arrayNORM);
-            if (elapsed >= interval) {
-                if (WriteRecorderLine(recfile_name) < 0) {
-                    fileFailed = true;
-                    StopRecording();
-                } else {
-                    lines++;
-                    SetCtrlVal(panelPopUp, POPUP_LINES, (unsigned)lines);
-                    lastLine = WholeSeconds();
-                }
-            }
+            fileFailed = !TakeAnswer(interval, &lastLine, &lines);
             graphrefresh = 0;
         }
         if (rx_flag == 1 && !fileFailed)
             SendLiveRequest();
         tdiff = Timer() - tstart;
-        if (tdiff > TIMEOUT) {
+        if (tdiff > ANSWER_TIMEOUT) {
             ShowStatus("Timeout RS232-Line!");
             stop_flag = 1;
             break;
@@ -113,11 +109,36 @@ void Record(void)
         if (stop_flag != 0)
             break;
     }
+    return fileFailed;
+}
+
+void Record(void)
+{
+    ShowRecordingStarted();
+
+    unsigned short samples = 0, interval = 0;
+    GetCtrlVal(panelPopUp, POPUP_SAMPLES, &samples);
+    GetCtrlVal(panelPopUp, POPUP_INTERVAL, &interval);
+
+    RemoveFile(recfile_name);
+    SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
+    bool fileFailed = WriteRecorderHeader(recfile_name, interval) < 0;
+
+    StartLiveLoop();
+    if (fileFailed)
+        StopRecording();
+    else
+        fileFailed = RecordLines(interval, samples);
 
     rx_flag = 0;
     FlushInQ(com);
     FlushOutQ(com);
     graphrefresh = 0;
+    // The port selector is left dimmed: the recorder panel still holds the
+    // finished recording (its file, its line count) until the user
+    // acknowledges it with the recorder's stop button, and only that stop
+    // gives the port back. A recording stopped with that button, or ended by
+    // a failing file, has already been through StopRecording.
     SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelPopUp, POPUP_BTN_START, ATTR_DIMMED, 0);
@@ -128,6 +149,18 @@ void Record(void)
 }
 
 } // namespace
+
+int CC_BTNStartRecord(int, int, int event, void *, int, int)
+{
+    // The start button is dimmed while recording; the guard also covers a
+    // click that reaches us in the very pump in which the stop re-enabled it.
+    if (event != EVENT_COMMIT || recording)
+        return 0;
+    recording = true;
+    Record();
+    recording = false;
+    return 0;
+}
 
 int WriteRecorderHeader(const char *file, uint16_t interval)
 {
@@ -145,16 +178,4 @@ int WriteRecorderLine(const char *file)
     uint32_t line[4] = {(uint16_t)valNORMA, (uint16_t)valNORMB, adcCHA, adcCHB};
     return ArrayToFile(file, line, FILE_ELEM_U32, 4, 4, FILE_GROUPS_TOGETHER,
                        FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
-}
-
-int CC_BTNStartRecord(int, int, int event, void *, int, int)
-{
-    // The start button is dimmed while recording; the guard also covers a
-    // click that reaches us in the very pump in which the stop re-enabled it.
-    if (event != EVENT_COMMIT || recording)
-        return 0;
-    recording = true;
-    Record();
-    recording = false;
-    return 0;
 }

@@ -1,9 +1,10 @@
 // datacurve.cpp - the recorded 128-point curve: fetched in eight blocks of 16
-// points (order 9) with the receive callback removed, so the direct block
-// reads get the answers, then drawn with its maximum, minimum, reference and
-// a step line at the trigger position.
+// points (ORDER_CURVE_BLOCK) with the receive callback removed, so the direct
+// block reads get the answers, then drawn with its maximum, minimum,
+// reference and a step line at the trigger position.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "params/params.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-enum { CURVE_POINTS = 128, BLOCKS = 8 };
 const int BLACK = 0x000000, BLUE = 0x0000FF, RED = 0xFF0000, DARK_GREY = 0x404040;
 
 struct CurveSetup {
@@ -28,7 +28,7 @@ bool AcceptedFor(int source)
     // Trigger modes outside 0..5 are newer than this table: let the controller decide.
     if (trigmode < 0 || trigmode > 5)
         return true;
-    if (source == 0 || source == 1)
+    if (source == SOURCE_NORM_A || source == SOURCE_NORM_B)
         return trigmode == 1 || trigmode == 2;
     return trigmode == 3 || trigmode == 4;
 }
@@ -43,18 +43,20 @@ int AverageCorrection(void)
 bool SetUp(int source, CurveSetup *setup)
 {
     switch (source) {
-    case 0:
-        *setup = {yArrayA, yArrayB, 128 - pretriggerA - AverageCorrection(), triglvlA & 0x3FFF};
+    case SOURCE_NORM_A:
+        *setup = {yArrayA, yArrayB, CURVE_POINTS - pretriggerA - AverageCorrection(),
+                  triglvlA & TRIGGER_LEVEL_MASK};
         break;
-    case 1:
-        *setup = {yArrayB, yArrayA, 128 - pretriggerB - AverageCorrection(), triglvlB & 0x3FFF};
+    case SOURCE_NORM_B:
+        *setup = {yArrayB, yArrayA, CURVE_POINTS - pretriggerB - AverageCorrection(),
+                  triglvlB & TRIGGER_LEVEL_MASK};
         break;
-    case 4:
-    case 6:
+    case SOURCE_MAX_A:
+    case SOURCE_MIN_A:
         *setup = {yArrayA, yArrayB, 0, refA};
         break;
-    case 5:
-    case 7:
+    case SOURCE_MAX_B:
+    case SOURCE_MIN_B:
         *setup = {yArrayB, yArrayA, 0, refB};
         break;
     default:
@@ -70,14 +72,14 @@ bool SetUp(int source, CurveSetup *setup)
 const char *FormulaText(int source)
 {
     switch (source) {
-    case 0: return "NORM-A=1024*(A/Amax)";
-    case 1: return "NORM-B=1024*(B/Bmax)";
-    case 2: return "NORM-AB=0.5*(NORM-A+NORM-B)";
-    case 3: return "NORM-T=1024*On/(On+Off)";
-    case 4: return "MAX (A)=1024*(max(A)/Amax)";
-    case 5: return "MAX (B)=1024*(max(B)/Bmax)";
-    case 6: return "MIN (A)=1024*(min(A)/Amax)";
-    case 7: return "MIN (B)=1024*(min(B)/Bmax)";
+    case SOURCE_NORM_A: return "NORM-A=1024*(A/Amax)";
+    case SOURCE_NORM_B: return "NORM-B=1024*(B/Bmax)";
+    case SOURCE_NORM_AB: return "NORM-AB=0.5*(NORM-A+NORM-B)";
+    case SOURCE_NORM_T: return "NORM-T=1024*On/(On+Off)";
+    case SOURCE_MAX_A: return "MAX (A)=1024*(max(A)/Amax)";
+    case SOURCE_MAX_B: return "MAX (B)=1024*(max(B)/Bmax)";
+    case SOURCE_MIN_A: return "MIN (A)=1024*(min(A)/Amax)";
+    case SOURCE_MIN_B: return "MIN (B)=1024*(min(B)/Bmax)";
     default: return "OTHER";
     }
 }
@@ -111,9 +113,9 @@ int FetchCurve(int source, CurveSetup *setup)
         return 1;
     }
 
-    for (int block = 1; block <= BLOCKS; block++) {
-        order = 9;
-        if (ReadData256(block, source, 9) != 0)
+    for (int block = 1; block <= CURVE_BLOCKS; block++) {
+        order = ORDER_CURVE_BLOCK;
+        if (ReadData256(block, source, ORDER_CURVE_BLOCK) != 0)
             return -1;
         ShowStatus(szStatus);
         PauseWithEvents(0.1);
@@ -145,28 +147,33 @@ void FetchAndDraw(void)
 }
 
 // One live-value exchange first, so the displays are current; pp goes out
-// as it is.
+// as it is. Right after Stop the scope's last answer may still be on the
+// line: taken for this request's answer, it would leave this request's own
+// answer to arrive during the first curve block and be read as that block.
+// So the line settles first, as it does for Run.
 void LiveExchange(void)
 {
+    SettleLiveLine();
     FlushInQ(com);
     FlushOutQ(com);
     rx_flag = 0;
-    order = 8;
-    FillTxBuf(8, pp);
-    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_LEN);
+    order = ORDER_LIVE_VALUES;
+    FillTxBuf(ORDER_LIVE_VALUES, pp);
+    nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
     WaitRxFull();
 }
 
+// The block reads take the queue themselves, without the receive callback.
 void TakeLine(void)
 {
-    InstallComCallback(com, 0, FRAME_LEN, sync, nullptr, nullptr);
+    RemoveRxCallback();
     FlushInQ(com);
     FlushOutQ(com);
 }
 
 void GiveLineBack(void)
 {
-    InstallComCallback(com, eventMask, FRAME_LEN, sync, RX_Receive_Function, nullptr);
+    InstallRxCallback(com);
     FlushOutQ(com);
     FlushInQ(com);
 }
@@ -212,7 +219,7 @@ void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *
 {
     SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 0);
     SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0);
-    SetAxisScalingMode(panelHandle, PANEL_GRAPH_DATA, AXIS_X, AXIS_MANUAL, 1.0, 128.0);
+    SetAxisScalingMode(panelHandle, PANEL_GRAPH_DATA, AXIS_X, AXIS_MANUAL, 1.0, (double)CURVE_POINTS);
     DeleteGraphPlot(panelHandle, PANEL_GRAPH_DATA, -1, REFRESH_DELAYED);
 
     int source = 0;
@@ -224,8 +231,8 @@ void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *
     PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, upper, n, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, BLACK);
     PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, lower, n, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, BLACK);
     PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, step, n, PLOT_THIN_LINE, POINT_NONE, LINE_DASH, BLUE);
-    if (source >= 0 && source <= 7 && source != 2 && source != 3) {
-        int colour = (source == 1 || source == 5 || source == 7) ? DARK_GREY : RED;
+    if (IsNormSource(source) && source != SOURCE_NORM_AB && source != SOURCE_NORM_T) {
+        int colour = IsChannelBSource(source) ? DARK_GREY : RED;
         PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, curve, n, PLOT_THICK_LINE, POINT_NONE, LINE_SOLID, colour);
     }
     PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, reference, n, PLOT_THIN_LINE, POINT_NONE, LINE_DASH, BLUE);

@@ -1,5 +1,5 @@
 // scope_loop.cpp - the live scope: a strict ping-pong of live-value requests
-// (order 8) inside the Run button's callback, one request out, its answer
+// (ORDER_LIVE_VALUES) inside the Run button's callback, one request out, its answer
 // drawn, the next request out. Never more than one request is outstanding, and
 // an answer is always unpacked before the next request overwrites pp.
 //
@@ -8,6 +8,7 @@
 // rx_flag and graphrefresh.
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
@@ -15,9 +16,6 @@
 #include "ui_ids.h"
 
 namespace {
-
-// The scope's own line time-out; not the 1.5 s of the other waits.
-const double LINE_TIMEOUT = 2.0;
 
 void Dim(int control, int dimmed)
 {
@@ -28,16 +26,16 @@ void Dim(int control, int dimmed)
 
 void ShowChartFor(int source, int fromRun)
 {
-    if (source >= 0 && source <= 7) {
+    if (IsNormSource(source)) {
         SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 0);
         SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 1);
         type = 1;
-    } else if (source == 8) {
+    } else if (source == SOURCE_RAW) {
         SetAxisScalingMode(panelHandle, PANEL_CHART_RAW, AXIS_Y, AXIS_MANUAL, 0.0, 4096.0);
         SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 1);
         SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0);
         type = 0;
-    } else if (source == 9) {
+    } else if (source == SOURCE_NONE) {
         SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VISIBLE, 0);
         SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0);
         // Run stops drawing for "none"; the ring alone keeps the plot kind.
@@ -60,15 +58,7 @@ int CC_BTNRun(int, int, int event, void *, int, int)
     GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &source);
     ShowChartFor(source, 1);
 
-    SettleLiveLine();
-    order = 8;
-    SendLiveRequest();
-    if (nBytesW == FRAME_LEN)
-        ShowStatus("Line Ok!");
-
-    tstart = Timer();
-    stop_flag = 0;
-    graphrefresh = 0;
+    StartLiveLoop();
     FillarrayNORM(tolA, refA, 0);
 
     do {
@@ -81,7 +71,8 @@ int CC_BTNRun(int, int, int event, void *, int, int)
             if (rx_flag == 1)
                 SendLiveRequest();
             tdiff = Timer() - tstart;
-            if (tdiff > LINE_TIMEOUT) {
+            // The scope's own time-out; not the 1.5 s of the other waits.
+            if (tdiff > SCOPE_TIMEOUT) {
                 // Left dimmed on purpose: the user acknowledges with Stop.
                 ShowStatus("Timeout RS232-Line!");
                 stop_flag = 1;

@@ -3,6 +3,7 @@
 // and minima ready-made; only the switching band (reference +/- tolerance,
 // limited to the chart's 1..1024 scale) is worked out here.
 #include "state/qvar.h"
+#include "link/protocol.h"
 #include "params/params.h"
 #include "platform/ui/ui.h"
 #include "scope/scope.h"
@@ -18,25 +19,25 @@ const int BLUE = 0x0000FF, GREEN = 0x00FF00;
 
 void UnpackLiveValues(void)
 {
-    valNORMA = pp[0];
-    valNORMB = pp[1];
-    adcCHA = pp[2];
-    adcCHB = pp[3];
-    Amax = pp[4];
-    Bmax = pp[5];
-    MAXvalA = pp[6];
-    MAXvalB = pp[7];
-    MINvalA = pp[8];
-    MINvalB = pp[9];
-    tolval = pp[10];
-    btnval = pp[11];
-    inputs = pp[12];
-    tempC = pp[13];
-    triggHI = pp[14];
-    triggLO = pp[15];
+    valNORMA = pp[LV_NORM_A];
+    valNORMB = pp[LV_NORM_B];
+    adcCHA = pp[LV_ADC_A];
+    adcCHB = pp[LV_ADC_B];
+    Amax = pp[LV_AMAX];
+    Bmax = pp[LV_BMAX];
+    MAXvalA = pp[LV_MAX_A];
+    MAXvalB = pp[LV_MAX_B];
+    MINvalA = pp[LV_MIN_A];
+    MINvalB = pp[LV_MIN_B];
+    tolval = pp[LV_TOLVAL];
+    btnval = pp[LV_BTNVAL];
+    inputs = pp[LV_INPUTS];
+    tempC = pp[LV_TEMP];
+    triggHI = pp[LV_TRIGG_HI];
+    triggLO = pp[LV_TRIGG_LO];
 }
 
-int GraphSource(void)
+int RingSource(void)
 {
     int s = 0;
     GetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, &s);
@@ -113,7 +114,7 @@ void PlotRAWValues(void)
     PrepareChart(PANEL_CHART_RAW, 2);
     // Other sources show the NORM chart; the RAW history still moves on, with
     // zeros, so both charts stay in step.
-    if (GraphSource() == 8) {
+    if (RingSource() == SOURCE_RAW) {
         arrayRAW[2 * POINTS - 2] = adcCHA;
         arrayRAW[2 * POINTS - 1] = adcCHB;
         SetTraceAttribute(panelHandle, PANEL_CHART_RAW, 1, ATTR_TRACE_COLOR, BLUE);
@@ -128,10 +129,10 @@ void PlotNORMValues(double *history)
     Shift(history, 6 * POINTS, -6, history);
     UnpackLiveValues();
 
-    int s = GraphSource();
+    int s = RingSource();
     int maximum = 0, minimum = 0;
     int valueColour = -1;
-    if (s == 0 || s == 2 || s == 4 || s == 6) {
+    if (s == SOURCE_NORM_A || s == SOURCE_NORM_AB || s == SOURCE_MAX_A || s == SOURCE_MIN_A) {
         int tol = (uint16_t)tolA;
         upTHR = refA + tol;
         loTHR = refA - tol;
@@ -139,7 +140,7 @@ void PlotNORMValues(double *history)
         maximum = MAXvalA;
         minimum = MINvalA;
         valueColour = RED;
-    } else if (s == 1 || s == 5 || s == 7) {
+    } else if (IsChannelBSource(s)) {
         int tol = (uint16_t)tolB;
         upTHR = refB + tol;
         loTHR = refB - tol;
@@ -153,14 +154,14 @@ void PlotNORMValues(double *history)
     }
 
     switch (s) {
-    case 0: valNORM = valNORMA; break;
-    case 1: valNORM = valNORMB; break;
-    case 2: valNORM = valNORMA; break;
-    case 3: valNORM = triggHI; break;
-    case 4: valNORM = MAXvalA; break;
-    case 5: valNORM = MAXvalB; break;
-    case 6: valNORM = MINvalA; break;
-    case 7: valNORM = MINvalB; break;
+    case SOURCE_NORM_A: valNORM = valNORMA; break;
+    case SOURCE_NORM_B: valNORM = valNORMB; break;
+    case SOURCE_NORM_AB: valNORM = valNORMA; break;
+    case SOURCE_NORM_T: valNORM = triggHI; break;
+    case SOURCE_MAX_A: valNORM = MAXvalA; break;
+    case SOURCE_MAX_B: valNORM = MAXvalB; break;
+    case SOURCE_MIN_A: valNORM = MINvalA; break;
+    case SOURCE_MIN_B: valNORM = MINvalB; break;
     default: break;
     }
 

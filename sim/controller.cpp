@@ -12,6 +12,8 @@ namespace {
 constexpr char kFirmwareLine[] = "Q-VAR-RDX3 simulated controller FW 2.20 (sim)";
 constexpr size_t kShortFirmware = 40;
 constexpr size_t kLongFirmware  = 80;
+constexpr uint8_t kSyncHigh = SYNC_WORD >> 8;
+constexpr uint8_t kSyncLow  = SYNC_WORD & 0xFF;
 
 // Objects pass the sensors once per slot of this many samples; channel B sits
 // downstream and sees each object a few samples after channel A.
@@ -188,13 +190,13 @@ void Controller::take_byte(uint8_t b, double at)
     inbuf_.push_back(b);
     // A frame can only start with the sync word; anything else is line noise
     // or the tail of a frame we joined half-way.
-    while (!inbuf_.empty() && (inbuf_[0] != 0x00 || (inbuf_.size() >= 2 && inbuf_[1] != 0x55)))
+    while (!inbuf_.empty() && (inbuf_[0] != kSyncHigh || (inbuf_.size() >= 2 && inbuf_[1] != kSyncLow)))
         inbuf_.erase(inbuf_.begin());
     if (inbuf_.size() < kFrameBytes)
         return;
     const uint16_t order = be16(inbuf_.data() + 2);
     handle(inbuf_.data(), at);
-    if (order >= ORDER_WRITE_RAM && order <= ORDER_REFRESH) {
+    if (IsKnownOrder(order)) {
         inbuf_.clear();
         return;
     }
@@ -202,7 +204,7 @@ void Controller::take_byte(uint8_t b, double at)
     // of the real frame; look again from the next sync inside what we took.
     size_t next = 1;
     while (next < inbuf_.size() &&
-           !(inbuf_[next] == 0x00 && (next + 1 == inbuf_.size() || inbuf_[next + 1] == 0x55)))
+           !(inbuf_[next] == kSyncHigh && (next + 1 == inbuf_.size() || inbuf_[next + 1] == kSyncLow)))
         ++next;
     inbuf_.erase(inbuf_.begin(), inbuf_.begin() + static_cast<std::ptrdiff_t>(next));
 }
@@ -236,7 +238,7 @@ void Controller::send_frame(uint16_t order, const Block &data, double done)
 {
     std::vector<uint8_t> bytes;
     bytes.reserve(kFrameBytes + std::max(0, faults.surplus));
-    put16(bytes, kSyncWord);
+    put16(bytes, SYNC_WORD);
     put16(bytes, order);
     for (size_t i = 0; i < kWords; ++i) {
         uint16_t w = data[i];
@@ -262,79 +264,99 @@ void Controller::handle(const uint8_t *frame, double done)
 
     const bool answer = !faults.silent &&
         std::find(faults.mute.begin(), faults.mute.end(), order) == faults.mute.end();
-    const int channel = data[W_CHANNEL] ? 1 : 0;
-    const int64_t now = sample_ > 0 ? sample_ - 1 : 0;
 
     switch (order) {
     case ORDER_WRITE_RAM:
-    case ORDER_WRITE_EEPROM: {
-        Block &dest = order == ORDER_WRITE_RAM ? ram_[channel] : eeprom_[channel];
-        dest = data;
-        dest[W_CHANNEL] = static_cast<uint16_t>(channel);
-        return;
-    }
+    case ORDER_WRITE_EEPROM:
     case ORDER_READ_RAM:
     case ORDER_READ_EEPROM:
-        if (answer) {
-            Block b = order == ORDER_READ_RAM ? ram_[channel] : eeprom_[channel];
-            b[W_CHANNEL] = static_cast<uint16_t>(channel);
-            send_frame(order, b, done);
-        }
+        memory_order(order, data, answer, done);
         return;
     case ORDER_ECHO: {
         Block b = data;
-        b[0] = faults.echo_word.value_or(kEchoAck);
+        b[0] = faults.echo_word.value_or(ECHO_ACK);
         if (answer)
             send_frame(order, b, done);
         return;
     }
-    case ORDER_TEACH:
-        ram_[0][W_REF] = static_cast<uint16_t>(norm(0, now));
-        break;
-    case ORDER_FIRMWARE: {
-        if (!answer)
-            return;
-        size_t size = kFirmwareBytes;
-        char pad = 0;
-        switch (faults.firmware) {
-        case Faults::Firmware::normal: break;
-        case Faults::Firmware::short_text: size = kShortFirmware; break;
-        case Faults::Firmware::long_text: size = kLongFirmware; break;
-        case Faults::Firmware::unterminated: pad = '.'; break;
-        }
-        std::vector<uint8_t> text(size, static_cast<uint8_t>(pad));
-        const std::string line = firmware_line();
-        std::copy_n(line.begin(), std::min(line.size(), size), text.begin());
-        send_bytes(std::move(text), done);
+    case ORDER_FIRMWARE:
+        if (answer)
+            send_firmware(done);
         return;
-    }
-    case ORDER_LIVE:
+    case ORDER_LIVE_VALUES:
         next_sample();
         if (answer)
             send_frame(order, live_, done);
         return;
-    case ORDER_CURVE: {
-        if (!answer)
-            return;
-        const auto points = curve(data[1]);
-        Block b{};
-        for (size_t i = 0; i < kWords; ++i) {
-            const size_t at = size_t{data[0]} + i;
-            b[i] = at < kCurvePoints ? points[at] : 0;
-        }
-        send_frame(order, b, done);
+    case ORDER_CURVE_BLOCK:
+        if (answer)
+            send_curve_block(data, done);
         return;
-    }
+    case ORDER_TEACH:
     case ORDER_RESET:
-        reload_ram();
-        break;
     case ORDER_REFRESH:
-        tracking_ = false;
-        break;
+        command(order, answer, done);
+        return;
     default:
         return;   // unknown orders are ignored, as by the real firmware
     }
-    // Teach, reset and refresh acknowledge with channel A's working set.
+}
+
+// Writes store the block under the channel of its word 0; reads answer with
+// that channel's block, labelled with the channel.
+void Controller::memory_order(uint16_t order, const Block &data, bool answer, double done)
+{
+    const int channel = data[PB_CHANNEL] ? 1 : 0;
+    if (order == ORDER_WRITE_RAM || order == ORDER_WRITE_EEPROM) {
+        Block &dest = order == ORDER_WRITE_RAM ? ram_[channel] : eeprom_[channel];
+        dest = data;
+        dest[PB_CHANNEL] = static_cast<uint16_t>(channel);
+        return;
+    }
+    if (!answer)
+        return;
+    Block b = order == ORDER_READ_RAM ? ram_[channel] : eeprom_[channel];
+    b[PB_CHANNEL] = static_cast<uint16_t>(channel);
+    send_frame(order, b, done);
+}
+
+void Controller::send_firmware(double done)
+{
+    size_t size = kFirmwareBytes;
+    char pad = 0;
+    switch (faults.firmware) {
+    case Faults::Firmware::normal: break;
+    case Faults::Firmware::short_text: size = kShortFirmware; break;
+    case Faults::Firmware::long_text: size = kLongFirmware; break;
+    case Faults::Firmware::unterminated: pad = '.'; break;
+    }
+    std::vector<uint8_t> text(size, static_cast<uint8_t>(pad));
+    const std::string line = firmware_line();
+    std::copy_n(line.begin(), std::min(line.size(), size), text.begin());
+    send_bytes(std::move(text), done);
+}
+
+void Controller::send_curve_block(const Block &data, double done)
+{
+    const auto points = curve(data[CB_SOURCE]);
+    Block b{};
+    for (size_t i = 0; i < kWords; ++i) {
+        const size_t at = size_t{data[CB_OFFSET]} + i;
+        b[i] = at < kCurvePoints ? points[at] : 0;
+    }
+    send_frame(ORDER_CURVE_BLOCK, b, done);
+}
+
+// Teach, reset and refresh acknowledge with channel A's working set.
+void Controller::command(uint16_t order, bool answer, double done)
+{
+    const int64_t now = sample_ > 0 ? sample_ - 1 : 0;
+    if (order == ORDER_TEACH)
+        ram_[0][PB_REF] = static_cast<uint16_t>(norm(0, now));
+    else if (order == ORDER_RESET)
+        reload_ram();
+    else
+        tracking_ = false;
     if (answer)
         send_frame(order, ram_[0], done);
 }
@@ -390,23 +412,24 @@ void Controller::next_sample()
         on += object_at(0, k - i);
     const int ratio = static_cast<int>(1024 * on / kSlot);
 
-    live_[L_NORM_A] = static_cast<uint16_t>(na);
-    live_[L_NORM_B] = static_cast<uint16_t>(nb);
-    live_[L_ADC_A] = static_cast<uint16_t>(raw(0, k));
-    live_[L_ADC_B] = static_cast<uint16_t>(raw(1, k));
-    live_[L_AMAX] = static_cast<uint16_t>(max_of(0));
-    live_[L_BMAX] = static_cast<uint16_t>(max_of(1));
-    live_[L_MAX_A] = static_cast<uint16_t>(max_[0]);
-    live_[L_MAX_B] = static_cast<uint16_t>(max_[1]);
-    live_[L_MIN_A] = static_cast<uint16_t>(min_[0]);
-    live_[L_MIN_B] = static_cast<uint16_t>(min_[1]);
-    live_[L_TOLVAL] = ram_[0][W_TOL];
-    live_[L_BTNVAL] = 0;
-    live_[L_INPUTS] = static_cast<uint16_t>((object_at(0, k) ? 0x0001 : 0) | (object_at(1, k) ? 0x0100 : 0));
+    live_[LV_NORM_A] = static_cast<uint16_t>(na);
+    live_[LV_NORM_B] = static_cast<uint16_t>(nb);
+    live_[LV_ADC_A] = static_cast<uint16_t>(raw(0, k));
+    live_[LV_ADC_B] = static_cast<uint16_t>(raw(1, k));
+    live_[LV_AMAX] = static_cast<uint16_t>(max_of(0));
+    live_[LV_BMAX] = static_cast<uint16_t>(max_of(1));
+    live_[LV_MAX_A] = static_cast<uint16_t>(max_[0]);
+    live_[LV_MAX_B] = static_cast<uint16_t>(max_[1]);
+    live_[LV_MIN_A] = static_cast<uint16_t>(min_[0]);
+    live_[LV_MIN_B] = static_cast<uint16_t>(min_[1]);
+    live_[LV_TOLVAL] = ram_[0][PB_TOL];
+    live_[LV_BTNVAL] = 0;
+    live_[LV_INPUTS] =
+        static_cast<uint16_t>((object_at(0, k) ? INPUT_A : 0) | (object_at(1, k) ? INPUT_B : 0));
     // The housing warms up slowly over a session and settles.
-    live_[L_TEMP] = static_cast<uint16_t>(31 + std::min<int64_t>(k / 2000, 6));
-    live_[L_TRIGG_HI] = static_cast<uint16_t>(ratio);
-    live_[L_TRIGG_LO] = static_cast<uint16_t>(1024 - ratio);
+    live_[LV_TEMP] = static_cast<uint16_t>(31 + std::min<int64_t>(k / 2000, 6));
+    live_[LV_TRIGG_HI] = static_cast<uint16_t>(ratio);
+    live_[LV_TRIGG_LO] = static_cast<uint16_t>(1024 - ratio);
 }
 
 // Recordings are made of the samples up to the latest one produced, so the
@@ -416,16 +439,16 @@ std::array<uint16_t, kCurvePoints> Controller::curve(int source) const
 {
     std::array<uint16_t, kCurvePoints> out{};
     const int64_t k = sample_ > 0 ? sample_ - 1 : 0;
-    const int mode = common(W_TRIGMODE);
+    const int mode = common(PB_TRIGMODE);
 
     if ((source == 0 || source == 1) && (mode == 1 || mode == 2)) {
         const int ch = source;
-        const int level = ram_[ch][W_TRIGGER] & 0x3FFF;
-        const int average = std::max<int>(1, common(W_AVERAGE));
+        const int level = ram_[ch][PB_TRIGGER] & TRIGGER_LEVEL_MASK;
+        const int average = std::max<int>(1, common(PB_AVERAGE));
         // The host draws its trigger step at 128 - pretrigger - 8/average;
         // the edge goes to that very point so the two line up.
         const int64_t at = std::clamp<int64_t>(
-            int64_t{128} - ram_[ch][W_PRETRIGGER] - 8 / average, 0, kCurvePoints - 1);
+            int64_t{128} - ram_[ch][PB_PRETRIGGER] - 8 / average, 0, kCurvePoints - 1);
         const int64_t last = k - (static_cast<int64_t>(kCurvePoints) - 1 - at);
         int64_t edge = last;
         for (int64_t c = last; c > last - kTriggerSearch; --c) {

@@ -10,10 +10,10 @@
 //   its bytes arrive one by one at byte_rate. Unpaced: everything arrives at
 //   the moment of the write (fault delays and gaps still apply).
 // - Requests are 36-byte frames (00 55, order word, sixteen data words, all
-//   big-endian). Bytes that do not complete a frame wait for more; bytes that
+//   big-endian; link/protocol.h). Bytes that do not complete a frame wait for more; bytes that
 //   cannot start a frame are dropped until 00 55 comes along. A frame with an
 //   unknown order is counted, not answered, and searched for a later 00 55.
-// - Signals advance by one sample per live-value request (order 8), not by
+// - Signals advance by one sample per live-value request (ORDER_LIVE_VALUES), not by
 //   time, so a seed fixes every value the controller ever sends.
 // - Faults are plain public data; tests change them between calls.
 // - Not thread-safe: one caller at a time.
@@ -29,35 +29,27 @@
 #include <string>
 #include <vector>
 
+#include "link/protocol.h"
+
 namespace qvar::sim {
 
-constexpr size_t   kFrameBytes    = 36;
-constexpr size_t   kWords         = 16;
-constexpr size_t   kFirmwareBytes = 72;
-constexpr size_t   kCurvePoints   = 128;
-constexpr uint16_t kSyncWord      = 0x0055;
-constexpr uint16_t kEchoAck       = 0x00AA;
+// The frame protocol is the tool's own (link/protocol.h); these are its sizes
+// as the containers here count them.
+constexpr size_t   kFrameBytes    = FRAME_BYTES;
+constexpr size_t   kWords         = FRAME_WORDS;
+constexpr size_t   kFirmwareBytes = FIRMWARE_BYTES;
+constexpr size_t   kCurvePoints   = CURVE_POINTS;
 constexpr double   kDefaultByteRate  = 1920.0;   // 19200 baud, 10 bits a byte
 constexpr double   kDefaultTurnaround = 0.0002;
 
-// Order words of the frame protocol.
-enum Order : uint16_t {
-    ORDER_WRITE_RAM = 1, ORDER_READ_RAM = 2, ORDER_WRITE_EEPROM = 3, ORDER_READ_EEPROM = 4,
-    ORDER_ECHO = 5, ORDER_TEACH = 6, ORDER_FIRMWARE = 7, ORDER_LIVE = 8, ORDER_CURVE = 9,
-    ORDER_RESET = 10, ORDER_REFRESH = 11,
-};
-
-// Data words of a parameter block; words 5..14 are common to both channels.
-enum BlockWord {
-    W_CHANNEL = 0, W_POWER, W_REF, W_TOL, W_TRIGGER, W_HYSTERESIS, W_POLARITY, W_HOLD,
-    W_AVERAGE, W_HWMODE, W_EVALMODE, W_TRIGMODE, W_OUTMODE, W_ANAMODE, W_SCANTIME, W_PRETRIGGER,
-};
-
-// Data words of the live-value answer (order 8).
-enum LiveWord {
-    L_NORM_A = 0, L_NORM_B, L_ADC_A, L_ADC_B, L_AMAX, L_BMAX, L_MAX_A, L_MAX_B, L_MIN_A, L_MIN_B,
-    L_TOLVAL, L_BTNVAL, L_INPUTS, L_TEMP, L_TRIGG_HI, L_TRIGG_LO,
-};
+// The protocol's names as members of this namespace, for callers that spell
+// them sim::ORDER_ECHO; ORDER_LIVE and W_REF are the shorter names the port
+// tests use.
+using ::ORDER_WRITE_RAM, ::ORDER_READ_RAM, ::ORDER_WRITE_EEPROM, ::ORDER_READ_EEPROM,
+      ::ORDER_ECHO, ::ORDER_TEACH, ::ORDER_FIRMWARE, ::ORDER_LIVE_VALUES, ::ORDER_CURVE_BLOCK,
+      ::ORDER_RESET, ::ORDER_REFRESH;
+constexpr uint16_t ORDER_LIVE = ORDER_LIVE_VALUES;
+constexpr int      W_REF      = PB_REF;
 
 using Block = std::array<uint16_t, kWords>;
 
@@ -137,6 +129,10 @@ private:
 
     void take_byte(uint8_t b, double at);
     void handle(const uint8_t *frame, double done);
+    void memory_order(uint16_t order, const Block &data, bool answer, double done);
+    void send_firmware(double done);
+    void send_curve_block(const Block &data, double done);
+    void command(uint16_t order, bool answer, double done);
     void send_frame(uint16_t order, const Block &data, double done);
     void send_bytes(std::vector<uint8_t> bytes, double done);
     void next_sample();

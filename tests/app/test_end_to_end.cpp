@@ -45,20 +45,6 @@ void CloseBox(int panel)
         w->close();
 }
 
-bool Dimmed(int panel, int control)
-{
-    int v = -1;
-    GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
-    return v == 1;
-}
-
-int Value(int panel, int control)
-{
-    int v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-
 struct Step {
     const char *name;
     std::function<bool()> ready;
@@ -93,7 +79,7 @@ TEST(EndToEnd, ScopeDataCurveAndRecordingByMouse)
     auto steps = std::make_shared<std::vector<Step>>(std::vector<Step>{
         {"run", [] { return panelHandle > 0 && UiPanelWidget(panelHandle) && UiPanelWidget(panelHandle)->isVisible(); },
          [] { ClickOn(panelHandle, PANEL_BTN_RUN); }},
-        {"stop", [&sim] { return sim.requests(8) >= 15; },
+        {"stop", [&sim] { return sim.requests(ORDER_LIVE_VALUES) >= 15; },
          [&drawnValue, &stoppedAt] {
              double y[200];
              int n = GetStripChartTrace(panelHandle, PANEL_CHART_NORM, 6, y, 200);

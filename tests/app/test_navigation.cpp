@@ -27,25 +27,13 @@ protected:
         ASSERT_TRUE(StartProgram());
     }
     void TearDown() override { StopProgram(); }
-    static int Shown(int panel)
-    {
-        int v = -1;
-        GetPanelAttribute(panel, ATTR_VISIBLE, &v);
-        return v;
-    }
-    static int Value(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlVal(panel, control, &v);
-        return v;
-    }
     // Which parameter panels are visible, as "ABC" with '-' for hidden ones.
     static std::string ShownSet()
     {
         std::string s;
-        s += Shown(panelPARA_A) == 1 ? 'A' : '-';
-        s += Shown(panelPARA_B) == 1 ? 'B' : '-';
-        s += Shown(panelPARA_C) == 1 ? 'C' : '-';
+        s += PanelAttribute(panelPARA_A, ATTR_VISIBLE) == 1 ? 'A' : '-';
+        s += PanelAttribute(panelPARA_B, ATTR_VISIBLE) == 1 ? 'B' : '-';
+        s += PanelAttribute(panelPARA_C, ATTR_VISIBLE) == 1 ? 'C' : '-';
         return s;
     }
     static std::string Selectors()
@@ -98,31 +86,31 @@ TEST_F(Navigation, RecorderToggleShowsAndHidesOnValueChangeOnly)
 {
     SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
     CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(0, Shown(panelPopUp));
+    EXPECT_EQ(0, PanelAttribute(panelPopUp, ATTR_VISIBLE));
     CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
-    EXPECT_EQ(1, Shown(panelPopUp));
+    EXPECT_EQ(1, PanelAttribute(panelPopUp, ATTR_VISIBLE));
     SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 0);
     CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
-    EXPECT_EQ(0, Shown(panelPopUp));
+    EXPECT_EQ(0, PanelAttribute(panelPopUp, ATTR_VISIBLE));
 }
 
 TEST_F(Navigation, RecorderCloseBoxHidesItAndTheToggleFollows)
 {
     SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
     CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
-    ASSERT_EQ(1, Shown(panelPopUp));
+    ASSERT_EQ(1, PanelAttribute(panelPopUp, ATTR_VISIBLE));
     SetCtrlVal(panelPopUp, POPUP_INTERVAL, 42u);
     SetCtrlVal(panelPopUp, POPUP_SAMPLES, 7u);
 
     // The window's own close box, through the event pump.
     UiPanelWidget(panelPopUp)->close();
-    ASSERT_TRUE(PumpUntil([] { return Shown(panelPopUp) == 0; }, 2.0));
+    ASSERT_TRUE(PumpUntil([] { return PanelAttribute(panelPopUp, ATTR_VISIBLE) == 0; }, 2.0));
     EXPECT_EQ(0, Value(panelHandle, PANEL_TOG_RECORDER));
-    EXPECT_EQ(1, Shown(panelHandle)) << "closing the recorder must not end the program";
+    EXPECT_EQ(1, PanelAttribute(panelHandle, ATTR_VISIBLE)) << "closing the recorder must not end the program";
 
     SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
     CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
-    EXPECT_EQ(1, Shown(panelPopUp));
+    EXPECT_EQ(1, PanelAttribute(panelPopUp, ATTR_VISIBLE));
     EXPECT_EQ(42, Value(panelPopUp, POPUP_INTERVAL));
     EXPECT_EQ(7, Value(panelPopUp, POPUP_SAMPLES));
 }
@@ -134,10 +122,10 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
     SetCtrlVal(panelHandle, PANEL_COMPORT, 1);
     CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(1, com);
-    EXPECT_EQ(1u, sim->requests(5));
-    EXPECT_EQ(2u, sim->requests(2));
-    EXPECT_EQ(1u, sim->requests(7));
-    EXPECT_EQ(int(sim->ram(0)[2]), refA);
+    EXPECT_EQ(1u, sim->requests(ORDER_ECHO));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
+    EXPECT_EQ(int(sim->ram(0)[PB_REF]), refA);
     EXPECT_EQ(refA, Value(panelPARA_A, PARA_A_REF));
 }
 

@@ -33,20 +33,6 @@ using namespace qvar_test;
 
 namespace {
 
-int PanelAttr(int panel, int attribute)
-{
-    int v = -1;
-    GetPanelAttribute(panel, attribute, &v);
-    return v;
-}
-
-int Value(int panel, int control)
-{
-    int v = -1;
-    GetCtrlVal(panel, control, &v);
-    return v;
-}
-
 std::string Text(int panel, int control)
 {
     char text[FILE_PATH_MAX + 8] = "";
@@ -63,15 +49,15 @@ TEST_F(StartUpState, MainPanelWithChannelAPanelAndRecorderHidden)
 {
     FreshSim();
     ASSERT_TRUE(StartProgram());
-    EXPECT_EQ(1, PanelAttr(panelHandle, ATTR_VISIBLE));
-    EXPECT_EQ(1, PanelAttr(panelPARA_A, ATTR_VISIBLE));
-    EXPECT_EQ(0, PanelAttr(panelPARA_B, ATTR_VISIBLE));
-    EXPECT_EQ(0, PanelAttr(panelPARA_C, ATTR_VISIBLE));
-    EXPECT_EQ(0, PanelAttr(panelPopUp, ATTR_VISIBLE));
+    EXPECT_EQ(1, PanelAttribute(panelHandle, ATTR_VISIBLE));
+    EXPECT_EQ(1, PanelAttribute(panelPARA_A, ATTR_VISIBLE));
+    EXPECT_EQ(0, PanelAttribute(panelPARA_B, ATTR_VISIBLE));
+    EXPECT_EQ(0, PanelAttribute(panelPARA_C, ATTR_VISIBLE));
+    EXPECT_EQ(0, PanelAttribute(panelPopUp, ATTR_VISIBLE));
     // All three share one spot, so switching never moves the panel.
     for (int panel : {panelPARA_A, panelPARA_B, panelPARA_C}) {
-        EXPECT_EQ(10, PanelAttr(panel, ATTR_LEFT));
-        EXPECT_EQ(105, PanelAttr(panel, ATTR_TOP));
+        EXPECT_EQ(10, PanelAttribute(panel, ATTR_LEFT));
+        EXPECT_EQ(105, PanelAttribute(panel, ATTR_TOP));
     }
     EXPECT_EQ(1, Value(panelHandle, PANEL_SEL_CHA));
     EXPECT_EQ(0, Value(panelHandle, PANEL_SEL_CHB));
@@ -89,11 +75,11 @@ TEST_F(StartUpState, SilentControllerLeavesTheDefaultsAndThePanelsValues)
     ASSERT_TRUE(StartProgram());
 
     // Only the line check went out, and its failure is what the user reads.
-    EXPECT_EQ(1u, sim.requests(5));
-    EXPECT_EQ(sim.requests_total(), sim.requests(5));
+    EXPECT_EQ(1u, sim.requests(ORDER_ECHO));
+    EXPECT_EQ(sim.requests_total(), sim.requests(ORDER_ECHO));
     EXPECT_EQ("Timeout < 36 Bytes", Text(panelHandle, PANEL_STATUS));
-    EXPECT_EQ(1, PanelAttr(panelHandle, ATTR_VISIBLE));
-    EXPECT_EQ(1, PanelAttr(panelPARA_A, ATTR_VISIBLE));
+    EXPECT_EQ(1, PanelAttribute(panelHandle, ATTR_VISIBLE));
+    EXPECT_EQ(1, PanelAttribute(panelPARA_A, ATTR_VISIBLE));
 
     const fs::path rec(recfile_name);
     EXPECT_TRUE(rec.is_absolute()) << recfile_name;
@@ -217,14 +203,14 @@ TEST_F(WholeProgram, ClosingWhileTheScopeRunsEndsTheScopeAndTheProgram)
     uint64_t atClose = 0;
     bool closed = false;
     When(MainPanelUp, [] { CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0); });
-    When([this] { return sim->requests(8) >= 20; }, [&] {
-        atClose = sim->requests(8);
+    When([this] { return sim->requests(ORDER_LIVE_VALUES) >= 20; }, [&] {
+        atClose = sim->requests(ORDER_LIVE_VALUES);
         closed = true;
         CloseMainPanel();
     });
     EXPECT_EQ(0, Run());
     ASSERT_TRUE(closed);
-    EXPECT_EQ(atClose, sim->requests(8)) << "the scope went on polling after the close";
+    EXPECT_EQ(atClose, sim->requests(ORDER_LIVE_VALUES)) << "the scope went on polling after the close";
     EXPECT_EQ(1, stop_flag);
 }
 

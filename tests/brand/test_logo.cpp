@@ -1,5 +1,5 @@
-// The brand banner: which texts each brand record adds to the main panel,
-// where, in which colours, and what it does with the logo picture.
+// The brand banner: what each brand record adds to the main panel, that it
+// stays readable and inside the logo area, and what happens to the picture.
 #define QVAR_HIDE_SYNC
 #include "state/qvar.h"
 #include "brand/logo.h"
@@ -22,14 +22,12 @@ using namespace qvar_test;
 
 namespace {
 
-const int WHITE = 0xFFFFFF, GREY = 0x808080, BLUE = 0x0080FF;
-
 int Rgb(const QColor &c) { return (c.red() << 16) | (c.green() << 8) | c.blue(); }
 
 struct Text {
     std::string text;
-    int left, top, size, background, colour;
-    bool italic;
+    QRect rect;
+    int size, background, colour;
 };
 
 class Logo : public ::testing::Test {
@@ -58,19 +56,44 @@ protected:
             auto *l = qobject_cast<QLabel *>(o);
             if (!l || before.contains(l))
                 continue;
-            added.push_back({l->text().toStdString(), l->x(), l->y(), l->font().pixelSize(),
+            added.push_back({l->text().toStdString(), l->geometry(), l->font().pixelSize(),
                              Rgb(l->palette().color(QPalette::Window)),
-                             Rgb(l->palette().color(QPalette::WindowText)), l->font().italic()});
+                             Rgb(l->palette().color(QPalette::WindowText))});
         }
         EXPECT_EQ(size_t(Children().size() - before.size()), added.size())
             << "ShowLogo created something other than text labels on the panel";
         return added;
     }
-    static int Attr(int control, int attribute)
+    static int Attr(int control, int attribute) { return Attribute(panelHandle, control, attribute); }
+    QRect Area(int control) const { return UiCtrlWidget(panelHandle, control)->geometry(); }
+
+    // What every banner must do: texts in the banner's colours, readable,
+    // inside the logo area and clear of each other and of a shown logo; the
+    // name and the version last, the version beside the name and 4 pixels
+    // lower.
+    void ExpectReadableBanner(int index, const std::vector<Text> &t)
     {
-        int v = -1;
-        GetCtrlAttribute(panelHandle, control, attribute, &v);
-        return v;
+        ASSERT_GE(t.size(), 2u) << index;
+        const int banner = Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR);
+        const QRect area = Area(PANEL_LOGO_BG);
+        const bool logoShown = Visible(panelHandle, PANEL_LOGO_PIC);
+        for (size_t i = 0; i < t.size(); i++) {
+            EXPECT_EQ(banner, t[i].background) << index << " " << t[i].text;
+            EXPECT_NE(t[i].background, t[i].colour) << index << " " << t[i].text;
+            EXPECT_FALSE(t[i].text.empty()) << index;
+            EXPECT_TRUE(area.contains(t[i].rect.topLeft())) << index << " " << t[i].text;
+            if (logoShown) {
+                EXPECT_FALSE(Area(PANEL_LOGO_PIC).contains(t[i].rect.topLeft())) << index << " " << t[i].text;
+            }
+            for (size_t j = i + 1; j < t.size(); j++)
+                EXPECT_FALSE(t[i].rect.topLeft() == t[j].rect.topLeft()) << index << " " << t[i].text;
+        }
+        const Text &name = t[t.size() - 2], &version = t.back();
+        EXPECT_EQ(szSoftname, name.text);
+        EXPECT_EQ(szSoftversion, version.text);
+        EXPECT_GT(name.size, version.size) << index;
+        EXPECT_EQ(name.rect.top() + 4, version.rect.top()) << index;
+        EXPECT_GT(version.rect.left(), name.rect.left()) << index;
     }
     QWidget *main = nullptr;
 };
@@ -85,99 +108,60 @@ TEST_F(Logo, IndicesWithoutARecordChangeNothing)
         EXPECT_EQ(count, Children().size()) << index;
         EXPECT_EQ(0x123456, Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR)) << index;
         EXPECT_EQ(33, Attr(PANEL_LOGO_PIC, ATTR_LEFT)) << index;
-        EXPECT_EQ(1, Attr(PANEL_LOGO_PIC, ATTR_VISIBLE)) << index;
+        EXPECT_TRUE(Visible(panelHandle, PANEL_LOGO_PIC)) << index;
     }
 }
 
 TEST_F(Logo, PlainBannersShowNameAndVersionWithoutLogo)
 {
-    struct { int index, banner, text; } cases[] = {{0, WHITE, GREY}, {1, BLUE, WHITE}};
-    for (const auto &c : cases) {
+    for (int index : {0, 1}) {
         SetCtrlAttribute(panelHandle, PANEL_LOGO_PIC, ATTR_VISIBLE, 1);
-        std::vector<Text> t = Added(c.index);
-        ASSERT_EQ(2u, t.size()) << c.index;
-        EXPECT_EQ("Q-VAR-RDX3-Scope", t[0].text);
-        EXPECT_EQ(20, t[0].left);
-        EXPECT_EQ(20, t[0].top);
-        EXPECT_EQ(16, t[0].size);
-        EXPECT_EQ("V2.2x", t[1].text);
-        EXPECT_EQ(180, t[1].left);
-        EXPECT_EQ(24, t[1].top);
-        EXPECT_EQ(11, t[1].size);
-        for (const Text &x : t) {
-            EXPECT_EQ(c.banner, x.background) << x.text;
-            EXPECT_EQ(c.text, x.colour) << x.text;
-            EXPECT_TRUE(x.italic) << x.text;
-        }
-        EXPECT_EQ(c.banner, Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR));
-        EXPECT_EQ(0, Attr(PANEL_LOGO_PIC, ATTR_VISIBLE)) << c.index;
+        std::vector<Text> t = Added(index);
+        EXPECT_EQ(2u, t.size()) << index;
+        EXPECT_FALSE(Visible(panelHandle, PANEL_LOGO_PIC)) << index;
+        ExpectReadableBanner(index, t);
     }
 }
 
-TEST_F(Logo, ShortLayoutWithLogoForBrand3)
+TEST_F(Logo, LogoBannersLoadTheirPictureAndFullOnesAddThreeBrandLines)
 {
-    SetCtrlAttribute(panelHandle, PANEL_LOGO_PIC, ATTR_VISIBLE, 1);
-    std::vector<Text> t = Added(3);
-    ASSERT_EQ(2u, t.size());
-    EXPECT_EQ("Q-VAR-RDX3-Scope", t[0].text);
-    EXPECT_EQ(20, t[0].left);
-    EXPECT_EQ("V2.2x", t[1].text);
-    EXPECT_EQ(180, t[1].left);
-    EXPECT_EQ(GREY, t[0].colour);
-    EXPECT_EQ(WHITE, t[0].background);
-    EXPECT_EQ(470, Attr(PANEL_LOGO_PIC, ATTR_LEFT));
-    EXPECT_EQ(8, Attr(PANEL_LOGO_PIC, ATTR_TOP));
-    EXPECT_EQ(1, Attr(PANEL_LOGO_PIC, ATTR_VISIBLE));
-    EXPECT_EQ(WHITE, Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR));
-    auto *pic = qobject_cast<QLabel *>(UiCtrlWidget(panelHandle, PANEL_LOGO_PIC));
-    ASSERT_NE(nullptr, pic);
-    EXPECT_FALSE(pic->pixmap().isNull()) << "the logo bitmap was not loaded";
-}
-
-TEST_F(Logo, FullLayoutsAddBrandLinesAboveNameAndVersion)
-{
-    struct { int index, banner, text, logoLeft, logoTop; } cases[] = {
-        {2, BLUE, WHITE, 175, 6}, {4, BLUE, WHITE, 470, 7}, {6, WHITE, GREY, 470, 7}};
+    struct { int index; size_t lines; } cases[] = {{3, 0}, {2, 3}, {4, 3}, {6, 3}};
     for (const auto &c : cases) {
+        SetCtrlAttribute(panelHandle, PANEL_LOGO_PIC, ATTR_VISIBLE, 1);
+        auto *pic = qobject_cast<QLabel *>(UiCtrlWidget(panelHandle, PANEL_LOGO_PIC));
+        ASSERT_NE(nullptr, pic);
+        pic->setPixmap(QPixmap());
         std::vector<Text> t = Added(c.index);
-        ASSERT_EQ(5u, t.size()) << c.index;
-        const int tops[] = {7, 22, 37};
-        for (int i = 0; i < 3; i++) {
-            EXPECT_EQ(15, t[i].left) << c.index << " line " << i;
-            EXPECT_EQ(tops[i], t[i].top) << c.index << " line " << i;
-            EXPECT_EQ(11, t[i].size);
-            EXPECT_FALSE(t[i].text.empty());
+        ASSERT_EQ(c.lines + 2, t.size()) << c.index;
+        EXPECT_FALSE(pic->pixmap().isNull()) << c.index << ": the logo bitmap was not loaded";
+        EXPECT_TRUE(Area(PANEL_LOGO_BG).contains(Area(PANEL_LOGO_PIC).topLeft())) << c.index;
+        ExpectReadableBanner(c.index, t);
+        // The brand lines: one under the other, 15 pixels apart, all different.
+        for (size_t i = 1; i < c.lines; i++) {
+            EXPECT_EQ(t[i - 1].rect.left(), t[i].rect.left()) << c.index;
+            EXPECT_EQ(t[i - 1].rect.top() + 15, t[i].rect.top()) << c.index;
+            EXPECT_NE(t[i - 1].text, t[i].text) << c.index;
         }
-        EXPECT_EQ("Q-VAR-RDX3-Scope", t[3].text);
-        EXPECT_EQ(220, t[3].left);
-        EXPECT_EQ(32, t[3].top);
-        EXPECT_EQ(16, t[3].size);
-        EXPECT_EQ("V2.2x", t[4].text);
-        EXPECT_EQ(380, t[4].left);
-        EXPECT_EQ(36, t[4].top);
-        for (const Text &x : t) {
-            EXPECT_EQ(c.banner, x.background) << c.index << " " << x.text;
-            EXPECT_EQ(c.text, x.colour) << c.index << " " << x.text;
-        }
-        EXPECT_EQ(c.logoLeft, Attr(PANEL_LOGO_PIC, ATTR_LEFT)) << c.index;
-        EXPECT_EQ(c.logoTop, Attr(PANEL_LOGO_PIC, ATTR_TOP)) << c.index;
-        EXPECT_EQ(c.banner, Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR)) << c.index;
     }
 }
 
 TEST_F(Logo, StartUpShowsBrand2)
 {
-    // The banner drawn by the start-up: the program name in the full layout.
-    QLabel *name = nullptr;
+    // The start-up's banner is the one ShowLogo(2) draws, name for name.
+    std::vector<std::pair<std::string, QPoint>> shown;
     for (QLabel *l : main->findChildren<QLabel *>())
-        if (l->text() == "Q-VAR-RDX3-Scope")
-            name = l;
-    ASSERT_NE(nullptr, name);
-    EXPECT_EQ(220, name->x());
-    EXPECT_EQ(32, name->y());
-    EXPECT_EQ(BLUE, Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR));
-    EXPECT_EQ(175, Attr(PANEL_LOGO_PIC, ATTR_LEFT));
-    EXPECT_EQ(6, Attr(PANEL_LOGO_PIC, ATTR_TOP));
+        if (l != UiCtrlWidget(panelHandle, PANEL_LOGO_PIC))
+            shown.push_back({l->text().toStdString(), l->pos()});
+    const int frame = Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR);
+    const QRect logo = Area(PANEL_LOGO_PIC);
+    for (const Text &t : Added(2)) {
+        bool found = false;
+        for (const auto &s : shown)
+            found = found || (s.first == t.text && s.second == t.rect.topLeft());
+        EXPECT_TRUE(found) << t.text;
+    }
+    EXPECT_EQ(frame, Attr(PANEL_LOGO_BG, ATTR_FRAME_COLOR));
+    EXPECT_EQ(logo, Area(PANEL_LOGO_PIC));
 }
 
 } // namespace

@@ -37,10 +37,10 @@ TEST_F(Commands, TeachAnsweredReadsChannelABack)
         "Waiting for parameter-frame ...", "Parameter-frame received! - Line Ok!",
     };
     EXPECT_EQ(expected, StatusLog());
-    EXPECT_EQ(1u, sim->requests(6));
-    EXPECT_EQ(1u, sim->requests(2));
-    EXPECT_EQ(sim->ram(0)[2], refA);
-    EXPECT_EQ(sim->ram(0)[1], powerA);
+    EXPECT_EQ(1u, sim->requests(ORDER_TEACH));
+    EXPECT_EQ(1u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(sim->ram(0)[PB_REF], refA);
+    EXPECT_EQ(sim->ram(0)[PB_POWER], powerA);
 }
 
 TEST_F(Commands, ResetOnSilentControllerTimesOut)
@@ -51,19 +51,19 @@ TEST_F(Commands, ResetOnSilentControllerTimesOut)
     EXPECT_GT(Timer() - t0, 1.45);
     std::vector<std::string> expected = {"Line Ok!", "Timeout RS-232!!"};
     EXPECT_EQ(expected, StatusLog());
-    EXPECT_EQ(0u, sim->requests(2));
+    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
 }
 
 TEST_F(Commands, RefreshAnsweredButReadBackSilentIsATimeout)
 {
-    sim->faults.mute = {2};
+    sim->faults.mute = {ORDER_READ_RAM};
     int panelPower = 0;
     GetCtrlVal(panelPARA_A, PARA_A_POWER, &panelPower);
     CC_ButtonRefresh(panelHandle, PANEL_BTN_REFRESH, EVENT_COMMIT, nullptr, 0, 0);
     std::vector<std::string> expected = {"Line Ok!", "Waiting for parameter-frame ...",
                                          "Timeout RS-232!!"};
     EXPECT_EQ(expected, StatusLog());
-    EXPECT_EQ(1u, sim->requests(11));
+    EXPECT_EQ(1u, sim->requests(ORDER_REFRESH));
     EXPECT_EQ(panelPower, powerA);                // the panel values taken for the request
 }
 
@@ -139,7 +139,7 @@ TEST_F(CurveBlocks, TimeoutClearsBothCurves)
 {
     for (int i = 0; i < 256; i++)
         yArrayA[i] = yArrayB[i] = 7;
-    sim->faults.mute = {9};
+    sim->faults.mute = {ORDER_CURVE_BLOCK};
     EXPECT_EQ(-1, ReadData256(3, 0, 9));
     EXPECT_STREQ("Timeout while reading data package!", szStatus);
     for (int i = 0; i < 128; i++) {

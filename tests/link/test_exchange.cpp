@@ -34,18 +34,6 @@ protected:
         SetStatusListener(nullptr);
         StopProgram();
     }
-    int PanelInt(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlVal(panel, control, &v);
-        return v;
-    }
-    std::string StatusLine()
-    {
-        char text[256] = "";
-        GetCtrlString(panelHandle, PANEL_STATUS, text, sizeof text);
-        return text;
-    }
     qvar::sim::Controller *sim = nullptr;
 };
 
@@ -64,18 +52,18 @@ TEST_F(Exchange, StartReadsBothChannelsAndShowsFirmwareText)
     EXPECT_EQ(expected, StatusLog());
     EXPECT_EQ(fw, StatusLine());
 
-    EXPECT_EQ(1u, sim->requests(5));
-    EXPECT_EQ(2u, sim->requests(2));
-    EXPECT_EQ(1u, sim->requests(7));
+    EXPECT_EQ(1u, sim->requests(ORDER_ECHO));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
     EXPECT_EQ(sim->requests_total(), 4u);
 
     // The controller's RAM, not the panels' initial values, now rules both
     // the variables and the panels.
-    EXPECT_EQ(sim->ram(0)[2], refA);
-    EXPECT_EQ(sim->ram(1)[3], tolB);
-    EXPECT_EQ(refA, PanelInt(panelPARA_A, PARA_A_REF));
-    EXPECT_EQ(triglvlA & 0x3FFF, PanelInt(panelPARA_A, PARA_A_TRIGLEVEL));
-    EXPECT_EQ(triglvlA & 0xC000, PanelInt(panelPARA_A, PARA_A_TRIGBITS));
+    EXPECT_EQ(sim->ram(0)[PB_REF], refA);
+    EXPECT_EQ(sim->ram(1)[PB_TOL], tolB);
+    EXPECT_EQ(refA, Value(panelPARA_A, PARA_A_REF));
+    EXPECT_EQ(triglvlA & 0x3FFF, Value(panelPARA_A, PARA_A_TRIGLEVEL));
+    EXPECT_EQ(triglvlA & 0xC000, Value(panelPARA_A, PARA_A_TRIGBITS));
     EXPECT_EQ(RAM, target);
     EXPECT_EQ(0, rx_flag);
 }
@@ -91,12 +79,12 @@ TEST_F(Exchange, SilentControllerEndsWithShortReadAndKeepsPanelValues)
     EXPECT_EQ("Timeout < 36 Bytes", StatusLine());
     EXPECT_GT(took, 1.9);
     EXPECT_LT(took, 3.5);
-    EXPECT_EQ(0u, sim->requests(2));
-    EXPECT_EQ(0u, sim->requests(7));
+    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(0u, sim->requests(ORDER_FIRMWARE));
     // Variables hold the panels' own initial values, not InitVars' defaults
     // nor anything of the controller.
-    EXPECT_EQ(PanelInt(panelPARA_A, PARA_A_REF), refA);
-    EXPECT_EQ(PanelInt(panelPARA_C, PARA_C_HYSTERESIS), hysteresis);
+    EXPECT_EQ(Value(panelPARA_A, PARA_A_REF), refA);
+    EXPECT_EQ(Value(panelPARA_C, PARA_C_HYSTERESIS), hysteresis);
     EXPECT_EQ(0, scantime);
 }
 
@@ -105,15 +93,15 @@ TEST_F(Exchange, EchoWordMustBeExactly00AA)
     sim->faults.echo_word = 0x01AA;
     ASSERT_TRUE(StartProgram());
     EXPECT_EQ("read error - not sync byte 0xAA!", StatusLine());
-    EXPECT_EQ(0u, sim->requests(2));
+    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
 }
 
 TEST_F(Exchange, SurplusBytesBehindFramesAreDiscarded)
 {
     sim->faults.surplus = 4;                      // 40 bytes per answer
     ASSERT_TRUE(StartProgram());
-    EXPECT_EQ(sim->ram(0)[1], powerA);
-    EXPECT_EQ(sim->ram(1)[1], powerB);
+    EXPECT_EQ(sim->ram(0)[PB_POWER], powerA);
+    EXPECT_EQ(sim->ram(1)[PB_POWER], powerB);
     // Reading once more works on a clean queue.
     sim->set_ram(1, qvar::sim::Block{1, 77, 78, 79, 80, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
     PushGET(RAM, 1);
@@ -152,7 +140,7 @@ TEST_F(Exchange, OverlongFirmwareAnswerKeepsThePreviousText)
 TEST_F(Exchange, ParameterReadWithoutAnswerLeavesVariables)
 {
     ASSERT_TRUE(StartProgram());
-    sim->faults.mute = {2};
+    sim->faults.mute = {ORDER_READ_RAM};
     int before = refB;
     sim->set_ram(1, qvar::sim::Block{1, 9, 999, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9});
     StartStatusLog();
@@ -181,9 +169,9 @@ TEST_F(Exchange, SamePortAgainRepeatsTheWholeExchange)
     sim->reset_counters();
     StartStatusLog();
     CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(1u, sim->requests(5));
-    EXPECT_EQ(2u, sim->requests(2));
-    EXPECT_EQ(1u, sim->requests(7));
+    EXPECT_EQ(1u, sim->requests(ORDER_ECHO));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
     ASSERT_FALSE(StatusLog().empty());
     EXPECT_EQ("Init COM-Port ...", StatusLog().front());
     EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());

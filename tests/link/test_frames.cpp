@@ -3,10 +3,14 @@
 #define QVAR_HIDE_SYNC
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
+#include "platform/serial/serial.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -16,7 +20,7 @@ TEST(Frames, RequestLayoutIsBigEndianWithSyncAndOrder)
     for (int i = 0; i < 16; i++)
         values[i] = (uint16_t)i;
     values[4] = 0xC000;
-    FillTxBuf(8, values);
+    FillTxBuf(ORDER_LIVE_VALUES, values);
 
     const unsigned char head[] = {0x00, 0x55, 0x00, 0x08, 0x00, 0x00, 0x00, 0x01};
     EXPECT_EQ(0, std::memcmp(szWriteBuf, head, sizeof head));
@@ -69,24 +73,29 @@ TEST(Codec, ChannelArgumentDecidesNotWordZero)
     EXPECT_EQ(114, scantime);
 }
 
-TEST(Codec, ChannelBlocksDifferOnlyInChannelWords)
+TEST(Codec, EveryWordCarriesItsOwnVariableOfTheChannel)
 {
-    powerA = 10; refA = 11; tolA = 12; triglvlA = 13; pretriggerA = 14;
-    powerB = 20; refB = 21; tolB = 22; triglvlB = 23; pretriggerB = 24;
-    hysteresis = 5; polarity = 6; hold = 7; average = 8; hwmode = 9;
-    evalmode = 10; trigmode = 11; outmode = 12; anamode = 13; scantime = 14;
-    CopyVarsToPP(0);
-    uint16_t a[16];
-    std::memcpy(a, pp, sizeof a);
-    CopyVarsToPP(1);
-    EXPECT_EQ(0, a[0]);
-    EXPECT_EQ(1, pp[0]);
-    for (int w = 1; w <= 4; w++)
-        EXPECT_NE(a[w], pp[w]) << "word " << w;
-    for (int w = 5; w <= 14; w++)
-        EXPECT_EQ(a[w], pp[w]) << "word " << w;
-    EXPECT_EQ(14, a[15]);
-    EXPECT_EQ(24, pp[15]);
+    // In word order; distinct values, so two swapped words show.
+    int32_t *a[] = {&powerA, &refA, &tolA, &triglvlA, &hysteresis, &polarity, &hold, &average,
+                    &hwmode, &evalmode, &trigmode, &outmode, &anamode, &scantime, &pretriggerA};
+    int32_t *b[] = {&powerB, &refB, &tolB, &triglvlB, &hysteresis, &polarity, &hold, &average,
+                    &hwmode, &evalmode, &trigmode, &outmode, &anamode, &scantime, &pretriggerB};
+    for (uint16_t channel : {CHANNEL_A, CHANNEL_B}) {
+        int32_t **vars = channel == CHANNEL_A ? a : b;
+        for (int w = 1; w < FRAME_WORDS; w++)
+            *vars[w - 1] = 1000 * (channel + 1) + w;
+        CopyVarsToPP(channel);
+        EXPECT_EQ(channel, pp[PB_CHANNEL]);
+        for (int w = 1; w < FRAME_WORDS; w++)
+            EXPECT_EQ(1000 * (channel + 1) + w, pp[w]) << "channel " << channel << " word " << w;
+
+        for (int w = 1; w < FRAME_WORDS; w++)
+            pp[w] = (uint16_t)(500 + w);
+        CopyPPtoVars(channel);
+        for (int w = 1; w < FRAME_WORDS; w++)
+            EXPECT_EQ(500 + w, *vars[w - 1]) << "channel " << channel << " word " << w;
+    }
+    EXPECT_EQ(501, powerA) << "unpacking B left A's own words alone";
 }
 
 TEST(Codec, ReadingBThenLeavesBsCommonValues)
@@ -100,15 +109,27 @@ TEST(Codec, ReadingBThenLeavesBsCommonValues)
     EXPECT_EQ(30, hysteresis);
 }
 
-TEST(ComErrors, TextsForEveryOpeningCode)
+TEST(ComErrors, EveryServiceCodeHasItsOwnTextOthersTheGeneralOne)
 {
-    EXPECT_STREQ("Invalid port number", ComErrorText(-2));
-    EXPECT_STREQ("No serial port found", ComErrorText(-6));
-    EXPECT_STREQ("Cannot open port", ComErrorText(-7));
-    EXPECT_STREQ("Unknown I/0 error", ComErrorText(-4));
-    EXPECT_STREQ("Timeout", ComErrorText(-99));
-    EXPECT_STREQ("RS-232 error!", ComErrorText(-5));
-    EXPECT_STREQ("RS-232 error!", ComErrorText(-12));
+    const int codes[] = {COM_ERR_SYSTEM, COM_ERR_PORT_NUMBER, COM_ERR_NOT_OPEN, COM_ERR_IO,
+                         COM_ERR_NO_PORT, COM_ERR_CANNOT_OPEN, COM_ERR_PARAMETER, COM_ERR_TIMEOUT};
+    std::set<std::string> texts;
+    for (int code : codes) {
+        std::string text = ComErrorText(code);
+        EXPECT_NE("RS-232 error!", text) << code;
+        texts.insert(text);
+    }
+    EXPECT_EQ(sizeof codes / sizeof codes[0], texts.size()) << "two codes share a text";
+    for (int other : {-5, -12, -100})
+        EXPECT_STREQ("RS-232 error!", ComErrorText(other)) << other;
+}
+
+TEST(Protocol, TheStatesNamedConstantsAreTheProtocols)
+{
+    EXPECT_EQ(ANSWER_TIMEOUT, TIMEOUT);
+    EXPECT_EQ(FRAME_WORDS, PNUM);
+    EXPECT_EQ(FRAME_BYTES, 2 * PNUM + 4);
+    EXPECT_EQ(RX_EVENT_MASK, eventMask);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/app.h"
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 #include "sim/controller.h"
@@ -14,8 +15,11 @@
 #include <QProcess>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <poll.h>
 #include <pty.h>
 #include <string>
 #include <thread>
@@ -26,6 +30,54 @@ namespace fs = std::filesystem;
 using namespace qvar_test;
 
 namespace {
+
+// A thread playing the controller on a pty master: waits for one whole
+// request frame, then calls `answer`. Stopping never waits longer than one
+// poll interval, so the destructor is safe on every path.
+class FarEnd {
+public:
+    FarEnd(int master, std::function<void(int)> answer)
+        : thread_([this, master, answer] { Serve(master, answer); })
+    {
+    }
+    ~FarEnd()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    void Serve(int master, const std::function<void(int)> &answer)
+    {
+        unsigned char request[FRAME_BYTES];
+        size_t got = 0;
+        while (!stop_ && got < sizeof request) {
+            pollfd p{master, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0)
+                continue;
+            ssize_t n = read(master, request + got, sizeof request - got);
+            if (n <= 0)
+                return;
+            got += (size_t)n;
+        }
+        if (got == sizeof request)
+            answer(master);
+    }
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Both ends of a pseudo-terminal, closed on every way out of the test.
+struct Pty {
+    int master = -1, slave = -1;
+    ~Pty()
+    {
+        if (slave >= 0)
+            close(slave);
+        if (master >= 0)
+            close(master);
+    }
+};
 
 std::string PortsDir()
 {
@@ -42,14 +94,10 @@ protected:
     }
     void TearDown() override
     {
+        CloseCom(8);                              // the ports a test may leave open
+        CloseCom(9);
         SetStatusListener(nullptr);
         StopProgram();
-    }
-    std::string StatusLine()
-    {
-        char text[256] = "";
-        GetCtrlString(panelHandle, PANEL_STATUS, text, sizeof text);
-        return text;
     }
 };
 
@@ -75,8 +123,8 @@ TEST_F(Line, StartExchangeThroughQvarSimOnATerminal)
     ASSERT_GE(log.size(), 3u);
     EXPECT_EQ("Echo Check - Line Ok!", log[0]);
     EXPECT_EQ(fw, log.back());
-    EXPECT_EQ(model.ram(0)[2], refA);
-    EXPECT_EQ(model.ram(1)[1], powerB);
+    EXPECT_EQ(model.ram(0)[PB_REF], refA);
+    EXPECT_EQ(model.ram(1)[PB_POWER], powerB);
 
     CloseCom(com);
     server.terminate();
@@ -87,36 +135,25 @@ TEST_F(Line, StartExchangeThroughQvarSimOnATerminal)
 
 TEST_F(Line, EchoWithForeignSyncBytesStillPasses)
 {
-    int master = -1, slave = -1;
+    Pty pty;
     char name[128];
-    ASSERT_EQ(0, openpty(&master, &slave, name, nullptr, nullptr));
+    ASSERT_EQ(0, openpty(&pty.master, &pty.slave, name, nullptr, nullptr));
     fs::create_directories(PortsDir());
     fs::create_symlink(name, PortsDir() + "/com8");
     IsolatePorts();
 
     // The far end: read the request, answer with the right data word behind
-    // bytes that are neither sync nor order.
-    std::thread far([master] {
-        unsigned char request[36];
-        size_t got = 0;
-        while (got < sizeof request) {
-            ssize_t n = read(master, request + got, sizeof request - got);
-            if (n <= 0)
-                return;
-            got += (size_t)n;
-        }
-        unsigned char answer[36] = {0xFF, 0xFF, 0x12, 0x34, 0x00, 0xAA};
-        (void)!write(master, answer, sizeof answer);
+    // bytes that are neither sync nor order. The guard stops and joins it on
+    // every way out of the test, a failed assertion included.
+    FarEnd far(pty.master, [](int fd) {
+        unsigned char answer[FRAME_BYTES] = {0xFF, 0xFF, 0x12, 0x34, 0x00, 0xAA};
+        (void)!write(fd, answer, sizeof answer);
     });
-
     ASSERT_EQ(0, OpenComConfig(8, "", 19200, 0, 8, 1, 4096, 4096));
     SetComTime(8, 2.0);
     EXPECT_EQ(1, CheckComLine(8));
     EXPECT_EQ("Echo Check - Line Ok!", StatusLine());
-    far.join();
     CloseCom(8);
-    close(slave);
-    close(master);
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace qvar_test;
 
 namespace {
@@ -22,12 +24,6 @@ protected:
         ASSERT_TRUE(StartProgram());
     }
     void TearDown() override { StopProgram(); }
-    int Get(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlVal(panel, control, &v);
-        return v;
-    }
 };
 
 TEST_F(Binding, TriggerWordSplitsIntoSelectorAndLevelAndJoinsBack)
@@ -35,37 +31,47 @@ TEST_F(Binding, TriggerWordSplitsIntoSelectorAndLevelAndJoinsBack)
     triglvlA = 0xC123;
     triglvlB = 0x4000;
     SetPanelValues();
-    EXPECT_EQ(0xC000, Get(panelPARA_A, PARA_A_TRIGBITS));
-    EXPECT_EQ(0x0123, Get(panelPARA_A, PARA_A_TRIGLEVEL));
-    EXPECT_EQ(0x4000, Get(panelPARA_B, PARA_B_TRIGBITS));
-    EXPECT_EQ(0, Get(panelPARA_B, PARA_B_TRIGLEVEL));
+    EXPECT_EQ(0xC000, Value(panelPARA_A, PARA_A_TRIGBITS));
+    EXPECT_EQ(0x0123, Value(panelPARA_A, PARA_A_TRIGLEVEL));
+    EXPECT_EQ(0x4000, Value(panelPARA_B, PARA_B_TRIGBITS));
+    EXPECT_EQ(0, Value(panelPARA_B, PARA_B_TRIGLEVEL));
     triglvlA = triglvlB = 0;
     GetPanelValues();
     EXPECT_EQ(0xC123, triglvlA);
     EXPECT_EQ(0x4000, triglvlB);
 }
 
-TEST_F(Binding, EveryVariableRoundTripsThroughItsOwnControl)
+TEST_F(Binding, EveryControlShowsItsOwnVariableAndReadsBackIntoIt)
 {
-    // Distinct values everywhere, so a swapped pair of controls shows.
-    int32_t *vars[] = {&powerA, &powerB, &refA, &refB, &tolA, &tolB, &pretriggerA, &pretriggerB,
-                       &hysteresis, &hwmode, &average, &polarity, &hold, &evalmode, &trigmode,
-                       &outmode, &anamode};
-    int v = 101;
-    for (int32_t *p : vars)
-        *p = v++;
+    // Distinct values everywhere, so a control bound to the wrong variable
+    // (or two controls to one) shows.
+    struct { int *panel; int control; int32_t *var; } controls[] = {
+        {&panelPARA_A, PARA_A_POWER, &powerA},         {&panelPARA_B, PARA_B_POWER, &powerB},
+        {&panelPARA_A, PARA_A_REF, &refA},             {&panelPARA_B, PARA_B_REF, &refB},
+        {&panelPARA_A, PARA_A_TOL, &tolA},             {&panelPARA_B, PARA_B_TOL, &tolB},
+        {&panelPARA_A, PARA_A_PRETRIGGER, &pretriggerA}, {&panelPARA_B, PARA_B_PRETRIGGER, &pretriggerB},
+        {&panelPARA_C, PARA_C_HYSTERESIS, &hysteresis}, {&panelPARA_C, PARA_C_HWMODE, &hwmode},
+        {&panelPARA_C, PARA_C_AVERAGE, &average},      {&panelPARA_C, PARA_C_POLARITY, &polarity},
+        {&panelPARA_C, PARA_C_HOLD, &hold},            {&panelPARA_C, PARA_C_EVALMODE, &evalmode},
+        {&panelPARA_C, PARA_C_TRIGMODE, &trigmode},    {&panelPARA_C, PARA_C_OUTMODE, &outmode},
+        {&panelPARA_C, PARA_C_ANAMODE, &anamode},
+    };
+    static_assert(sizeof controls / sizeof controls[0] == 17, "every parameter control");
+    std::vector<int> chosen;
+    for (auto &c : controls) {
+        chosen.push_back(101 + (int)chosen.size());
+        *c.var = chosen.back();
+        SetCtrlVal(*c.panel, c.control, 0);
+    }
+
     SetPanelValues();
-    EXPECT_EQ(101, Get(panelPARA_A, PARA_A_POWER));
-    EXPECT_EQ(102, Get(panelPARA_B, PARA_B_POWER));
-    EXPECT_EQ(108, Get(panelPARA_B, PARA_B_PRETRIGGER));
-    EXPECT_EQ(109, Get(panelPARA_C, PARA_C_HYSTERESIS));
-    EXPECT_EQ(117, Get(panelPARA_C, PARA_C_ANAMODE));
-    for (int32_t *p : vars)
-        *p = 0;
+    for (size_t i = 0; i < chosen.size(); i++)
+        EXPECT_EQ(chosen[i], Value(*controls[i].panel, controls[i].control)) << "control " << i;
+    for (auto &c : controls)
+        *c.var = -1;
     GetPanelValues();
-    v = 101;
-    for (int32_t *p : vars)
-        EXPECT_EQ(v++, *p);
+    for (size_t i = 0; i < chosen.size(); i++)
+        EXPECT_EQ(chosen[i], *controls[i].var) << "variable " << i;
 }
 
 TEST_F(Binding, ReadingPanelsLeavesScantimeAndReadsHiddenPanels)
@@ -84,31 +90,31 @@ TEST_F(Binding, LiveDisplaysAndInputLeds)
     MAXvalA = 900; MINvalA = 100; MAXvalB = 800; MINvalB = 200; tolval = 50;
     inputs = 0x0101;
     SetPanelDATA();
-    EXPECT_EQ(1000, Get(panelHandle, PANEL_NORM_A));
-    EXPECT_EQ(65535, Get(panelHandle, PANEL_NORM_B));
-    EXPECT_EQ(4095, Get(panelHandle, PANEL_RAW_A));
-    EXPECT_EQ(1, Get(panelHandle, PANEL_RAW_B));
-    EXPECT_EQ(3100, Get(panelHandle, PANEL_BMAX));
-    EXPECT_EQ(900, Get(panelHandle, PANEL_MAXVAL_A));
-    EXPECT_EQ(100, Get(panelHandle, PANEL_MINVAL_A));
-    EXPECT_EQ(200, Get(panelHandle, PANEL_MINVAL_B));
-    EXPECT_EQ(50, Get(panelHandle, PANEL_TOLVAL));
-    EXPECT_EQ(1, Get(panelHandle, PANEL_LED_IN1));
-    EXPECT_EQ(1, Get(panelHandle, PANEL_LED_IN2));
+    EXPECT_EQ(1000, Value(panelHandle, PANEL_NORM_A));
+    EXPECT_EQ(65535, Value(panelHandle, PANEL_NORM_B));
+    EXPECT_EQ(4095, Value(panelHandle, PANEL_RAW_A));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RAW_B));
+    EXPECT_EQ(3100, Value(panelHandle, PANEL_BMAX));
+    EXPECT_EQ(900, Value(panelHandle, PANEL_MAXVAL_A));
+    EXPECT_EQ(100, Value(panelHandle, PANEL_MINVAL_A));
+    EXPECT_EQ(200, Value(panelHandle, PANEL_MINVAL_B));
+    EXPECT_EQ(50, Value(panelHandle, PANEL_TOLVAL));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN1));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN2));
 
     inputs = 3;                                   // not one of the four: LEDs unchanged
     SetPanelDATA();
-    EXPECT_EQ(1, Get(panelHandle, PANEL_LED_IN1));
-    EXPECT_EQ(1, Get(panelHandle, PANEL_LED_IN2));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN1));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN2));
 
     inputs = 0x0100;
     SetPanelDATA();
-    EXPECT_EQ(0, Get(panelHandle, PANEL_LED_IN1));
-    EXPECT_EQ(1, Get(panelHandle, PANEL_LED_IN2));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_LED_IN1));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN2));
 
     inputs = 0;
     SetPanelDATA();
-    EXPECT_EQ(0, Get(panelHandle, PANEL_LED_IN2));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_LED_IN2));
 }
 
 } // namespace

@@ -22,37 +22,31 @@ namespace {
 
 class Transfer : public ProgramTest {
 protected:
-    int Get(int control)
-    {
-        int v = -1;
-        GetCtrlVal(panelHandle, control, &v);
-        return v;
-    }
     // What a user's click on a radio button does to its value, then its callback.
     void Click(int control, CtrlCallbackPtr cb)
     {
-        SetCtrlVal(panelHandle, control, Get(control) ? 0 : 1);
+        SetCtrlVal(panelHandle, control, Value(panelHandle, control) ? 0 : 1);
         cb(panelHandle, control, EVENT_VAL_CHANGED, nullptr, 0, 0);
     }
 };
 
 TEST_F(Transfer, RadioButtonsKeepExactlyOneOnAndFallBackToRam)
 {
-    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_RAM));
     Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
     EXPECT_EQ(EEPROM, target);
-    EXPECT_EQ(0, Get(PANEL_RBT_RAM));
-    EXPECT_EQ(1, Get(PANEL_RBT_EEPROM));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_RBT_RAM));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_EEPROM));
     Click(PANEL_RBT_FILE, CC_RBTFile);
     EXPECT_EQ(DATFILE, target);
-    EXPECT_EQ(0, Get(PANEL_RBT_EEPROM));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_RBT_EEPROM));
     Click(PANEL_RBT_FILE, CC_RBTFile);            // clicked while on: back to RAM
     EXPECT_EQ(RAM, target);
-    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
-    EXPECT_EQ(0, Get(PANEL_RBT_FILE));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_RAM));
+    EXPECT_EQ(0, Value(panelHandle, PANEL_RBT_FILE));
     Click(PANEL_RBT_RAM, CC_RBTRam);              // RAM switched off stays RAM
     EXPECT_EQ(RAM, target);
-    EXPECT_EQ(1, Get(PANEL_RBT_RAM));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_RAM));
 }
 
 TEST_F(Transfer, SendToEepromWritesBothChannelsATenthApart)
@@ -66,8 +60,8 @@ TEST_F(Transfer, SendToEepromWritesBothChannelsATenthApart)
     PumpFor(0.01);
 
     EXPECT_GE(took, 0.1);
-    EXPECT_EQ(2u, sim->requests(3));
-    EXPECT_EQ(0u, sim->requests(1));
+    EXPECT_EQ(2u, sim->requests(ORDER_WRITE_EEPROM));
+    EXPECT_EQ(0u, sim->requests(ORDER_WRITE_RAM));
     EXPECT_EQ(600, sim->eeprom(0)[2]);
     EXPECT_EQ(700, sim->eeprom(1)[2]);
     std::vector<std::string> expected = {"Transmit...", "Transmit para A OK!", "Transmit para B OK!"};
@@ -82,8 +76,8 @@ TEST_F(Transfer, SendToRamUsesOrderOneAndOnlyOnThePress)
     EXPECT_EQ(0u, sim->requests_total());         // a commit alone sends nothing
     CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0);
     PumpFor(0.01);
-    EXPECT_EQ(2u, sim->requests(1));
-    EXPECT_EQ(123, sim->ram(0)[1]);
+    EXPECT_EQ(2u, sim->requests(ORDER_WRITE_RAM));
+    EXPECT_EQ(123, sim->ram(0)[PB_POWER]);
 }
 
 TEST_F(Transfer, GetFromEepromReadsAThenBAndShowsThem)
@@ -97,7 +91,7 @@ TEST_F(Transfer, GetFromEepromReadsAThenBAndShowsThem)
     Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
     CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_LEFT_CLICK, nullptr, 0, 0);
     CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(2u, sim->requests(4));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_EEPROM));
     EXPECT_EQ(111, powerA);
     EXPECT_EQ(222, powerB);
     EXPECT_EQ(33, hysteresis);
@@ -116,7 +110,7 @@ TEST_F(Transfer, GetWithoutAnswerPutsTheVariablesBackOnThePanels)
     int shown = 0;
     GetCtrlVal(panelPARA_A, PARA_A_POWER, &shown);
     EXPECT_EQ(kept, shown);
-    EXPECT_EQ(2u, sim->requests(2));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
 }
 
 } // namespace

@@ -77,36 +77,14 @@ protected:
     }
     static void Start() { CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0); }
     static void PressRecorderStop() { CC_BTNStopRecord(panelPopUp, POPUP_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); }
-    static int LineCounter()
-    {
-        int v = -1;
-        GetCtrlVal(panelPopUp, POPUP_LINES, &v);
-        return v;
-    }
-    static bool Dimmed(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlAttribute(panel, control, ATTR_DIMMED, &v);
-        return v == 1;
-    }
-    static bool Visible(int panel, int control)
-    {
-        int v = -1;
-        GetCtrlAttribute(panel, control, ATTR_VISIBLE, &v);
-        return v == 1;
-    }
+    static int LineCounter() { return Value(panelPopUp, POPUP_LINES); }
     static std::string StatusBox()
     {
         char text[256] = "";
         GetCtrlString(panelPopUp, POPUP_STATUS, text, sizeof text);
         return text;
     }
-    static int StatusBoxAttr(int attribute)
-    {
-        int v = -1;
-        GetCtrlAttribute(panelPopUp, POPUP_STATUS, attribute, &v);
-        return v;
-    }
+    static int StatusBoxAttr(int attribute) { return Attribute(panelPopUp, POPUP_STATUS, attribute); }
     std::vector<std::string> SampleLines()
     {
         std::vector<std::string> lines = SplitLines(ReadAll(path));
@@ -137,11 +115,15 @@ protected:
     std::string dir, path;
 };
 
-// The words 0..3 a fresh controller with the same seed gives to the same
-// requests, read off the wire, not through the program's decoding.
-std::vector<std::string> ExpectedLines(const unsigned char *frame, int count,
-                                       const qvar::sim::Faults &faults = {})
+// The words 0..3 a fresh controller with the same seed gives to the
+// recorder's requests (channel A's block as the variables hold it), read off
+// the wire, not through the program's decoding.
+std::vector<std::string> ExpectedLines(int count, const qvar::sim::Faults &faults = {})
 {
+    CopyVarsToPP(CHANNEL_A);
+    FillTxBuf(ORDER_LIVE_VALUES, pp);
+    unsigned char frame[FRAME_BYTES];
+    std::memcpy(frame, szWriteBuf, FRAME_BYTES);
     qvar::sim::Controller c(1);
     c.set_paced(false);
     c.faults = faults;
@@ -162,23 +144,19 @@ std::vector<std::string> ExpectedLines(const unsigned char *frame, int count,
 
 TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
 {
-    CopyVarsToPP(0);
-    FillTxBuf(8, pp);
-    unsigned char frame[FRAME_LEN];
-    std::memcpy(frame, szWriteBuf, FRAME_LEN);
     std::ofstream(path) << "left over from an earlier recording\n";
 
     Settings(0, 5);
     Start();
 
     std::string expected = HEADER + "0\n";
-    for (const std::string &line : ExpectedLines(frame, 5))
+    for (const std::string &line : ExpectedLines(5))
         expected += line + "\n";
     EXPECT_EQ(expected, ReadAll(path));
 
     // The request of the pass that reached the count still goes out.
-    EXPECT_EQ(6u, sim->requests(8));
-    EXPECT_EQ(sim->requests_total(), sim->requests(8));
+    EXPECT_EQ(6u, sim->requests(ORDER_LIVE_VALUES));
+    EXPECT_EQ(sim->requests_total(), sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(5, LineCounter());
     EXPECT_TRUE(LogHas("Line Ok!"));
     EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
@@ -195,13 +173,9 @@ TEST_F(Recording, WordsAreWrittenAsUnsigned16BitNumbers)
     // An inverted normalised value lies far above 32767: it must not come
     // out negative or sign-extended.
     sim->faults.corrupt_word = 0;
-    CopyVarsToPP(0);
-    FillTxBuf(8, pp);
-    unsigned char frame[FRAME_LEN];
-    std::memcpy(frame, szWriteBuf, FRAME_LEN);
     Settings(0, 3);
     Start();
-    const std::vector<std::string> expected = ExpectedLines(frame, 3, sim->faults);
+    const std::vector<std::string> expected = ExpectedLines(3, sim->faults);
     EXPECT_EQ(expected, SampleLines());
     unsigned first = 0;
     ASSERT_EQ(1, std::sscanf(expected[0].c_str(), "%u", &first));
@@ -247,7 +221,7 @@ TEST_F(Recording, SampleCountZeroWritesOnlyTheHeader)
     Settings(3, 0);
     Start();
     EXPECT_EQ(HEADER + "3\n", ReadAll(path));
-    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(0, LineCounter());
     ExpectIdleAfter(true);
     EXPECT_EQ("DATA-RECORDER", StatusBox());
@@ -263,7 +237,7 @@ TEST_F(Recording, SilentControllerTimesOutWithHeaderOnly)
     EXPECT_GT(took, 1.5);
     EXPECT_LT(took, 2.5);
     EXPECT_EQ(HEADER + "0\n", ReadAll(path));
-    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
     ASSERT_FALSE(StatusLog().empty());
     EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
     ExpectIdleAfter(true);
@@ -276,7 +250,7 @@ TEST_F(Recording, ControllerFallingSilentMidwayKeepsTheLinesSoFar)
     Settings(0, 65535);
     Start();
     // Five answers, one line each; the sixth request goes into a dead line.
-    EXPECT_EQ(5u, sim->requests(8));
+    EXPECT_EQ(5u, sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(5, LineCounter());
     EXPECT_EQ(5u, SampleLines().size());
     ASSERT_FALSE(StatusLog().empty());
@@ -291,9 +265,7 @@ TEST_F(Recording, HidingTheRecorderPanelDoesNotStopIt)
     bool hidden = false;
     When([] { return LineCounter() >= 3; }, [&hidden] {
         CC_POPUP(panelPopUp, EVENT_CLOSE, nullptr, 0, 0);
-        int v = -1;
-        GetPanelAttribute(panelPopUp, ATTR_VISIBLE, &v);
-        hidden = v == 0;
+        hidden = PanelAttribute(panelPopUp, ATTR_VISIBLE) == 0;
         When([] { return LineCounter() >= 30; }, [] { PressRecorderStop(); });
     });
     Settings(0, 65535);

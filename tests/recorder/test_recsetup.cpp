@@ -36,12 +36,6 @@ protected:
         std::error_code ec;
         fs::remove_all(dir, ec);
     }
-    static int Get(int control)
-    {
-        int v = -1;
-        GetCtrlVal(panelPopUp, control, &v);
-        return v;
-    }
     // days, hours, minutes, seconds after a commit on the sample-count control
     std::array<int, 4> Duration(unsigned interval, unsigned samples)
     {
@@ -49,8 +43,9 @@ protected:
         SetCtrlVal(panelPopUp, POPUP_SAMPLES, samples);
         SetCtrlVal(panelPopUp, POPUP_LINES, 17u);
         CC_NEDITRecSamples(panelPopUp, POPUP_SAMPLES, EVENT_COMMIT, nullptr, 0, 0);
-        EXPECT_EQ(0, Get(POPUP_LINES)) << "the line counter starts over with new settings";
-        return {Get(POPUP_DAYS), Get(POPUP_HOURS), Get(POPUP_MINUTES), Get(POPUP_SECONDS)};
+        EXPECT_EQ(0, Value(panelPopUp, POPUP_LINES)) << "the line counter starts over with new settings";
+        return {Value(panelPopUp, POPUP_DAYS), Value(panelPopUp, POPUP_HOURS),
+                Value(panelPopUp, POPUP_MINUTES), Value(panelPopUp, POPUP_SECONDS)};
     }
     static std::string FileName()
     {
@@ -80,10 +75,10 @@ TEST_F(RecSetup, IntervalCommitRecomputesButOtherEventsDoNot)
     SetCtrlVal(panelPopUp, POPUP_SAMPLES, 2u);
     CC_NEDITRecTime(panelPopUp, POPUP_INTERVAL, EVENT_VAL_CHANGED, nullptr, 0, 0);
     CC_NEDITRecTime(panelPopUp, POPUP_INTERVAL, EVENT_LEFT_CLICK, nullptr, 0, 0);
-    EXPECT_EQ(0, Get(POPUP_HOURS));
+    EXPECT_EQ(0, Value(panelPopUp, POPUP_HOURS));
     CC_NEDITRecTime(panelPopUp, POPUP_INTERVAL, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(2, Get(POPUP_HOURS));
-    EXPECT_EQ(0, Get(POPUP_DAYS));
+    EXPECT_EQ(2, Value(panelPopUp, POPUP_HOURS));
+    EXPECT_EQ(0, Value(panelPopUp, POPUP_DAYS));
 }
 
 // What the dialog was asked, and what it answers.

@@ -34,7 +34,7 @@ protected:
     {
         trigmode = mode;
         qvar::sim::Block a = sim->ram(0), b = sim->ram(1);
-        a[11] = b[11] = (uint16_t)mode;
+        a[PB_TRIGMODE] = b[PB_TRIGMODE] = (uint16_t)mode;
         sim->set_ram(0, a);
         sim->set_ram(1, b);
     }
@@ -94,7 +94,7 @@ TEST_F(DataCurve, ChannelACurveWithStepAtTheTriggerPosition)
 
     std::vector<std::string> log = StatusLog();
     EXPECT_EQ("Waiting for data package 8 ... received!", log.back());
-    EXPECT_EQ(8u, sim->requests(9));
+    EXPECT_EQ(8u, sim->requests(ORDER_CURVE_BLOCK));
     int dimmed = -1;
     GetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, &dimmed);
     EXPECT_EQ(0, dimmed);
@@ -145,7 +145,7 @@ TEST_F(DataCurve, RejectedSourcesFetchNothingAndGiveTheLineBack)
         sim->reset_counters();
         StartStatusLog();
         Fetch(c.source);
-        EXPECT_EQ(0u, sim->requests(9)) << "source " << c.source;
+        EXPECT_EQ(0u, sim->requests(ORDER_CURVE_BLOCK)) << "source " << c.source;
         EXPECT_EQ("No valid DATA available for this source.", StatusLog().back());
     }
     EXPECT_TRUE(CallbackWorks());
@@ -156,9 +156,10 @@ TEST_F(DataCurve, BlockTimeoutClearsBothCurvesAndDrawsNothing)
     TriggerMode(1);
     Fetch(0);                                     // a first curve on the graph
     int plotsBefore = GetGraphPlotCount(panelHandle, PANEL_GRAPH_DATA);
-    When([&] { return sim->requests(9) >= 12; }, [&] { sim->faults.mute = {9}; });
+    When([&] { return sim->requests(ORDER_CURVE_BLOCK) >= 12; },
+         [&] { sim->faults.mute = {ORDER_CURVE_BLOCK}; });
     Fetch(0);                                     // blocks 1-4 come, block 5 does not
-    EXPECT_EQ(13u, sim->requests(9));
+    EXPECT_EQ(13u, sim->requests(ORDER_CURVE_BLOCK));
     EXPECT_EQ("Timeout while reading data package!", StatusLog().back());
     for (int i = 0; i < 128; i++) {
         ASSERT_EQ(0, yArrayA[i]);
@@ -172,14 +173,33 @@ TEST_F(DataCurve, SecondPressDuringTheFetchIsIgnored)
 {
     TriggerMode(1);
     bool pressed = false;
-    When([&] { return sim->requests(9) >= 2; }, [&] {
+    When([&] { return sim->requests(ORDER_CURVE_BLOCK) >= 2; }, [&] {
         pressed = true;
         CC_BTNData(panelHandle, PANEL_BTN_DATA, EVENT_COMMIT, nullptr, 0, 0);
     });
     Fetch(0);
     EXPECT_TRUE(pressed);
-    EXPECT_EQ(8u, sim->requests(9));
-    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(8u, sim->requests(ORDER_CURVE_BLOCK));
+    EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
+}
+
+TEST_F(DataCurve, DataRightAfterStopFetchesTheControllersCurve)
+{
+    // At line timing the stopped scope's last answer is still on its way when
+    // Data sends its own live-value request; the curve must not take either
+    // answer for a block.
+    TriggerMode(1);
+    sim->set_paced(true);
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, SOURCE_NORM_A);
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 5; },
+         [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
+    CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0);
+    Fetch(SOURCE_NORM_A);
+
+    EXPECT_EQ("Waiting for data package 8 ... received!", StatusLog().back());
+    const auto expected = sim->curve(SOURCE_NORM_A);
+    for (int i = 0; i < CURVE_POINTS; i++)
+        ASSERT_EQ(expected[i], yArrayA[i]) << "point " << i;
 }
 
 } // namespace

@@ -23,18 +23,6 @@ namespace {
 
 class ScopeLoop : public ProgramTest {
 protected:
-    int Dimmed(int control)
-    {
-        int v = -1;
-        GetCtrlAttribute(panelHandle, control, ATTR_DIMMED, &v);
-        return v;
-    }
-    int Visible(int control)
-    {
-        int v = -1;
-        GetCtrlAttribute(panelHandle, control, ATTR_VISIBLE, &v);
-        return v;
-    }
     int Run() { return CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0); }
     void Stop() { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); }
 };
@@ -47,9 +35,10 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
     size_t most = 0;
     int watch = EveryPump([&] { most = std::max(most, sim->host_available(Timer())); });
     bool dimmedWhileRunning = false;
-    When([&] { return sim->requests(8) >= 200; },
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 200; },
          [&] {
-             dimmedWhileRunning = Dimmed(PANEL_BTN_RUN) && Dimmed(PANEL_BTN_DATA) && Dimmed(PANEL_GRAPHSOURCE);
+             dimmedWhileRunning = Dimmed(panelHandle, PANEL_BTN_RUN) && Dimmed(panelHandle, PANEL_BTN_DATA) &&
+                                  Dimmed(panelHandle, PANEL_GRAPHSOURCE);
              Stop();
          });
     EXPECT_EQ(0, Run());
@@ -57,12 +46,12 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
 
     EXPECT_TRUE(dimmedWhileRunning);
     EXPECT_LE(most, 36u);
-    EXPECT_GE(sim->requests(8), 200u);
-    EXPECT_EQ(sim->requests(8), sim->requests_total());
-    EXPECT_EQ(0, Dimmed(PANEL_BTN_RUN));
-    EXPECT_EQ(1, Visible(PANEL_CHART_NORM));
-    EXPECT_EQ(0, Visible(PANEL_CHART_RAW));
-    EXPECT_EQ(0, Visible(PANEL_GRAPH_DATA));
+    EXPECT_GE(sim->requests(ORDER_LIVE_VALUES), 200u);
+    EXPECT_EQ(sim->requests(ORDER_LIVE_VALUES), sim->requests_total());
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_RUN));
+    EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_NORM));
+    EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_RAW));
+    EXPECT_FALSE(Visible(panelHandle, PANEL_GRAPH_DATA));
     EXPECT_EQ("Line Ok!", StatusLog().front());
     // Stop refills the histories with the idle band.
     EXPECT_EQ(2560, arrayNORM[594]);
@@ -86,7 +75,7 @@ TEST_F(ScopeLoop, DrawsEveryAnswerBeforeTheNextRequest)
             answers.push_back(sim->live_values()[0]);
         }
     });
-    When([&] { return sim->requests(8) >= 150; }, [&] { Stop(); });
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 150; }, [&] { Stop(); });
     Run();
     CancelEveryPump(watch);
 
@@ -107,7 +96,7 @@ TEST_F(ScopeLoop, RunRightAfterStopStillKeepsOneRequestInFlight)
     // what the line can carry.
     sim->set_paced(true);
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
-    When([&] { return sim->requests(8) >= 3; }, [&] { Stop(); });
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 3; }, [&] { Stop(); });
     Run();
     sim->reset_counters();
     double t0 = 0;
@@ -116,8 +105,8 @@ TEST_F(ScopeLoop, RunRightAfterStopStillKeepsOneRequestInFlight)
     Run();
     const double took = Timer() - t0;
     const double lineRate = 1920.0 / 72.0;
-    EXPECT_LE(sim->requests(8), lineRate * took + 2) << "in " << took << " s";
-    EXPECT_GE(sim->requests(8), 0.8 * lineRate * took);
+    EXPECT_LE(sim->requests(ORDER_LIVE_VALUES), lineRate * took + 2) << "in " << took << " s";
+    EXPECT_GE(sim->requests(ORDER_LIVE_VALUES), 0.8 * lineRate * took);
 }
 
 TEST_F(ScopeLoop, RunStartsFromChannelAsBand)
@@ -142,23 +131,23 @@ TEST_F(ScopeLoop, SilentControllerTimesOutAndLeavesControlsDimmed)
     EXPECT_LT(took, 3.0);
     EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
     EXPECT_EQ(1, stop_flag);
-    EXPECT_EQ(1, Dimmed(PANEL_BTN_RUN));
-    EXPECT_EQ(1, Dimmed(PANEL_BTN_DATA));
-    EXPECT_EQ(1, Dimmed(PANEL_GRAPHSOURCE));
+    EXPECT_TRUE(Dimmed(panelHandle, PANEL_BTN_RUN));
+    EXPECT_TRUE(Dimmed(panelHandle, PANEL_BTN_DATA));
+    EXPECT_TRUE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
     Stop();
-    EXPECT_EQ(0, Dimmed(PANEL_BTN_RUN));
-    EXPECT_EQ(0, Dimmed(PANEL_BTN_DATA));
-    EXPECT_EQ(0, Dimmed(PANEL_GRAPHSOURCE));
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_RUN));
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_DATA));
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
 }
 
 TEST_F(ScopeLoop, RawSourceShowsOnlyTheRawChart)
 {
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 8);
-    When([&] { return sim->requests(8) >= 120; }, [&] { Stop(); });
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 120; }, [&] { Stop(); });
     Run();
     EXPECT_EQ(0, type);
-    EXPECT_EQ(1, Visible(PANEL_CHART_RAW));
-    EXPECT_EQ(0, Visible(PANEL_CHART_NORM));
+    EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_RAW));
+    EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_NORM));
     double y[100];
     ASSERT_EQ(100, GetStripChartTrace(panelHandle, PANEL_CHART_RAW, 1, y, 100));
     EXPECT_EQ(adcCHA, y[99]);
@@ -171,15 +160,15 @@ TEST_F(ScopeLoop, SourceNineSendsOneRequestAndWaitsForStop)
     sim->faults.silent = true;                   // no time-out applies either
     After(2.5, [&] { Stop(); });
     EXPECT_EQ(0, Run());
-    EXPECT_EQ(1u, sim->requests(8));
+    EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(2, type);
-    EXPECT_EQ(0, Visible(PANEL_CHART_RAW));
-    EXPECT_EQ(0, Visible(PANEL_CHART_NORM));
+    EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_RAW));
+    EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_NORM));
 }
 
 TEST_F(ScopeLoop, RecordersStopEndsTheScopeToo)
 {
-    When([&] { return sim->requests(8) >= 10; },
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 10; },
          [] { CC_BTNStopRecord(panelPopUp, POPUP_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
     EXPECT_EQ(0, Run());
     EXPECT_EQ(0, rx_flag);
@@ -191,16 +180,16 @@ TEST_F(ScopeLoop, GraphSourceRingPicksTheChart)
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 8);
     CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(0, type);
-    EXPECT_EQ(1, Visible(PANEL_CHART_RAW));
+    EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_RAW));
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 9);
     CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(0, type);                           // the ring keeps the plot kind for "none"
-    EXPECT_EQ(0, Visible(PANEL_CHART_RAW));
-    EXPECT_EQ(0, Visible(PANEL_CHART_NORM));
+    EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_RAW));
+    EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_NORM));
     SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 3);
     CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(1, type);
-    EXPECT_EQ(1, Visible(PANEL_CHART_NORM));
+    EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_NORM));
 }
 
 } // namespace

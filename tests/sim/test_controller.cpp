@@ -56,13 +56,13 @@ struct Host {
         return out;
     }
 
-    Block live() { return data_of(exchange(ORDER_LIVE)); }
+    Block live() { return data_of(exchange(ORDER_LIVE_VALUES)); }
 
     std::vector<uint16_t> curve(int source)
     {
         std::vector<uint16_t> all;
         for (uint16_t off = 0; off < kCurvePoints; off += 16) {
-            const Bytes a = exchange(ORDER_CURVE, {off, static_cast<uint16_t>(source)});
+            const Bytes a = exchange(ORDER_CURVE_BLOCK, {off, static_cast<uint16_t>(source)});
             EXPECT_EQ(a.size(), kFrameBytes);
             for (size_t i = 0; i < kWords; ++i)
                 all.push_back(data_word(a, i));
@@ -85,10 +85,11 @@ Block custom_block(uint16_t channel, uint16_t base)
 TEST(SimOrders, AnswerFramesCarrySyncAndTheRequestsOrder)
 {
     Host h;
-    for (uint16_t order : {2, 4, 5, 6, 8, 9, 10, 11}) {
+    for (uint16_t order : {ORDER_READ_RAM, ORDER_READ_EEPROM, ORDER_ECHO, ORDER_TEACH, ORDER_LIVE_VALUES,
+                           ORDER_CURVE_BLOCK, ORDER_RESET, ORDER_REFRESH}) {
         const Bytes a = h.exchange(order);
         ASSERT_EQ(a.size(), kFrameBytes) << "order " << order;
-        EXPECT_EQ(word_at(a, 0), kSyncWord);
+        EXPECT_EQ(word_at(a, 0), SYNC_WORD);
         EXPECT_EQ(word_at(a, 2), order);
     }
 }
@@ -124,21 +125,21 @@ TEST(SimOrders, TeachTakesChannelASignalAsReferenceInRamOnly)
     Block last{};
     // Run until an object is in front of sensor A, so the new reference
     // differs clearly from the factory 512.
-    for (int i = 0; i < 200 && last[L_NORM_A] < 800; ++i)
+    for (int i = 0; i < 200 && last[LV_NORM_A] < 800; ++i)
         last = h.live();
-    ASSERT_GE(last[L_NORM_A], 800);
+    ASSERT_GE(last[LV_NORM_A], 800);
     const Bytes a = h.exchange(ORDER_TEACH, Controller::factory_block(0));
     ASSERT_EQ(a.size(), kFrameBytes);
-    EXPECT_EQ(h.c.ram(0)[W_REF], last[L_NORM_A]);
-    EXPECT_EQ(data_word(a, W_REF), last[L_NORM_A]);
-    EXPECT_EQ(h.c.eeprom(0)[W_REF], 512);
-    EXPECT_EQ(h.c.ram(1)[W_REF], 512);
+    EXPECT_EQ(h.c.ram(0)[PB_REF], last[LV_NORM_A]);
+    EXPECT_EQ(data_word(a, PB_REF), last[LV_NORM_A]);
+    EXPECT_EQ(h.c.eeprom(0)[PB_REF], 512);
+    EXPECT_EQ(h.c.ram(1)[PB_REF], 512);
 }
 
 TEST(SimOrders, EchoAcknowledgesAndFirmwareIsZeroPaddedText)
 {
     Host h;
-    EXPECT_EQ(data_word(h.exchange(ORDER_ECHO, Controller::factory_block(0)), 0), kEchoAck);
+    EXPECT_EQ(data_word(h.exchange(ORDER_ECHO, Controller::factory_block(0)), 0), ECHO_ACK);
 
     const Bytes fw = h.exchange(ORDER_FIRMWARE);
     ASSERT_EQ(fw.size(), kFirmwareBytes);
@@ -179,7 +180,7 @@ TEST(SimFraming, SplitRequestsAndGarbageBeforeTheSync)
     Bytes out(100);
     out.resize(h.c.host_read(out.data(), out.size(), 3.0));
     ASSERT_EQ(out.size(), kFrameBytes);
-    EXPECT_EQ(data_word(out, 0), kEchoAck);
+    EXPECT_EQ(data_word(out, 0), ECHO_ACK);
     EXPECT_EQ(h.c.requests(ORDER_ECHO), 2u);
 }
 
@@ -189,19 +190,19 @@ TEST(SimSignals, LiveValuesHangTogether)
     bool sawObjectA = false, sawObjectB = false;
     for (int i = 0; i < 400; ++i) {
         const Block v = h.live();
-        EXPECT_LE(v[L_ADC_A], 4095);
-        EXPECT_EQ(v[L_NORM_A], std::min(1024, 1024 * v[L_ADC_A] / v[L_AMAX]));
-        EXPECT_EQ(v[L_NORM_B], std::min(1024, 1024 * v[L_ADC_B] / v[L_BMAX]));
-        EXPECT_LE(v[L_MIN_A], v[L_NORM_A]);
-        EXPECT_GE(v[L_MAX_A], v[L_NORM_A]);
-        EXPECT_GE(v[L_MAX_B], v[L_NORM_B]);
-        EXPECT_EQ(v[L_TRIGG_HI] + v[L_TRIGG_LO], 1024);
-        EXPECT_EQ(v[L_INPUTS] & ~0x0101, 0);
+        EXPECT_LE(v[LV_ADC_A], 4095);
+        EXPECT_EQ(v[LV_NORM_A], std::min(1024, 1024 * v[LV_ADC_A] / v[LV_AMAX]));
+        EXPECT_EQ(v[LV_NORM_B], std::min(1024, 1024 * v[LV_ADC_B] / v[LV_BMAX]));
+        EXPECT_LE(v[LV_MIN_A], v[LV_NORM_A]);
+        EXPECT_GE(v[LV_MAX_A], v[LV_NORM_A]);
+        EXPECT_GE(v[LV_MAX_B], v[LV_NORM_B]);
+        EXPECT_EQ(v[LV_TRIGG_HI] + v[LV_TRIGG_LO], 1024);
+        EXPECT_EQ(v[LV_INPUTS] & ~0x0101, 0);
         // An input is on exactly while an object lifts its channel well
         // above the baseline.
-        const bool inA = v[L_INPUTS] & 0x0001, inB = v[L_INPUTS] & 0x0100;
-        EXPECT_EQ(inA, v[L_ADC_A] > 1000) << "sample " << i;
-        EXPECT_EQ(inB, v[L_ADC_B] > 1000) << "sample " << i;
+        const bool inA = v[LV_INPUTS] & 0x0001, inB = v[LV_INPUTS] & 0x0100;
+        EXPECT_EQ(inA, v[LV_ADC_A] > 1000) << "sample " << i;
+        EXPECT_EQ(inB, v[LV_ADC_B] > 1000) << "sample " << i;
         sawObjectA |= inA;
         sawObjectB |= inB;
     }
@@ -218,15 +219,15 @@ TEST(SimSignals, RefreshRestartsMaxMinTracking)
     Block v{};
     for (int i = 0; i < 200; ++i)
         v = h.live();
-    ASSERT_GT(v[L_MAX_A], 800);
+    ASSERT_GT(v[LV_MAX_A], 800);
     // Wait for the baseline between objects, then refresh.
-    while (v[L_INPUTS] != 0)
+    while (v[LV_INPUTS] != 0)
         v = h.live();
     ASSERT_EQ(h.exchange(ORDER_REFRESH).size(), kFrameBytes);
     v = h.live();
-    EXPECT_EQ(v[L_MAX_A], v[L_NORM_A]);
-    EXPECT_EQ(v[L_MIN_A], v[L_NORM_A]);
-    EXPECT_EQ(v[L_MAX_B], v[L_NORM_B]);
+    EXPECT_EQ(v[LV_MAX_A], v[LV_NORM_A]);
+    EXPECT_EQ(v[LV_MIN_A], v[LV_NORM_A]);
+    EXPECT_EQ(v[LV_MAX_B], v[LV_NORM_B]);
 }
 
 TEST(SimCurves, TriggeredRecordingPutsTheEdgeWhereTheHostDrawsTheStep)
@@ -240,8 +241,8 @@ TEST(SimCurves, TriggeredRecordingPutsTheEdgeWhereTheHostDrawsTheStep)
     EXPECT_LT(a[106], 600);
 
     Block b = Controller::factory_block(1);
-    b[W_PRETRIGGER] = 50;
-    b[W_TRIGGER] = 0xC000 | 700;
+    b[PB_PRETRIGGER] = 50;
+    b[PB_TRIGGER] = 0xC000 | 700;
     h.exchange(ORDER_WRITE_RAM, b);
     const auto bcurve = h.curve(1);
     EXPECT_GE(bcurve[77], 700);
@@ -249,13 +250,13 @@ TEST(SimCurves, TriggeredRecordingPutsTheEdgeWhereTheHostDrawsTheStep)
 
     // Falling edge in trigger mode 2.
     Block common = Controller::factory_block(0);
-    common[W_TRIGMODE] = 2;
+    common[PB_TRIGMODE] = 2;
     h.exchange(ORDER_WRITE_RAM, common);
     const auto fall = h.curve(0);
     EXPECT_LT(fall[107], 600);
     EXPECT_GE(fall[106], 600);
     // A block is a window of the same recording.
-    const Bytes last = h.exchange(ORDER_CURVE, {112, 0});
+    const Bytes last = h.exchange(ORDER_CURVE_BLOCK, {112, 0});
     for (size_t i = 0; i < kWords; ++i)
         EXPECT_EQ(data_word(last, i), fall[112 + i]);
 }
@@ -270,7 +271,7 @@ TEST(SimCurves, TriggerModeDecidesWhichSourcesAreRecorded)
     EXPECT_NE(h.curve(0), zeros);
 
     Block common = Controller::factory_block(0);
-    common[W_TRIGMODE] = 3;
+    common[PB_TRIGMODE] = 3;
     h.exchange(ORDER_WRITE_RAM, common);
     EXPECT_EQ(h.curve(0), zeros);
     const auto maxA = h.curve(4), minA = h.curve(6), maxB = h.curve(5);
@@ -326,8 +327,8 @@ TEST(SimFaults, SilenceMuteAndDeadLine)
     EXPECT_EQ(h.c.requests_total(), 2u);
     h.c.faults.silent = false;
 
-    h.c.faults.mute = {ORDER_LIVE, ORDER_FIRMWARE};
-    EXPECT_TRUE(h.exchange(ORDER_LIVE).empty());
+    h.c.faults.mute = {ORDER_LIVE_VALUES, ORDER_FIRMWARE};
+    EXPECT_TRUE(h.exchange(ORDER_LIVE_VALUES).empty());
     EXPECT_TRUE(h.exchange(ORDER_FIRMWARE).empty());
     EXPECT_EQ(h.exchange(ORDER_ECHO).size(), kFrameBytes);
     h.c.faults.mute.clear();
@@ -380,7 +381,7 @@ TEST(SimFaults, DamagedAnswers)
     h.c.faults.surplus = 4;
     Bytes a = h.exchange(ORDER_ECHO);
     ASSERT_EQ(a.size(), kFrameBytes + 4);
-    EXPECT_EQ(data_word(a, 0), kEchoAck);
+    EXPECT_EQ(data_word(a, 0), ECHO_ACK);
     h.c.faults.surplus = 0;
 
     h.c.faults.echo_word = 0x01AA;

@@ -1,5 +1,8 @@
 // program.cpp - bringing the program up for subsystem tests.
+#define QVAR_HIDE_SYNC
 #include "tests/support/program.h"
+
+#include "state/qvar.h"
 
 #include "app/app.h"
 #include "platform/serial/serial.h"
@@ -7,6 +10,7 @@
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_qt.h"
 #include "sim/controller.h"
+#include "ui_ids.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -161,6 +165,46 @@ void StartStatusLog()
 std::vector<std::string> StatusLog()
 {
     return statusLog;
+}
+
+// A read that fails (no such panel or control) fails the test as well.
+int Value(int panel, int control)
+{
+    int v = -1;
+    EXPECT_GE(GetCtrlVal(panel, control, &v), 0) << "panel " << panel << " control " << control;
+    return v;
+}
+
+int Attribute(int panel, int control, int attribute)
+{
+    int v = -1;
+    EXPECT_GE(GetCtrlAttribute(panel, control, attribute, &v), 0)
+        << "panel " << panel << " control " << control << " attribute " << attribute;
+    return v;
+}
+
+int PanelAttribute(int panel, int attribute)
+{
+    int v = -1;
+    EXPECT_GE(GetPanelAttribute(panel, attribute, &v), 0) << "panel " << panel << " attribute " << attribute;
+    return v;
+}
+
+bool Dimmed(int panel, int control)
+{
+    return Attribute(panel, control, ATTR_DIMMED) == 1;
+}
+
+bool Visible(int panel, int control)
+{
+    return Attribute(panel, control, ATTR_VISIBLE) == 1;
+}
+
+std::string StatusLine()
+{
+    char text[256] = "";
+    GetCtrlString(panelHandle, PANEL_STATUS, text, sizeof text);
+    return text;
 }
 
 void ProgramTest::SetUp()

@@ -50,6 +50,16 @@ void CloseWindow(int panel);
 void StartStatusLog();
 std::vector<std::string> StatusLog();
 
+// What a control shows: its integer value, an attribute, whether it is
+// dimmed or visible (a read that fails fails the test), and the main panel's
+// status line as it reads now.
+int  Value(int panel, int control);
+bool Dimmed(int panel, int control);
+bool Visible(int panel, int control);
+int  Attribute(int panel, int control, int attribute);
+int  PanelAttribute(int panel, int attribute);
+std::string StatusLine();
+
 // A temporary folder for the test's files.
 std::string TempDir();
 
