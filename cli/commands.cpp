@@ -28,7 +28,6 @@ bool portOpen = false;
 
 // A parameter file holds 32 numbers of a few characters each; anything much
 // larger is no parameter file.
-const long MAX_PARA_FILE = 64 * 1024;
 
 const char *const BLOCK_WORDS[16] = {"channel",  "power",    "ref",      "tol",
                                      "triglvl",  "hysteresis", "polarity", "hold",
@@ -281,13 +280,12 @@ int CmdSend(const CliOptions &o, FILE *)
     // The file is read and checked whole before the port is opened.
     uint32_t words[32];
     const char *file = o.input.c_str();
-    int r = CheckInputFile(file, MAX_PARA_FILE);
-    if (r == 0)
-        r = ReadParaFileWords(file, words);
+    // The reader takes regular files only, without blocking, up to 64 KiB.
+    int r = ReadParaFileWords(file, words);
     if (r < 0) {
-        const char *why = r == FILE_ERR_OPEN     ? "not a readable regular file"
-                          : r == FILE_ERR_TOO_LONG ? "too large for a parameter file"
-                                                   : ParaFileErrorText(r);
+        const char *why = r == FILE_ERR_OPEN      ? "not a readable regular file"
+                          : r == FILE_ERR_TOO_BIG ? "too large for a parameter file"
+                                                  : ParaFileErrorText(r);
         ReportFailure((o.input + ": " + why).c_str());
         return CLI_FILE;
     }

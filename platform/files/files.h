@@ -90,16 +90,12 @@ int CopyText(char *dst, int size, const char *src);
 // Appends `src` to the text in `dst`; FILE_ERR_TOO_LONG (dst unchanged) when it does not fit.
 int AppendText(char *dst, int size, const char *src);
 
-// Files named on a command line. CheckInputFile: 0 when `path` is a regular
-// file (links followed) the user can read, of at most `maxBytes`;
-// FILE_ERR_OPEN when it is missing, unreadable or no regular file (a FIFO, a
-// device, a folder); FILE_ERR_TOO_LONG when larger. CheckOutputFile: 0 when
-// `path` does not exist yet or is a regular file, else FILE_ERR_OPEN. Neither
-// blocks.
-int CheckInputFile(const char *path, long maxBytes);
+// Files named on a command line. CheckOutputFile: 0 when `path` does not
+// exist yet or is a regular file, else FILE_ERR_OPEN; it does not block.
 int CheckOutputFile(const char *path);
 // Creates a new empty file in $TMPDIR (default /tmp) and puts its name into `path`.
 int MakeTempFile(char path[FILE_PATH_MAX]);
 // Reads a regular file of fewer than `size` bytes whole into `buffer` and
-// terminates it; the byte count, or FILE_ERR_TOO_LONG when it is larger.
+// terminates it; the byte count, FILE_ERR_TOO_BIG when it is larger, or
+// FILE_ERR_OPEN for no regular file.
 int ReadTextFile(const char *path, char *buffer, int size);
