@@ -46,6 +46,10 @@ LoopState &st()
 }
 
 constexpr int kRepaintMs = 16;   // about the display's refresh rate
+// The longest a waiting pump sleeps when nothing at all is due: a time-out
+// checked by a polling loop is noticed at most this late, and a silent line
+// costs a hundred wake-ups a second.
+constexpr int kWaitBoundMs = 10;
 
 void deliver(const Event &e)
 {
@@ -233,7 +237,13 @@ int ProcessSystemEvents(void)
         pump::serial_deliver();
         d->processEvents(QEventLoop::AllEvents);
     } else if (mayWait) {
-        s.wake->start(1);
+        // Sleep until something is due: the dispatcher wakes for input, a
+        // socket notifier or a timer of the program; our own timer covers the
+        // simulated line's next byte (to the whole millisecond before it, the
+        // rest is slept above on the next pass) and the safety bound, which
+        // only the loops' time-outs rely on.
+        const double dueMs = std::floor(left * 1000.0);
+        s.wake->start(int(std::min<double>(kWaitBoundMs, dueMs)));
         d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         s.wake->stop();
         pump::serial_deliver();
