@@ -1,25 +1,19 @@
 // Strip charts, graphs and the LED: what they show, and how often they are
 // actually redrawn.
+#include "platform/ui/chart_view.h"
 #include "ui_testing.h"
 
-#include <QChart>
-#include <QChartView>
-#include <QLineSeries>
-#include <QValueAxis>
+#include <cmath>
 
 using namespace uitest;
+using qvar::ui::ChartView;
+using qvar::ui::Range;
 
 namespace {
 
-QChart *chartOf(QWidget *w)
+ChartView *chartOf(QWidget *w)
 {
-    auto *view = w->findChild<QChartView *>();
-    return view ? view->chart() : nullptr;
-}
-
-QValueAxis *axis(QChart *c, Qt::Orientation o)
-{
-    return qobject_cast<QValueAxis *>(c->axes(o).value(0));
+    return w->findChild<ChartView *>();
 }
 
 std::vector<double> trace(int panel, int control, int t)
@@ -41,12 +35,12 @@ TEST_F(UiTest, StripChartShowsEachTraceNewestAtTheRight)
     EXPECT_EQ(trace(main_, T_STRIP, 2), (std::vector<double>{10, 20, 30, 40, 50}));
     EXPECT_EQ(GetStripChartTrace(main_, T_STRIP, 3, nullptr, 0), UI_ERR_VALUE);
 
-    QChart *c = chartOf(W(T_STRIP));
+    ChartView *c = chartOf(W(T_STRIP));
     ASSERT_NE(c, nullptr);
-    const auto pts = static_cast<QLineSeries *>(c->series().at(0))->points();
-    ASSERT_EQ(pts.size(), 5);
-    EXPECT_EQ(pts.last().x(), axis(c, Qt::Horizontal)->max());   // 10 points per screen: x 0..9
-    EXPECT_EQ(pts.last().x() - pts.first().x(), 4);
+    const auto &pts = c->trace(0).points;
+    ASSERT_EQ(pts.size(), 5u);
+    EXPECT_EQ(pts.back().x(), c->xRange().hi);   // 10 points per screen: x 0..9
+    EXPECT_EQ(pts.back().x() - pts.front().x(), 4);
 
     // A longer history than the screen shows its newest part.
     std::vector<double> longer;
@@ -80,12 +74,12 @@ TEST_F(UiTest, StripChartTraceCountColoursAndAxis)
 
     ASSERT_EQ(SetTraceAttribute(main_, T_STRIP, 2, ATTR_TRACE_COLOR, 0x00FF00), 0);
     EXPECT_EQ(SetTraceAttribute(main_, T_STRIP, 4, ATTR_TRACE_COLOR, 0), UI_ERR_VALUE);
-    QChart *c = chartOf(W(T_STRIP));
-    ASSERT_EQ(c->series().size(), 3);
-    EXPECT_EQ(static_cast<QLineSeries *>(c->series().at(1))->pen().color(), QColor(0, 255, 0));
+    ChartView *c = chartOf(W(T_STRIP));
+    ASSERT_EQ(c->traceCount(), 3);
+    EXPECT_EQ(c->trace(1).color, QColor(0, 255, 0));
 
     ASSERT_EQ(SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 0.0, 4096.0), 0);
-    EXPECT_EQ(axis(c, Qt::Vertical)->max(), 4096.0);
+    EXPECT_EQ(c->yRange().hi, 4096.0);
     EXPECT_EQ(SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 5.0, 5.0), UI_ERR_VALUE);
 }
 
@@ -136,10 +130,9 @@ TEST_F(UiTest, GraphPlotsDeleteAxesAndCaption)
     EXPECT_EQ(color, 0xFF0000);
     EXPECT_EQ(gy[2], 65535);   // unsigned, not wrapped
     EXPECT_EQ(gx[3], 3);
-    QChart *c = chartOf(W(T_GRAPH));
-    auto *s2 = static_cast<QLineSeries *>(c->series().at(1));
-    EXPECT_EQ(s2->pen().style(), Qt::DashLine);
-    EXPECT_GT(s2->pen().widthF(), static_cast<QLineSeries *>(c->series().at(0))->pen().widthF());
+    ChartView *c = chartOf(W(T_GRAPH));
+    EXPECT_EQ(c->trace(1).style, Qt::DashLine);
+    EXPECT_GT(c->trace(1).width, c->trace(0).width);
 
     ASSERT_EQ(DeleteGraphPlot(main_, T_GRAPH, p1, REFRESH_IMMEDIATE), 0);
     ASSERT_EQ(GetGraphPlotCount(main_, T_GRAPH), 1);
@@ -149,18 +142,81 @@ TEST_F(UiTest, GraphPlotsDeleteAxesAndCaption)
     PlotXY(main_, T_GRAPH, x, up, 4, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, 0);
     ASSERT_EQ(DeleteGraphPlot(main_, T_GRAPH, -1, REFRESH_DELAYED), 0);
     EXPECT_EQ(GetGraphPlotCount(main_, T_GRAPH), 0);
-    EXPECT_TRUE(c->series().isEmpty());
+    EXPECT_EQ(c->traceCount(), 0);
 
     ASSERT_EQ(SetAxisScalingMode(main_, T_GRAPH, AXIS_X, AXIS_MANUAL, 1.0, 128.0), 0);
     SetAxisScalingMode(main_, T_GRAPH, AXIS_Y, AXIS_AUTO, 0, 0);
     PlotXY(main_, T_GRAPH, x, curve, 4, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, 0);
-    EXPECT_EQ(axis(c, Qt::Horizontal)->min(), 1.0);
-    EXPECT_EQ(axis(c, Qt::Horizontal)->max(), 128.0);
-    EXPECT_LE(axis(c, Qt::Vertical)->min(), 0.0);
-    EXPECT_GE(axis(c, Qt::Vertical)->max(), 65535.0);
+    EXPECT_EQ(c->xRange(), (Range{1.0, 128.0}));
+    EXPECT_LE(c->yRange().lo, 0.0);
+    EXPECT_GE(c->yRange().hi, 65535.0);
 
     ASSERT_EQ(SetCtrlAttribute(main_, T_GRAPH, ATTR_LABEL_TEXT, "NORM-A=1024*(A/Amax)"), 0);
     EXPECT_EQ(c->title(), "NORM-A=1024*(A/Amax)");
+}
+
+TEST_F(UiTest, FewerValuesThanTracesLeaveAnEmptyHistory)
+{
+    const double one[] = {5};
+    ASSERT_EQ(PlotStripChart(main_, T_STRIP, one, 1, 0, 0), 0);   // two traces, one value
+    EXPECT_TRUE(trace(main_, T_STRIP, 1).empty());
+    const double h[] = {1, 10, 2, 20};
+    PlotStripChart(main_, T_STRIP, h, 4, 0, 0);
+    EXPECT_EQ(trace(main_, T_STRIP, 2), (std::vector<double>{10, 20}));
+    ASSERT_EQ(PlotStripChart(main_, T_STRIP, h, 0, 0, 0), 0);
+    EXPECT_TRUE(trace(main_, T_STRIP, 2).empty());
+}
+
+TEST(ChartTicks, RoundStepsAndRangesThatShowTheData)
+{
+    using qvar::ui::niceRange;
+    using qvar::ui::tickStep;
+    EXPECT_EQ(tickStep(Range{0, 100}), 10);
+    EXPECT_EQ(tickStep(Range{0, 1100}), 200);
+    EXPECT_EQ(tickStep(Range{1, 128}), 20);
+    EXPECT_EQ(tickStep(Range{0, 1024}), 200);
+    EXPECT_DOUBLE_EQ(tickStep(Range{0, 0.3}), 0.05);
+    EXPECT_EQ(tickStep(Range{5, 5}), 0);
+    EXPECT_EQ(niceRange(3, 65535), (Range{0, 70000}));
+    EXPECT_EQ(niceRange(-7, 7), (Range{-8, 8}));
+    EXPECT_EQ(niceRange(4, 4), (Range{3, 5}));
+    const Range undefined = niceRange(std::nan(""), 1);
+    EXPECT_LT(undefined.lo, undefined.hi);
+}
+
+// What the widget paints: each trace in its colour where its points map to,
+// and a second frame only when something changed.
+TEST_F(UiTest, ChartPaintsTracesWhereTheirPointsMap)
+{
+    DisplayPanel(main_);
+    SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 0.0, 100.0);
+    SetTraceAttribute(main_, T_STRIP, 1, ATTR_TRACE_COLOR, 0xFF0000);
+    SetTraceAttribute(main_, T_STRIP, 2, ATTR_TRACE_COLOR, 0x0000FF);
+    std::vector<double> h;
+    for (int p = 0; p < 10; ++p)
+        h.insert(h.end(), {25.0, 75.0});
+    PlotStripChart(main_, T_STRIP, h.data(), int(h.size()), 0, 0);
+    trace(main_, T_STRIP, 1);   // pushes
+    ChartView *c = chartOf(W(T_STRIP));
+    const QImage img = c->grab().toImage();
+    const QPointF red = c->toPixel(QPointF(4.5, 25)), blue = c->toPixel(QPointF(4.5, 75));
+    EXPECT_EQ(img.pixelColor(red.toPoint()), QColor(255, 0, 0));
+    EXPECT_EQ(img.pixelColor(blue.toPoint()), QColor(0, 0, 255));
+    EXPECT_EQ(img.pixelColor(c->toPixel(QPointF(4.5, 55)).toPoint()), QColor(Qt::white));
+    const QRectF plot = c->plotArea();
+    EXPECT_GT(plot.width(), c->width() * 0.7);
+    EXPECT_GT(plot.height(), c->height() * 0.6);
+
+    ASSERT_TRUE(PumpUntil([&] { return c->paints() > 0; }, 2.0));
+    for (int i = 0; i < 10; ++i)
+        ProcessSystemEvents();
+    const int painted = c->paints();
+    for (int i = 0; i < 10; ++i) {   // the same colours again, nothing new plotted
+        SetTraceAttribute(main_, T_STRIP, 1, ATTR_TRACE_COLOR, 0xFF0000);
+        ProcessSystemEvents();
+    }
+    EXPECT_EQ(c->paints(), painted);
+    HidePanel(main_);
 }
 
 TEST_F(UiTest, LedLightsWithItsValue)
