@@ -1,10 +1,12 @@
 // bench_scope.cpp - the live scope with its chart on screen: the polling rate
 // at line timing against the line's own rate and the CPU it costs meanwhile,
-// then the rate without line timing and how often the chart is really redrawn.
+// side by side with the floor program in the same run (NORM and RAW), then
+// the rate without line timing and how often the chart is really redrawn.
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
 #include "state/qvar.h"
 #include "bench/support/figures.h"
+#include "bench/support/floor.h"
 #include "platform/clock.h"
 #include "platform/serial/serial_sim.h"
 #include "platform/ui/ui.h"
@@ -13,7 +15,10 @@
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
+#include <QWidget>
+
 #include <cstdio>
+#include <memory>
 
 using namespace qvar_bench;
 
@@ -28,12 +33,15 @@ struct Run {
 
 // One scope run on the NORM chart, stopped by the Stop button's callback from
 // inside the loop's own pump after `seconds`.
-Run ScopeFor(double seconds, bool hideChart = false)
+constexpr int kSourceNorm = 0, kSourceRaw = 8;
+
+Run ScopeFor(double seconds, bool hideChart = false, int source = kSourceNorm)
 {
     qvar::sim::Controller &sim = *ComSimController();
-    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, source);
     sim.reset_counters();
-    const int redrawsBefore = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM);
+    const int chart = source == kSourceRaw ? PANEL_CHART_RAW : PANEL_CHART_NORM;
+    const int redrawsBefore = GetChartRedrawCount(panelHandle, chart);
     const int stop = StopAfter(seconds, [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
     // Hidden once the run has shown it: the same loop without the redraws.
     const int hide = hideChart ? StopAfter(0.001, [] { SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 0); })
@@ -47,16 +55,45 @@ Run ScopeFor(double seconds, bool hideChart = false)
     CancelStop(stop);
     CancelStop(hide);
     r.exchanges = sim.requests(8);
-    r.redraws = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM) - redrawsBefore;
+    r.redraws = GetChartRedrawCount(panelHandle, chart) - redrawsBefore;
     return r;
 }
 
-bool ChartOnScreen()
+bool ChartOnScreen(int chart = PANEL_CHART_NORM)
 {
     int panelShown = 0, chartShown = 0;
     GetPanelAttribute(panelHandle, ATTR_VISIBLE, &panelShown);
-    GetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, &chartShown);
+    GetCtrlAttribute(panelHandle, chart, ATTR_VISIBLE, &chartShown);
     return panelShown == 1 && chartShown == 1;
+}
+
+// The tool at line timing on one graph source, then the floor program for as
+// long with a chart of the same size and as many traces.
+void BesideTheFloor(const char *name, int source, int chart, int traces, double seconds)
+{
+    std::printf(" %s at line timing beside the floor, %.0f s each:\n", name, seconds);
+    const Run tool = ScopeFor(seconds, false, source);
+    if (tool.result != 0)
+        Fail(std::string(name) + ": the run ended by its time-out, not by Stop");
+    if (!ChartOnScreen(chart))
+        Fail(std::string(name) + ": the chart was not on screen");
+    int w = 0, h = 0;
+    GetCtrlAttribute(panelHandle, chart, ATTR_WIDTH, &w);
+    GetCtrlAttribute(panelHandle, chart, ATTR_HEIGHT, &h);
+    std::unique_ptr<QWidget> floorChart(NewFloorChart(w, h, traces, 100));
+    double floorFrames = 0;
+    const double floorCpu = RunFloor(floorChart.get(), seconds, &floorFrames);
+    const double toolCpu = 100.0 * tool.cpu / tool.wall;
+    const double rate = double(tool.exchanges) / tool.wall;
+    Figure("exchanges per second", rate, "1/s", Bound::AtLeast, 0.995 * 26.67);
+    Info("chart redraws per second", tool.redraws / tool.wall, "1/s");
+    Info("floor: frames per second", floorFrames, "1/s");
+    Info("tool: process CPU, share of one core", toolCpu, "%");
+    Info("floor: CPU, share of one core", floorCpu, "%");
+    if (floorCpu <= 0)
+        Fail("the floor program did not run");
+    else
+        Figure("tool / floor CPU", toolCpu / floorCpu, "x", Bound::AtMost, 1.5);
 }
 
 } // namespace
@@ -75,22 +112,10 @@ int main()
     const double lineRate = sim.byte_rate() / 72.0;
     const double lineRateWithTurnaround = 1.0 / (72.0 / sim.byte_rate() + qvar::sim::kDefaultTurnaround);
 
-    std::printf(" at line timing, 10 s:\n");
-    const Run paced = ScopeFor(10.0);
-    if (paced.result != 0)
-        Fail("the paced run ended by its time-out, not by Stop");
-    if (!ChartOnScreen())
-        Fail("the NORM chart was not on screen");
-    Info("wall time", paced.wall, "s");
-    Info("exchanges (order 8 requests)", double(paced.exchanges), "");
     Info("line's rate (72 bytes at 1920 bytes/s)", lineRate, "1/s");
     Info("line's rate with the controller's turnaround", lineRateWithTurnaround, "1/s");
-    const double pacedRate = double(paced.exchanges) / paced.wall;
-    Figure("exchanges per second", pacedRate, "1/s", Bound::AtLeast, 0.99 * 26.67);
-    Info("  as a share of 26.67/s", 100.0 * pacedRate / 26.67, "%");
-    Info("  time per exchange beyond the line's own", 1000.0 * (1.0 / pacedRate - 1.0 / lineRateWithTurnaround), "ms");
-    Figure("process CPU, share of one core", 100.0 * paced.cpu / paced.wall, "%", Bound::AtMost, 3.0);
-    Info("chart redraws per second", paced.redraws / paced.wall, "1/s");
+    BesideTheFloor("NORM", kSourceNorm, PANEL_CHART_NORM, 6, 10.0);
+    BesideTheFloor("RAW", kSourceRaw, PANEL_CHART_RAW, 2, 10.0);
 
     // The same at line timing with the chart hidden, to tell the cost of the
     // redraws from that of the waiting.
