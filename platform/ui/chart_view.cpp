@@ -275,12 +275,16 @@ void ChartView::drawTraces(QPainter &p)
     p.restore();
 }
 
-void ChartView::paintEvent(QPaintEvent *)
+void ChartView::paintEvent(QPaintEvent *e)
 {
     if (!backgroundValid_ || background_.size() != size() * devicePixelRatioF())
         drawBackground();
     QPainter p(this);
-    p.drawPixmap(0, 0, background_);
+    // Only the part being repainted: a whole-picture copy clipped afterwards
+    // costs as much as the traces themselves.
+    const QRect r = e->rect();
+    const qreal dpr = background_.devicePixelRatio();
+    p.drawPixmap(r, background_, QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
     drawTraces(p);
     ++paints_;
 }

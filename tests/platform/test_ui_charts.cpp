@@ -110,6 +110,15 @@ TEST_F(UiTest, PlottingFastRedrawsAtTheDisplayRate)
     trace(main_, T_STRIP, 1);
     trace(main_, T_STRIP, 1);
     EXPECT_EQ(GetChartRedrawCount(main_, T_STRIP), idle + 1);
+
+    // After a quiet frame a new plot is pushed by the next pump, not a frame
+    // later: an answer at line timing shows at once.
+    Delay(0.03);
+    ProcessSystemEvents();
+    const int quiet = GetChartRedrawCount(main_, T_STRIP);
+    PlotStripChart(main_, T_STRIP, h.data(), 20, 0, 0);
+    ProcessSystemEvents();
+    EXPECT_EQ(GetChartRedrawCount(main_, T_STRIP), quiet + 1) << "quiet count " << quiet;
     HidePanel(main_);
 }
 

@@ -164,7 +164,7 @@ TEST(UiPump, WaitEndsWhenSimulatedSerialDataIsDue)
     ASSERT_EQ(InstallComCallback(port, COM_EV_RECEIVE, 36, 0, OnReceive, nullptr), 0);
     char frame[36] = {0, 0x55, 0, qvar::sim::ORDER_ECHO};
     std::vector<double> overshoot;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 10; ++round) {
         g_rxAt = 0;
         ASSERT_EQ(ComWrt(port, frame, 36), 36);
         const double end = Timer() + 1.0;
@@ -179,7 +179,10 @@ TEST(UiPump, WaitEndsWhenSimulatedSerialDataIsDue)
     }
     ASSERT_GT(overshoot.size(), 10u);
     std::sort(overshoot.begin(), overshoot.end());
-    EXPECT_LT(overshoot[overshoot.size() * 9 / 10], 0.0005);
+    // A pump blind to the arrival would sleep on to its 10 ms bound; a loaded
+    // machine wakes us a millisecond or two late now and then.
+    EXPECT_LT(overshoot[overshoot.size() / 2], 0.001);
+    EXPECT_LT(overshoot[overshoot.size() * 9 / 10], 0.005);
     CloseCom(port);
 }
 
