@@ -84,6 +84,7 @@ ChartView::ChartView(QWidget *parent) : QFrame(parent)
 {
     setFrameShape(QFrame::StyledPanel);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);   // the crosshair follows the cursor
 }
 
 void ChartView::setTitle(const QString &title)
@@ -150,7 +151,7 @@ void ChartView::tracesChanged()
 
 QRectF ChartView::plotArea()
 {
-    if (!backgroundValid_)
+    if (size() != laidOutFor_)   // a hidden widget gets its resize event late
         layout();
     return plot_;
 }
@@ -171,9 +172,12 @@ QPointF ChartView::toData(QPointF px) const
     return QPointF(sx.lo + fx * (sx.hi - sx.lo), sy.lo + fy * (sy.hi - sy.lo));
 }
 
+// The layout follows every change at once, so that pixels and data map the
+// way the next picture will show them.
 void ChartView::invalidateBackground()
 {
     backgroundValid_ = false;
+    layout();
     update();
 }
 
@@ -181,12 +185,14 @@ void ChartView::resizeEvent(QResizeEvent *e)
 {
     QFrame::resizeEvent(e);
     backgroundValid_ = false;
+    layout();
 }
 
 // The plot area: what is left inside the frame after the title above, the
 // y labels at the left and the x labels below.
 void ChartView::layout()
 {
+    laidOutFor_ = size();
     const QRect cr = contentsRect();
     const QFontMetrics title(font()), labels(labelFont(this));
     int labelWidth = 0;
@@ -205,7 +211,7 @@ void ChartView::layout()
 
 void ChartView::drawBackground()
 {
-    layout();
+    plotArea();
     const qreal dpr = devicePixelRatioF();
     background_ = QPixmap(size() * dpr);
     background_.setDevicePixelRatio(dpr);
@@ -286,6 +292,8 @@ void ChartView::paintEvent(QPaintEvent *e)
     const qreal dpr = background_.devicePixelRatio();
     p.drawPixmap(r, background_, QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
     drawTraces(p);
+    if (hover_ || drag_ != Drag::None)
+        drawCrosshair(p);
     ++paints_;
 }
 

@@ -13,6 +13,11 @@
 // - The axis ranges the program sets are the design's; a view range can be
 //   laid over them (zoom, pan) and dropped again without losing them.
 // - Reading back (points, pens, ranges) gives exactly what is drawn.
+// - The user's tools: hovering shows a crosshair and the value of every trace
+//   at the nearest point; the wheel zooms the axis under the cursor (both
+//   inside the plot area); a left-button drag zooms into its rectangle; a
+//   middle-button or Ctrl+left drag pans; a double click returns to the
+//   design's ranges. A view set so stays while new points arrive.
 #pragma once
 
 #include <QColor>
@@ -21,6 +26,8 @@
 #include <QPointF>
 #include <QPolygonF>
 #include <QRectF>
+#include <QSize>
+#include <QSizeF>
 #include <QString>
 
 #include <optional>
@@ -40,6 +47,7 @@ double tickStep(Range r);
 Range niceRange(double lo, double hi);
 
 struct Trace {
+    QString name;                      // for the crosshair's values; "Trace n" if empty
     QColor color;
     double width = 1.0;                // pixels, whatever the scale
     Qt::PenStyle style = Qt::SolidLine;
@@ -80,14 +88,33 @@ public:
     QPointF toPixel(QPointF data) const;
     QPointF toData(QPointF pixel) const;
 
+    // The crosshair's reading at a pixel: per trace, the point nearest to
+    // the pixel's x (trace index, point index, x and y); traces without
+    // points are left out.
+    struct Reading {
+        int trace, index;
+        double x, y;
+    };
+    std::vector<Reading> readingAt(QPointF pixel) const;
+    bool hovering() const { return hover_.has_value(); }
+
     // How many times the plot has been painted (tests, benches).
     int paints() const { return paints_; }
 
 protected:
     void paintEvent(QPaintEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void wheelEvent(QWheelEvent *e) override;
+    void leaveEvent(QEvent *e) override;
 
 private:
+    enum class Drag { None, Zoom, Pan };
+    void drawCrosshair(class QPainter &p);
+    void zoomAt(QPointF pixel, double factor, bool xAxis, bool yAxis);
     void layout();
     void drawBackground();
     void invalidateBackground();
@@ -99,9 +126,15 @@ private:
     std::vector<Trace> traces_;
     QPixmap background_;
     bool backgroundValid_ = false;
-    QRectF plot_;                      // valid once layout() has run
+    QRectF plot_;                      // valid for the size layout() last saw
+    QSize laidOutFor_;
     QPolygonF scratch_;                // reused per trace when painting
     int paints_ = 0;
+    std::optional<QPointF> hover_;     // the cursor over the plot area
+    Drag drag_ = Drag::None;
+    QPointF dragFrom_, dragTo_;        // pixels
+    Range dragX_, dragY_;              // the view when a pan began
+    QSizeF dragPlot_;                  // and the plot area's size then
 };
 
 } // namespace qvar::ui

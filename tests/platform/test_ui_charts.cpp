@@ -3,6 +3,10 @@
 #include "platform/ui/chart_view.h"
 #include "ui_testing.h"
 
+#include <QApplication>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
 #include <cmath>
 
 using namespace uitest;
@@ -14,6 +18,29 @@ namespace {
 ChartView *chartOf(QWidget *w)
 {
     return w->findChild<ChartView *>();
+}
+
+void mouse(QWidget *w, QEvent::Type type, QPointF at, Qt::MouseButton button,
+           Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+    QMouseEvent e(type, at, w->mapToGlobal(at), button, held, mods);
+    QApplication::sendEvent(w, &e);
+}
+
+void drag(QWidget *w, QPointF from, QPointF to, Qt::MouseButton button, Qt::KeyboardModifiers mods = Qt::NoModifier)
+{
+    mouse(w, QEvent::MouseButtonPress, from, button, mods);
+    mouse(w, QEvent::MouseMove, (from + to) / 2, Qt::NoButton, mods);
+    mouse(w, QEvent::MouseMove, to, Qt::NoButton, mods);
+    mouse(w, QEvent::MouseButtonRelease, to, button, mods);
+}
+
+void wheel(QWidget *w, QPointF at, int notches)
+{
+    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &e);
 }
 
 std::vector<double> trace(int panel, int control, int t)
@@ -225,6 +252,96 @@ TEST_F(UiTest, ChartPaintsTracesWhereTheirPointsMap)
         ProcessSystemEvents();
     }
     EXPECT_EQ(c->paints(), painted);
+    HidePanel(main_);
+}
+
+// The user's tools change the view only: zoom, pan and reset act on the
+// shown ranges, the design's stay, and a zoomed live chart keeps its zoom.
+TEST_F(UiTest, ChartZoomPanAndResetActOnTheView)
+{
+    DisplayPanel(main_);
+    SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 0.0, 100.0);
+    ChartView *c = chartOf(W(T_STRIP));
+    const Range designX = c->xRange(), designY = c->yRange();
+    const QRectF plot = c->plotArea();
+
+    // The wheel inside the plot zooms both axes about the cursor's point.
+    const QPointF at(plot.left() + plot.width() * 0.25, plot.top() + plot.height() * 0.5);
+    const QPointF under = c->toData(at);
+    wheel(c, at, 1);
+    EXPECT_NEAR(c->shownX().hi - c->shownX().lo, 0.8 * (designX.hi - designX.lo), 1e-9);
+    EXPECT_NEAR(c->shownY().hi - c->shownY().lo, 80.0, 1e-9);
+    EXPECT_NEAR(c->toData(at).x(), under.x(), 0.01);
+    EXPECT_NEAR(c->toData(at).y(), under.y(), 0.1);
+    EXPECT_EQ(c->xRange(), designX);
+    // Below the plot, over the x labels, only x zooms (outwards here).
+    const Range yBefore = c->shownY();
+    wheel(c, QPointF(at.x(), plot.bottom() + 8), -1);
+    EXPECT_EQ(c->shownY(), yBefore);
+    EXPECT_NEAR(c->shownX().hi - c->shownX().lo, designX.hi - designX.lo, 1e-9);
+    mouse(c, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+    EXPECT_EQ(c->shownX(), designX);
+    EXPECT_EQ(c->shownY(), designY);
+
+    // A left drag zooms into its rectangle.
+    const QPointF a = c->toPixel(QPointF(2, 80)), b = c->toPixel(QPointF(6, 20));
+    drag(c, a, b, Qt::LeftButton);
+    EXPECT_NEAR(c->shownX().lo, 2, 0.01);
+    EXPECT_NEAR(c->shownX().hi, 6, 0.01);
+    EXPECT_NEAR(c->shownY().lo, 20, 0.2);
+    EXPECT_NEAR(c->shownY().hi, 80, 0.2);
+
+    // Points arriving keep the zoom.
+    const double h[] = {1, 10, 2, 20, 3, 30};
+    PlotStripChart(main_, T_STRIP, h, 6, 0, 0);
+    trace(main_, T_STRIP, 1);
+    EXPECT_NEAR(c->shownX().lo, 2, 0.01);
+
+    // A middle drag, or Ctrl with the left button, pans by what it moved.
+    const Range x0 = c->shownX(), y0 = c->shownY();
+    const QRectF zoomed = c->plotArea();
+    drag(c, zoomed.center(), zoomed.center() + QPointF(zoomed.width() / 4, 0), Qt::MiddleButton);
+    EXPECT_NEAR(c->shownX().lo, x0.lo - (x0.hi - x0.lo) / 4, 1e-6);
+    EXPECT_NEAR(c->shownY().lo, y0.lo, 1e-6);
+    drag(c, zoomed.center(), zoomed.center() + QPointF(0, zoomed.height() / 2), Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_NEAR(c->shownY().lo, y0.lo + (y0.hi - y0.lo) / 2, 1e-6);
+    EXPECT_NEAR(c->shownX().hi - c->shownX().lo, x0.hi - x0.lo, 1e-6);   // a pan, not a zoom
+
+    // A click without a drag changes nothing; a double click returns.
+    const Range before = c->shownX();
+    drag(c, zoomed.center(), zoomed.center() + QPointF(1, 1), Qt::LeftButton);
+    EXPECT_EQ(c->shownX(), before);
+    mouse(c, QEvent::MouseButtonDblClick, zoomed.center(), Qt::LeftButton);
+    EXPECT_EQ(c->shownX(), designX);
+    HidePanel(main_);
+}
+
+TEST_F(UiTest, CrosshairReadsTheValuesOfTheHistoryUnderTheCursor)
+{
+    DisplayPanel(main_);
+    std::vector<double> h;
+    for (int p = 0; p < 10; ++p)
+        h.insert(h.end(), {double(p * p), 50.0 - p});
+    PlotStripChart(main_, T_STRIP, h.data(), int(h.size()), 0, 0);
+    const auto t1 = trace(main_, T_STRIP, 1), t2 = trace(main_, T_STRIP, 2);
+    ChartView *c = chartOf(W(T_STRIP));
+    for (int p : {0, 3, 9}) {
+        // A little off the point's own x: the nearest point is read.
+        const QPointF at = c->toPixel(QPointF(c->trace(0).points[size_t(p)].x() + 0.3, 10));
+        const auto r = c->readingAt(at);
+        ASSERT_EQ(r.size(), 2u);
+        EXPECT_EQ(r[0].index, p);
+        EXPECT_EQ(r[0].y, t1[size_t(p)]);
+        EXPECT_EQ(r[1].y, t2[size_t(p)]);
+    }
+    const QPointF inside = c->plotArea().center();
+    mouse(c, QEvent::MouseMove, inside, Qt::NoButton);
+    EXPECT_TRUE(c->hovering());
+    const int before = c->paints();
+    ASSERT_TRUE(PumpUntil([&] { return c->paints() > before; }, 2.0));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(c, &leave);
+    EXPECT_FALSE(c->hovering());
     HidePanel(main_);
 }
 
