@@ -4,6 +4,7 @@
 // zoomed live chart keeps its zoom while new points arrive.
 #include "platform/ui/chart_view.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -28,8 +29,9 @@ std::vector<ChartView::Reading> ChartView::readingAt(QPointF pixel) const
 {
     std::vector<Reading> out;
     const double x = toData(pixel).x();
-    for (int t = 0; t < traceCount(); ++t) {
-        const std::vector<QPointF> &pts = traces_[size_t(t)].points;
+    const std::vector<Trace> &shown = shownTraces();
+    for (int t = 0; t < int(shown.size()); ++t) {
+        const std::vector<QPointF> &pts = shown[size_t(t)].points;
         if (pts.empty())
             continue;
         size_t best = 0;
@@ -62,7 +64,7 @@ void ChartView::drawCrosshair(QPainter &p)
     const QFontMetrics fm(font());
     QStringList lines{QStringLiteral("point %1").arg(values.front().x, 0, 'g', 6)};
     for (const Reading &r : values)
-        lines << QStringLiteral("%1: %2").arg(traceName(traces_[size_t(r.trace)], r.trace)).arg(r.y, 0, 'g', 6);
+        lines << QStringLiteral("%1: %2").arg(traceName(shownTraces()[size_t(r.trace)], r.trace)).arg(r.y, 0, 'g', 6);
     int w = 0;
     for (const QString &l : lines)
         w = std::max(w, fm.horizontalAdvance(l));
@@ -76,7 +78,7 @@ void ChartView::drawCrosshair(QPainter &p)
     p.drawRect(box);
     p.setBrush(Qt::NoBrush);
     for (int i = 0; i < lines.size(); ++i) {
-        p.setPen(i == 0 ? QColor(40, 40, 40) : traces_[size_t(values[size_t(i - 1)].trace)].color);
+        p.setPen(i == 0 ? QColor(40, 40, 40) : shownTraces()[size_t(values[size_t(i - 1)].trace)].color);
         p.drawText(QPointF(box.left() + 4, box.top() + 2 + fm.ascent() + i * fm.height()), lines[i]);
     }
 }
@@ -167,6 +169,14 @@ void ChartView::wheelEvent(QWheelEvent *e)
     if (notches == 0 || (!xAxis && !yAxis))
         return QFrame::wheelEvent(e);
     zoomAt(at, std::pow(kWheelStep, notches), xAxis, yAxis);
+    e->accept();
+}
+
+void ChartView::keyPressEvent(QKeyEvent *e)
+{
+    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier)
+        return QFrame::keyPressEvent(e);
+    setPaused(!paused_);
     e->accept();
 }
 

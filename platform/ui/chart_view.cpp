@@ -10,6 +10,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
@@ -85,6 +86,35 @@ ChartView::ChartView(QWidget *parent) : QFrame(parent)
     setFrameShape(QFrame::StyledPanel);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);   // the crosshair follows the cursor
+    setFocusPolicy(Qt::ClickFocus);
+    pauseButton_ = new QToolButton(this);
+    pauseButton_->setText(QStringLiteral("Pause"));
+    pauseButton_->setAutoRaise(true);
+    pauseButton_->setFocusPolicy(Qt::NoFocus);
+    QFont f = pauseButton_->font();
+    f.setPointSize(8);
+    pauseButton_->setFont(f);
+    connect(pauseButton_, &QToolButton::clicked, this, [this] { setPaused(!paused_); });
+}
+
+void ChartView::setPaused(bool paused)
+{
+    if (paused == paused_)
+        return;
+    paused_ = paused;
+    if (paused_)
+        frozen_ = traces_;
+    else
+        frozen_.clear();
+    pauseButton_->setText(paused_ ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+    update();
+}
+
+void ChartView::placePauseToggle()
+{
+    pauseButton_->adjustSize();
+    const QRect cr = contentsRect();
+    pauseButton_->move(cr.right() - pauseButton_->width() - 1, cr.top() + 1);
 }
 
 void ChartView::setTitle(const QString &title)
@@ -143,7 +173,7 @@ void ChartView::removeTrace(int i)
 
 void ChartView::tracesChanged()
 {
-    if (!isVisible())
+    if (!isVisible() || paused_)
         return;
     // Thick pens reach a little beyond the plot area.
     update(plotArea().toAlignedRect().adjusted(-3, -3, 3, 3));
@@ -186,6 +216,7 @@ void ChartView::resizeEvent(QResizeEvent *e)
     QFrame::resizeEvent(e);
     backgroundValid_ = false;
     layout();
+    placePauseToggle();
 }
 
 // The plot area: what is left inside the frame after the title above, the
@@ -257,7 +288,7 @@ void ChartView::drawTraces(QPainter &p)
 {
     p.save();
     p.setClipRect(plot_.adjusted(-2, -2, 2, 2));
-    for (const Trace &t : traces_) {
+    for (const Trace &t : shownTraces()) {
         if (t.points.empty())
             continue;
         scratch_.resize(qsizetype(t.points.size()));
@@ -292,6 +323,11 @@ void ChartView::paintEvent(QPaintEvent *e)
     const qreal dpr = background_.devicePixelRatio();
     p.drawPixmap(r, background_, QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
     drawTraces(p);
+    if (paused_) {
+        p.setPen(QColor(160, 0, 0));
+        p.setFont(labelFont(this));
+        p.drawText(plot_.topLeft() + QPointF(6, 4 + QFontMetrics(labelFont(this)).ascent()), QStringLiteral("paused"));
+    }
     if (hover_ || drag_ != Drag::None)
         drawCrosshair(p);
     ++paints_;

@@ -18,6 +18,10 @@
 //   inside the plot area); a left-button drag zooms into its rectangle; a
 //   middle-button or Ctrl+left drag pans; a double click returns to the
 //   design's ranges. A view set so stays while new points arrive.
+// - Pause (the chart's own toggle, or Space while it has the focus) freezes
+//   the picture: traces keep taking what the program hands over (read-back
+//   gives the newest), the screen shows them as they were, marked "paused",
+//   and the toggle reads "Resume" until it is pressed again.
 #pragma once
 
 #include <QColor>
@@ -32,6 +36,8 @@
 
 #include <optional>
 #include <vector>
+
+class QToolButton;
 
 namespace qvar::ui {
 
@@ -88,6 +94,10 @@ public:
     QPointF toPixel(QPointF data) const;
     QPointF toData(QPointF pixel) const;
 
+    void setPaused(bool paused);
+    bool paused() const { return paused_; }
+    QToolButton *pauseToggle() const { return pauseButton_; }
+
     // The crosshair's reading at a pixel: per trace, the point nearest to
     // the pixel's x (trace index, point index, x and y); traces without
     // points are left out.
@@ -109,6 +119,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent *e) override;
     void mouseDoubleClickEvent(QMouseEvent *e) override;
     void wheelEvent(QWheelEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
     void leaveEvent(QEvent *e) override;
 
 private:
@@ -119,6 +130,8 @@ private:
     void drawBackground();
     void invalidateBackground();
     void drawTraces(class QPainter &p);
+    const std::vector<Trace> &shownTraces() const { return paused_ ? frozen_ : traces_; }
+    void placePauseToggle();
 
     QString title_;
     Range x_, y_;
@@ -130,6 +143,9 @@ private:
     QSize laidOutFor_;
     QPolygonF scratch_;                // reused per trace when painting
     int paints_ = 0;
+    bool paused_ = false;
+    std::vector<Trace> frozen_;        // what the screen shows while paused
+    QToolButton *pauseButton_ = nullptr;
     std::optional<QPointF> hover_;     // the cursor over the plot area
     Drag drag_ = Drag::None;
     QPointF dragFrom_, dragTo_;        // pixels

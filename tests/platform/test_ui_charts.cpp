@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QTest>
+#include <QToolButton>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -342,6 +344,47 @@ TEST_F(UiTest, CrosshairReadsTheValuesOfTheHistoryUnderTheCursor)
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(c, &leave);
     EXPECT_FALSE(c->hovering());
+    HidePanel(main_);
+}
+
+// Pausing freezes the picture only: the history keeps moving underneath and
+// is shown again on resume.
+TEST_F(UiTest, PausedChartKeepsItsPictureWhileTheHistoryMovesOn)
+{
+    DisplayPanel(main_);
+    SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 0.0, 100.0);
+    SetTraceAttribute(main_, T_STRIP, 1, ATTR_TRACE_COLOR, 0xFF0000);
+    ChartView *c = chartOf(W(T_STRIP));
+    auto plotFlat = [&](double a, double b) {
+        std::vector<double> h;
+        for (int p = 0; p < 10; ++p)
+            h.insert(h.end(), {a, b});
+        PlotStripChart(main_, T_STRIP, h.data(), int(h.size()), 0, 0);
+        trace(main_, T_STRIP, 1);
+    };
+    auto redAt = [&](double y) {
+        const QImage img = c->grab().toImage();
+        return img.pixelColor(c->toPixel(QPointF(4.5, y)).toPoint()) == QColor(255, 0, 0);
+    };
+    plotFlat(25, 75);
+    ASSERT_TRUE(redAt(25));
+
+    QTest::mouseClick(c->pauseToggle(), Qt::LeftButton);
+    ASSERT_TRUE(c->paused());
+    EXPECT_EQ(c->pauseToggle()->text(), "Resume");
+    plotFlat(65, 75);
+    EXPECT_EQ(trace(main_, T_STRIP, 1).back(), 65);   // the history moved on
+    EXPECT_TRUE(redAt(25));
+    EXPECT_FALSE(redAt(65));
+    EXPECT_EQ(c->readingAt(c->toPixel(QPointF(4.5, 0))).front().y, 25);   // values of what is shown
+
+    // Space, with the chart focused, resumes: the present is back.
+    c->setFocus();
+    QTest::keyClick(c, Qt::Key_Space);
+    EXPECT_FALSE(c->paused());
+    EXPECT_EQ(c->pauseToggle()->text(), "Pause");
+    EXPECT_TRUE(redAt(65));
+    EXPECT_FALSE(redAt(25));
     HidePanel(main_);
 }
 
