@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial_sim.h"
+#include "platform/ui/chart_view.h"
 #include "platform/ui/ui.h"
 #include "recorder/recorder.h"
 #include "scope/scope.h"
@@ -18,8 +19,11 @@
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QWidget>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -93,7 +97,7 @@ void AgainstTheFloor(int chart, int traces, double seconds, double toolCpu)
 
 // The tool at line timing on one graph source, then the floor program for as
 // long with a chart of the same size and as many traces.
-void BesideTheFloor(const char *name, int source, int chart, int traces, double seconds)
+Run BesideTheFloor(const char *name, int source, int chart, int traces, double seconds)
 {
     std::printf(" %s at line timing beside the floor, %.0f s each:\n", name, seconds);
     const Run tool = ScopeFor(seconds, false, source);
@@ -105,6 +109,50 @@ void BesideTheFloor(const char *name, int source, int chart, int traces, double 
     Figure("exchanges per second", rate, "1/s", Bound::AtLeast, 0.995 * 26.67);
     Info("chart redraws per second", tool.redraws / tool.wall, "1/s");
     AgainstTheFloor(chart, traces, seconds, 100.0 * tool.cpu / tool.wall);
+    return tool;
+}
+
+qvar::ui::ChartView *NormView()
+{
+    for (QWidget *w : QApplication::allWidgets())
+        if (auto *c = dynamic_cast<qvar::ui::ChartView *>(w); c && c->title() == QStringLiteral("NORM"))
+            return c;
+    return nullptr;
+}
+
+// The chart tools against the plain NORM run: paused, the line must carry
+// the same exchanges; zoomed with the crosshair shown, the CPU may rise by a
+// tenth at most.
+void WithTheTools(const Run &plain, double seconds)
+{
+    qvar::ui::ChartView *view = NormView();
+    if (!view) {
+        Fail("no NORM chart widget");
+        return;
+    }
+    const double plainRate = double(plain.exchanges) / plain.wall;
+    std::printf(" NORM at line timing, chart paused, %.0f s:\n", seconds);
+    view->setPaused(true);
+    const Run paused = ScopeFor(seconds);
+    view->setPaused(false);
+    const double pausedRate = double(paused.exchanges) / paused.wall;
+    Info("exchanges per second", pausedRate, "1/s");
+    Figure("paused / plain exchange rate - 1", 100.0 * std::abs(pausedRate / plainRate - 1), "%", Bound::AtMost, 1.0);
+    Info("process CPU, share of one core", 100.0 * paused.cpu / paused.wall, "%");
+
+    std::printf(" NORM at line timing, zoomed, crosshair shown, %.0f s:\n", seconds);
+    view->setView(qvar::ui::Range{20, 60}, qvar::ui::Range{0, 600});
+    const QPointF centre = view->plotArea().center();
+    QMouseEvent move(QEvent::MouseMove, centre, view->mapToGlobal(centre), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
+    if (!view->hovering())
+        Fail("the crosshair is not shown");
+    const Run zoomed = ScopeFor(seconds);
+    view->resetView();
+    Info("exchanges per second", double(zoomed.exchanges) / zoomed.wall, "1/s");
+    const double plainCpu = 100.0 * plain.cpu / plain.wall, zoomedCpu = 100.0 * zoomed.cpu / zoomed.wall;
+    Info("process CPU, share of one core", zoomedCpu, "%");
+    Figure("zoomed / plain CPU", zoomedCpu / plainCpu, "x", Bound::AtMost, 1.1);
 }
 
 // A recording at interval 0 at line timing, the NORM chart drawn meanwhile,
@@ -156,9 +204,10 @@ int main()
 
     Info("line's rate (72 bytes at 1920 bytes/s)", lineRate, "1/s");
     Info("line's rate with the controller's turnaround", lineRateWithTurnaround, "1/s");
-    BesideTheFloor("NORM", kSourceNorm, PANEL_CHART_NORM, 6, 10.0);
+    const Run norm = BesideTheFloor("NORM", kSourceNorm, PANEL_CHART_NORM, 6, 10.0);
     BesideTheFloor("RAW", kSourceRaw, PANEL_CHART_RAW, 2, 10.0);
     RecordingBesideTheFloor(10.0);
+    WithTheTools(norm, 10.0);
 
     // The same at line timing with the chart hidden, to tell the cost of the
     // redraws from that of the waiting.
