@@ -9,7 +9,7 @@ class QWidget;
 namespace qvar_bench {
 
 // A top-level widget of the given size drawing `traces` polylines of
-// `points` points each with QPainter, nothing else; Advance() scrolls the
+// `points` points each with QPainter, nothing else; AdvanceFloorChart() scrolls the
 // traces by one point.
 QWidget *NewFloorChart(int width, int height, int traces, int points);
 void AdvanceFloorChart(QWidget *chart);
