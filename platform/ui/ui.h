@@ -25,8 +25,9 @@
 //   it. A value set by the program raises no event.
 // - Callbacks run only inside RunUserInterface or ProcessSystemEvents.
 //   ProcessSystemEvents runs everything pending (GUI and serial receive
-//   callbacks) and returns; when nothing is pending it may wait up to 1 ms for
-//   GUI or serial activity and returns as soon as either arrives.
+//   callbacks) and returns; when nothing is pending it waits for GUI or serial
+//   activity, a program timer or a simulated line's next byte, and returns as
+//   soon as one arrives, or after about 10 ms at most.
 // - Charts show what they are handed; the screen is repainted at the display's
 //   rate however often the program plots.
 // - Results: 0 or a value on success, a negative UI_ERR_ code on failure.

@@ -1,18 +1,13 @@
-// ui_charts.cpp - strip charts and graphs on Qt Charts.
+// ui_charts.cpp - strip charts and graphs: the integer-handle operations over
+// the chart widget of chart_view.cpp.
 //
 // The scope hands a strip chart its whole 100-point history up to thousands
-// of times a second; redrawing a QChart costs milliseconds. So plotting only
-// copies the numbers and marks the chart dirty, and the repaint timer of
-// ui_loop.cpp pushes the newest copy into the series at the display's rate.
-// Whoever reads a chart back gets what is on screen: reads push first.
+// of times a second. So plotting only copies the numbers and marks the chart
+// dirty, and the repaint timer of ui_loop.cpp pushes the newest copy into the
+// widget at the display's rate. Whoever reads a chart back gets what is on
+// screen: reads push first.
+#include "platform/ui/chart_view.h"
 #include "platform/ui/ui_internal.h"
-
-#include <QChart>
-#include <QChartView>
-#include <QGraphicsLayout>
-#include <QLineSeries>
-#include <QPen>
-#include <QValueAxis>
 
 #include <algorithm>
 #include <cmath>
@@ -30,50 +25,13 @@ const QColor kDefaultTrace[] = {
     QColor(200, 0, 0), QColor(200, 0, 200), QColor(64, 64, 64),
 };
 
-// Ticks on round numbers (1, 2, 5 times a power of ten), at most ten steps,
-// anchored at zero, so 0..1100 reads 0, 200, ... and 1..128 reads 20, 40, ...
-void setRange(QValueAxis *a, double lo, double hi)
+ChartView *makeView(Ctrl &c, const QString &title)
 {
-    a->setRange(lo, hi);
-    const double span = hi - lo;
-    if (!(span > 0))
-        return;
-    double step = std::pow(10.0, std::floor(std::log10(span / 10)));
-    for (double m : {1.0, 2.0, 5.0, 10.0})
-        if (span / (step * m) <= 10) {
-            step *= m;
-            break;
-        }
-    a->setTickType(QValueAxis::TicksDynamic);
-    a->setTickAnchor(0);
-    a->setTickInterval(step);
-}
-
-QChartView *makeView(Ctrl &c, QChart *chart, const QString &title)
-{
-    chart->legend()->hide();
-    chart->setTitle(title);
-    chart->setMargins(QMargins(4, 4, 8, 4));
-    chart->setBackgroundRoundness(0);
-    chart->layout()->setContentsMargins(0, 0, 0, 0);
-    auto *view = new QChartView(chart, c.w);
-    view->setRenderHint(QPainter::Antialiasing, false);
-    view->setFrameShape(QFrame::StyledPanel);
+    auto *view = new ChartView(c.w);
+    view->setTitle(title);
     view->setGeometry(0, 0, c.w->width(), c.w->height());
     c.inner = view;
     return view;
-}
-
-QValueAxis *makeAxis(QChart *chart, Qt::Alignment where, double min, double max)
-{
-    auto *a = new QValueAxis;
-    setRange(a, min, max);
-    a->setLabelFormat(QStringLiteral("%g"));
-    QFont f = a->labelsFont();
-    f.setPointSize(8);
-    a->setLabelsFont(f);
-    chart->addAxis(a, where);
-    return a;
 }
 
 double prop(const uir::Control &d, const char *name, double fallback)
@@ -83,29 +41,17 @@ double prop(const uir::Control &d, const char *name, double fallback)
     return ok ? v : fallback;
 }
 
-void rebuildSeries(StripChart &s)
+void setTraceCount(StripChart &s)
 {
-    for (QLineSeries *ls : s.series) {
-        s.chart->removeSeries(ls);
-        delete ls;
-    }
-    s.series.clear();
-    s.colors.resize(size_t(s.traces));
-    for (int t = 0; t < s.traces; ++t) {
-        auto *ls = new QLineSeries;
-        if (s.colors[t] == QColor())
-            s.colors[t] = kDefaultTrace[t % std::size(kDefaultTrace)];
-        ls->setPen(QPen(s.colors[t], 1));
-        s.chart->addSeries(ls);
-        ls->attachAxis(s.ax);
-        ls->attachAxis(s.ay);
-        s.series.push_back(ls);
-    }
+    const int had = s.view->traceCount();
+    s.view->setTraceCount(s.traces);
+    for (int t = had; t < s.traces; ++t)
+        s.view->trace(t).color = kDefaultTrace[t % std::size(kDefaultTrace)];
 }
 
 void setXRange(StripChart &s)
 {
-    setRange(s.ax, 0, std::max(1, s.pointsPerScreen - 1));
+    s.view->setXRange(Range{0, double(std::max(1, s.pointsPerScreen - 1))});
 }
 
 // Points per trace that fit on screen, and where the oldest shown one is.
@@ -116,17 +62,6 @@ void visibleSpan(const StripChart &s, int *first, int *count)
     *first = n - *count;
 }
 
-void autoRange(QValueAxis *a, double lo, double hi)
-{
-    if (!(lo <= hi))
-        lo = 0, hi = 1;
-    if (lo == hi)
-        lo -= 1, hi += 1;
-    a->setRange(lo, hi);
-    a->applyNiceNumbers();
-    setRange(a, a->min(), a->max());
-}
-
 void applyGraphAxes(Graph &g)
 {
     double xlo = std::numeric_limits<double>::infinity(), xhi = -xlo, ylo = xlo, yhi = -xlo;
@@ -134,14 +69,8 @@ void applyGraphAxes(Graph &g)
         for (double v : p.x) xlo = std::min(xlo, v), xhi = std::max(xhi, v);
         for (double v : p.y) ylo = std::min(ylo, v), yhi = std::max(yhi, v);
     }
-    if (g.xAxis.mode == AXIS_AUTO)
-        autoRange(g.ax, xlo, xhi);
-    else
-        setRange(g.ax, g.xAxis.min, g.xAxis.max);
-    if (g.yAxis.mode == AXIS_AUTO)
-        autoRange(g.ay, ylo, yhi);
-    else
-        setRange(g.ay, g.yAxis.min, g.yAxis.max);
+    g.view->setXRange(g.xAxis.mode == AXIS_AUTO ? niceRange(xlo, xhi) : Range{g.xAxis.min, g.xAxis.max});
+    g.view->setYRange(g.yAxis.mode == AXIS_AUTO ? niceRange(ylo, yhi) : Range{g.yAxis.min, g.yAxis.max});
 }
 
 } // namespace
@@ -150,27 +79,23 @@ void setupStripChart(Ctrl &c, const uir::Control &d)
 {
     c.strip = std::make_unique<StripChart>();
     StripChart &s = *c.strip;
-    s.chart = new QChart;
-    s.view = makeView(c, s.chart, d.props.value(QStringLiteral("title")).toString());
+    s.view = makeView(c, d.props.value(QStringLiteral("title")).toString());
     s.traces = std::max(1, int(prop(d, "traces", 1)));
     s.pointsPerScreen = std::max(2, int(prop(d, "pointsPerScreen", 100)));
     s.yAxis = Axis{AXIS_MANUAL, prop(d, "yMin", 0), prop(d, "yMax", 100)};
-    s.ax = makeAxis(s.chart, Qt::AlignBottom, 0, 1);
-    s.ay = makeAxis(s.chart, Qt::AlignLeft, s.yAxis.min, s.yAxis.max);
+    s.view->setYRange(Range{s.yAxis.min, s.yAxis.max});
     setXRange(s);
-    rebuildSeries(s);
+    setTraceCount(s);
 }
 
 void setupGraph(Ctrl &c, const uir::Control &d)
 {
     c.graph = std::make_unique<Graph>();
     Graph &g = *c.graph;
-    g.chart = new QChart;
-    g.view = makeView(c, g.chart, d.props.value(QStringLiteral("title")).toString());
+    g.view = makeView(c, d.props.value(QStringLiteral("title")).toString());
     g.xAxis = Axis{AXIS_MANUAL, prop(d, "xMin", 0), prop(d, "xMax", 100)};
     g.yAxis = Axis{AXIS_MANUAL, prop(d, "yMin", 0), prop(d, "yMax", 100)};
-    g.ax = makeAxis(g.chart, Qt::AlignBottom, g.xAxis.min, g.xAxis.max);
-    g.ay = makeAxis(g.chart, Qt::AlignLeft, g.yAxis.min, g.yAxis.max);
+    applyGraphAxes(g);
 }
 
 void pushStripChart(Ctrl &c)
@@ -181,19 +106,19 @@ void pushStripChart(Ctrl &c)
     // Newest point at the right edge of the axis.
     const int x0 = s.pointsPerScreen - count;
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-    for (int t = 0; t < s.traces && t < int(s.series.size()); ++t) {
-        s.points.resize(count);
-        QPointF *pt = s.points.data();
+    for (int t = 0; t < s.traces && t < s.view->traceCount(); ++t) {
+        std::vector<QPointF> &pts = s.view->trace(t).points;
+        pts.resize(size_t(count));
         for (int i = 0; i < count; ++i) {
             const double y = s.data[size_t(first + i) * size_t(s.traces) + size_t(t)];
-            pt[i] = QPointF(x0 + i, y);
+            pts[size_t(i)] = QPointF(x0 + i, y);
             lo = std::min(lo, y);
             hi = std::max(hi, y);
         }
-        s.series[size_t(t)]->replace(s.points);
     }
     if (s.yAxis.mode == AXIS_AUTO)
-        autoRange(s.ay, lo, hi);
+        s.view->setYRange(niceRange(lo, hi));
+    s.view->tracesChanged();
     ++c.redraws;
     c.dirty = false;
 }
@@ -218,7 +143,7 @@ int chartAttribute(Ctrl &c, int attribute, int value, bool set, int *out)
         if (value != s.traces) {
             s.traces = value;
             s.data.clear();
-            rebuildSeries(s);
+            setTraceCount(s);
         }
         return 0;
     case ATTR_POINTS_PER_SCREEN:
@@ -243,9 +168,9 @@ int chartAttribute(Ctrl &c, int attribute, int value, bool set, int *out)
 int chartLabel(Ctrl &c, const QString &text)
 {
     if (c.graph)
-        c.graph->chart->setTitle(text);
+        c.graph->view->setTitle(text);
     else if (c.strip)
-        c.strip->chart->setTitle(text);
+        c.strip->view->setTitle(text);
     else
         return UI_ERR_ATTRIBUTE;
     return 0;
@@ -291,7 +216,10 @@ int PlotStripChart(int panel, int control, const double *values, int count, int 
     // Whole points only; a trailing partial point would shift the traces.
     const int usable = count - count % s.traces;
     s.data.resize(size_t(usable));
-    if (skip == 0) {
+    if (usable == 0) {
+        // Fewer values than traces: an empty history, and nothing to copy
+        // (an empty vector's storage may be no pointer at all).
+    } else if (skip == 0) {
         std::memcpy(s.data.data(), values + start, size_t(usable) * sizeof(double));
     } else {
         for (int i = 0; i < usable; ++i)
@@ -314,9 +242,10 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
     if (trace < 1 || trace > s.traces)
         return UI_ERR_VALUE;
     const QColor col = rgb(value);
-    if (s.colors[size_t(trace - 1)] != col) {   // called on every drawing; pens are not free
-        s.colors[size_t(trace - 1)] = col;
-        s.series[size_t(trace - 1)]->setPen(QPen(col, 1));
+    Trace &t = s.view->trace(trace - 1);
+    if (t.color != col) {   // called on every drawing: repaint only on a change
+        t.color = col;
+        s.view->tracesChanged();
     }
     return 0;
 }
@@ -343,7 +272,7 @@ int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, d
         StripChart &s = *c->strip;
         s.yAxis = Axis{mode, min, max};
         if (mode == AXIS_MANUAL)
-            setRange(s.ay, min, max);
+            s.view->setYRange(Range{min, max});
         else
             markDirty(panel, *c);
         return 0;
@@ -369,24 +298,16 @@ int PlotXY(int panel, int control, const unsigned short *x, const unsigned short
     p.color = color & 0xFFFFFF;
     p.x.assign(x, x + count);
     p.y.assign(y, y + count);
-    QList<QPointF> pts;
-    pts.reserve(count);
+    Trace t;
+    t.color = rgb(color);
+    t.width = plotStyle == PLOT_THICK_LINE ? 2.5 : 1.0;
+    t.style = lineStyle == LINE_DASH ? Qt::DashLine : lineStyle == LINE_DOT ? Qt::DotLine : Qt::SolidLine;
+    t.dots = pointStyle == POINT_DOT;
+    t.points.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
-        pts.append(QPointF(x[i], y[i]));
-
-    QPen pen(rgb(color), plotStyle == PLOT_THICK_LINE ? 2.5 : 1.0);
-    pen.setStyle(lineStyle == LINE_DASH ? Qt::DashLine : lineStyle == LINE_DOT ? Qt::DotLine : Qt::SolidLine);
-    p.series = new QLineSeries;
-    p.series->setPen(pen);
-    if (pointStyle == POINT_DOT) {
-        p.series->setPointsVisible(true);
-        p.series->setMarkerSize(3);
-    }
-    p.series->replace(pts);
-    g.chart->addSeries(p.series);
-    p.series->attachAxis(g.ax);
-    p.series->attachAxis(g.ay);
+        t.points.emplace_back(x[i], y[i]);
     g.plots.push_back(std::move(p));
+    g.view->addTrace(std::move(t));
     applyGraphAxes(g);
     ++c->redraws;
     noteActivity();
@@ -401,14 +322,11 @@ int DeleteGraphPlot(int panel, int control, int plot, int /*refresh*/)
         return err;
     Graph &g = *c->graph;
     bool found = false;
-    for (auto it = g.plots.begin(); it != g.plots.end();) {
-        if (plot == -1 || it->handle == plot) {
-            g.chart->removeSeries(it->series);
-            delete it->series;
-            it = g.plots.erase(it);
+    for (size_t i = g.plots.size(); i-- > 0;) {
+        if (plot == -1 || g.plots[i].handle == plot) {
+            g.plots.erase(g.plots.begin() + long(i));
+            g.view->removeTrace(int(i));
             found = true;
-        } else {
-            ++it;
         }
     }
     if (!found && plot != -1)
@@ -429,11 +347,11 @@ int GetStripChartTrace(int panel, int control, int trace, double *y, int max)
     StripChart &s = *c->strip;
     if (trace < 1 || trace > s.traces)
         return UI_ERR_VALUE;
-    // Read back from the series itself: that is what is drawn.
-    const QList<QPointF> pts = s.series[size_t(trace - 1)]->points();
+    // Read back from the widget's trace itself: that is what is drawn.
+    const std::vector<QPointF> &pts = s.view->trace(trace - 1).points;
     const int n = std::min<int>(int(pts.size()), std::max(0, max));
     for (int i = 0; y && i < n; ++i)
-        y[i] = pts[i].y();
+        y[i] = pts[size_t(i)].y();
     return n;
 }
 
@@ -453,15 +371,14 @@ int GetGraphPlot(int panel, int control, int index, double *x, double *y, int ma
     Graph &g = *c->graph;
     if (index < 0 || index >= int(g.plots.size()))
         return UI_ERR_VALUE;
-    const GraphPlot &p = g.plots[size_t(index)];
-    const QList<QPointF> pts = p.series->points();
-    const int n = std::min<int>(int(pts.size()), std::max(0, max));
+    const Trace &t = g.view->trace(index);
+    const int n = std::min<int>(int(t.points.size()), std::max(0, max));
     for (int i = 0; i < n; ++i) {
-        if (x) x[i] = pts[i].x();
-        if (y) y[i] = pts[i].y();
+        if (x) x[i] = t.points[size_t(i)].x();
+        if (y) y[i] = t.points[size_t(i)].y();
     }
     if (color)
-        *color = rgbOf(p.series->pen().color());
+        *color = rgbOf(t.color);
     return n;
 }
 

@@ -18,11 +18,6 @@
 #include <memory>
 #include <vector>
 
-class QChart;
-class QChartView;
-class QLineSeries;
-class QValueAxis;
-
 namespace qvar::ui {
 
 // Colours cross the interface as 0xRRGGBB.
@@ -39,32 +34,26 @@ struct Axis {
     double min = 0, max = 1;
 };
 
+class ChartView;
+
 struct StripChart {
-    QChartView *view = nullptr;
-    QChart *chart = nullptr;
-    QValueAxis *ax = nullptr, *ay = nullptr;
-    std::vector<QLineSeries *> series;
-    std::vector<QColor> colors;        // what the series show now
+    ChartView *view = nullptr;
     int traces = 1;
     int pointsPerScreen = 100;
     int scrollMode = SCROLL_CONTINUOUS;
     std::vector<double> data;          // interleaved, oldest first, as handed over
-    QList<QPointF> points;             // reused per trace when pushing
     Axis yAxis;
 };
 
 struct GraphPlot {
     int handle = 0;
-    QLineSeries *series = nullptr;
-    std::vector<double> x, y;
+    std::vector<double> x, y;          // as handed over; the view holds what is drawn
     int color = 0;
 };
 
 struct Graph {
-    QChartView *view = nullptr;
-    QChart *chart = nullptr;
-    QValueAxis *ax = nullptr, *ay = nullptr;
-    std::vector<GraphPlot> plots;
+    ChartView *view = nullptr;
+    std::vector<GraphPlot> plots;      // in drawing order, one view trace each
     int nextPlot = 1;
     Axis xAxis, yAxis;
 };

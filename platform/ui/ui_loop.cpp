@@ -36,6 +36,7 @@ struct LoopState {
     bool quitRequested = false;
     unsigned long activity = 0;                 // program calls that changed the screen
     unsigned long activityAtLastPump = 0;
+    double lastFlush = -1;                      // Timer() of the last push of dirty controls
     bool inSerialHook = false;
 };
 
@@ -46,6 +47,10 @@ LoopState &st()
 }
 
 constexpr int kRepaintMs = 16;   // about the display's refresh rate
+// The longest a waiting pump sleeps when nothing at all is due: a time-out
+// checked by a polling loop is noticed at most this late, and a silent line
+// costs a hundred wake-ups a second.
+constexpr int kWaitBoundMs = 10;
 
 void deliver(const Event &e)
 {
@@ -158,6 +163,7 @@ void flushDirty()
         if (Ctrl *c = findCtrl(panel, id, &err); c && c->dirty) {
             pushDisplay(*c);
             c->dirty = false;
+            st().lastFlush = Timer();
         }
     }
 }
@@ -217,6 +223,14 @@ int ProcessSystemEvents(void)
     LoopState &s = st();
     QAbstractEventDispatcher *d = QAbstractEventDispatcher::instance();
     ran += drain();
+    // The first change after a quiet frame goes to the screen in this very
+    // pass, not a frame later: a scope at line timing shows each answer at
+    // once, and its pump has no repaint timer to wake for. Faster changes
+    // are still gathered by the timer, one push per frame.
+    if (!s.dirty.empty() && Timer() - s.lastFlush >= kRepaintMs / 1000.0) {
+        s.repaint->stop();
+        flushDirty();
+    }
 
     // A loop that changed the screen since the last pump, or that just got
     // serial data or user events, is doing real work: never make it wait.
@@ -234,7 +248,13 @@ int ProcessSystemEvents(void)
         pump::serial_deliver();
         d->processEvents(QEventLoop::AllEvents);
     } else if (mayWait) {
-        s.wake->start(1);
+        // Sleep until something is due: the dispatcher wakes for input, a
+        // socket notifier or a timer of the program; our own timer covers the
+        // simulated line's next byte (to the whole millisecond before it, the
+        // rest is slept above on the next pass) and the safety bound, which
+        // only the loops' time-outs rely on.
+        const double dueMs = std::floor(left * 1000.0);
+        s.wake->start(int(std::min<double>(kWaitBoundMs, dueMs)));
         d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         s.wake->stop();
         pump::serial_deliver();

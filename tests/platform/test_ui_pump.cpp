@@ -42,7 +42,7 @@ public:
 
 } // namespace
 
-TEST(UiPump, IdlePumpingWaitsAboutAMillisecondAndUsesLittleCpu)
+TEST(UiPump, IdlePumpingSleepsUntilTheBoundAndUsesLittleCpu)
 {
     ASSERT_EQ(InitUserInterface(0, nullptr), 1);
     ProcessSystemEvents();
@@ -56,15 +56,31 @@ TEST(UiPump, IdlePumpingWaitsAboutAMillisecondAndUsesLittleCpu)
     }
     const size_t calls = took.size();
     const double wall = Timer() - t0, cpu = cpuSeconds() - c0;
-    EXPECT_LT(calls, 2000u) << "the pump does not wait";
-    EXPECT_GT(calls, 200u) << "the pump waits far longer than 1 ms";
+    // A loaded machine wakes us later, never sooner: the upper bound is firm.
+    EXPECT_LE(calls, 105u) << "the pump wakes more than a hundred times a second";
+    EXPECT_GT(calls, 30u) << "the pump sleeps far past its bound";
     std::sort(took.begin(), took.end());
-    // Percentiles, not the worst case: a shared machine deschedules us now and then.
-    EXPECT_GT(took[calls / 2], 0.0005);
-    EXPECT_LT(took[calls * 9 / 10], 0.0025);
-    // A pump that never sleeps takes a whole core; the precise figure (a few
-    // percent) is the benchmark's, a loaded or instrumented build sits higher.
-    EXPECT_LT(cpu / wall, 0.2) << "cpu " << cpu << " s in " << wall << " s, " << calls << " calls";
+    EXPECT_GT(took[calls / 2], 0.008);
+    EXPECT_LT(took[calls / 2], 0.020);
+    // The precise figure (a fraction of a percent) is the benchmark's.
+    EXPECT_LT(cpu / wall, 0.05) << "cpu " << cpu << " s in " << wall << " s, " << calls << " calls";
+}
+
+// What the loops' time-outs rely on: a deadline checked between pumps is seen
+// soon after it passes, however long the pump may sleep.
+TEST(UiPump, PollingLoopNoticesItsTimeOutSoonAfterItIsDue)
+{
+    ASSERT_EQ(InitUserInterface(0, nullptr), 1);
+    std::vector<double> late;
+    for (int round = 0; round < 8; ++round) {
+        const double due = Timer() + 0.1 + 0.0037 * round;
+        while (Timer() < due)
+            ProcessSystemEvents();
+        late.push_back(Timer() - due);
+    }
+    std::sort(late.begin(), late.end());
+    EXPECT_LT(late[late.size() / 2], 0.015);
+    EXPECT_LT(late.back(), 0.100) << "a descheduled round may be late, not this late";
 }
 
 TEST(UiPump, PendingEventsReturnAtOnce)
@@ -148,7 +164,7 @@ TEST(UiPump, WaitEndsWhenSimulatedSerialDataIsDue)
     ASSERT_EQ(InstallComCallback(port, COM_EV_RECEIVE, 36, 0, OnReceive, nullptr), 0);
     char frame[36] = {0, 0x55, 0, qvar::sim::ORDER_ECHO};
     std::vector<double> overshoot;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 10; ++round) {
         g_rxAt = 0;
         ASSERT_EQ(ComWrt(port, frame, 36), 36);
         const double end = Timer() + 1.0;
@@ -157,13 +173,16 @@ TEST(UiPump, WaitEndsWhenSimulatedSerialDataIsDue)
             const double start = Timer();
             ProcessSystemEvents();
             if (std::isfinite(due) && due > start)
-                overshoot.push_back(Timer() - std::min(due, start + 0.001));
+                overshoot.push_back(Timer() - std::min(due, start + 0.010));
         }
         ASSERT_GT(g_rxAt, 0) << "round " << round;
     }
     ASSERT_GT(overshoot.size(), 10u);
     std::sort(overshoot.begin(), overshoot.end());
-    EXPECT_LT(overshoot[overshoot.size() * 9 / 10], 0.0005);
+    // A pump blind to the arrival would sleep on to its 10 ms bound; a loaded
+    // machine wakes us a millisecond or two late now and then.
+    EXPECT_LT(overshoot[overshoot.size() / 2], 0.001);
+    EXPECT_LT(overshoot[overshoot.size() * 9 / 10], 0.005);
     CloseCom(port);
 }
 

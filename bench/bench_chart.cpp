@@ -1,0 +1,116 @@
+// bench_chart.cpp - what one strip-chart frame costs: the program's chart
+// widget with the NORM chart's six 100-point traces (value, band and
+// reference) against the floor program's bare QPainter chart of the same
+// size, frame by frame in alternating blocks, at the chart's size and at
+// twice its width and height.
+#include "bench/support/figures.h"
+#include "bench/support/floor.h"
+#include "platform/ui/chart_view.h"
+#include "platform/ui/ui.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <vector>
+
+using namespace qvar_bench;
+using qvar::ui::ChartView;
+using qvar::ui::Range;
+
+namespace {
+
+constexpr int kWidth = 665, kHeight = 420;    // the NORM chart on the main panel
+constexpr int kFrames = 150;                  // per block
+constexpr int kBlocks = 7;
+
+// Process CPU per frame, in milliseconds, of `frame` run kFrames times.
+double Block(const std::function<void(int)> &frame)
+{
+    QApplication::processEvents();
+    const double c0 = ProcessCpuSeconds();
+    for (int i = 0; i < kFrames; ++i)
+        frame(i);
+    return 1000.0 * (ProcessCpuSeconds() - c0) / kFrames;
+}
+
+void FillNorm(ChartView &c, int phase)
+{
+    const double band[] = {612, 412, 512, 971, 111};
+    for (int t = 0; t < 6; ++t) {
+        auto &pts = c.trace(t).points;
+        pts.resize(100);
+        for (int i = 0; i < 100; ++i) {
+            const double v = t < 5 ? band[t] : 120 + 750 * (std::sin((i + phase) * 0.15) > 0.3);
+            pts[size_t(i)] = QPointF(i + 1, v + (t == 5 ? (i * 7 + phase) % 9 : 0));
+        }
+    }
+}
+
+std::unique_ptr<ChartView> NewToolChart(int w, int h)
+{
+    auto c = std::make_unique<ChartView>(nullptr);
+    c->resize(w, h);
+    c->setTitle(QStringLiteral("NORM"));
+    c->setXRange(Range{0, 100});
+    c->setYRange(Range{0, 1100});
+    c->setTraceCount(6);
+    const QColor colours[] = {QColor(0, 100, 0), QColor(0, 100, 0), Qt::black, QColor(200, 0, 0),
+                              QColor(200, 0, 0), QColor(200, 0, 0)};
+    for (int t = 0; t < 6; ++t)
+        c->trace(t).color = colours[t];
+    FillNorm(*c, 0);
+    c->show();
+    c->repaint();
+    return c;
+}
+
+// Median per-frame cost of the tool's chart and of the floor's, measured in
+// alternating blocks so that both see the same load.
+void Compare(const char *what, int w, int h, int floorW, int floorH, double bound)
+{
+    std::unique_ptr<ChartView> tool = NewToolChart(w, h);
+    std::unique_ptr<QWidget> floor(NewFloorChart(floorW, floorH, 6, 100));
+    floor->show();
+    floor->repaint();
+    std::vector<double> toolMs, floorMs;
+    for (int b = 0; b < kBlocks; ++b) {
+        toolMs.push_back(Block([&](int i) {
+            FillNorm(*tool, i);
+            tool->repaint(tool->plotArea().toAlignedRect().adjusted(-3, -3, 3, 3));
+        }));
+        floorMs.push_back(Block([&](int) {
+            AdvanceFloorChart(floor.get());
+            floor->repaint();
+        }));
+    }
+    std::sort(toolMs.begin(), toolMs.end());
+    std::sort(floorMs.begin(), floorMs.end());
+    const double t = toolMs[toolMs.size() / 2], f = floorMs[floorMs.size() / 2];
+    std::printf(" %s:\n", what);
+    Info("tool: CPU per frame", t, "ms");
+    Info("floor: CPU per frame", f, "ms");
+    Figure("tool / floor", t / f, "x", Bound::AtMost, bound);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::printf("bench_chart: one strip-chart frame, the program's widget against the floor's\n");
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!InitUserInterface(argc, argv)) {
+        Fail("no user interface");
+        return Verdict("bench_chart");
+    }
+    std::printf(" platform: %s\n", qPrintable(QGuiApplication::platformName()));
+    Compare("the chart's size, 665 x 420", kWidth, kHeight, kWidth, kHeight, 1.3);
+    Compare("twice as wide and high, against the floor at the chart's size", 2 * kWidth, 2 * kHeight, kWidth,
+            kHeight, 2.5);
+    return Verdict("bench_chart");
+}

@@ -1,0 +1,190 @@
+// chart_tools.cpp - what the user does with a chart: read values under the
+// cursor, zoom with the wheel or a rectangle, pan, and return to the design's
+// axes. Only the view changes; what the program plotted is untouched, so a
+// zoomed live chart keeps its zoom while new points arrive.
+#include "platform/ui/chart_view.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qvar::ui {
+namespace {
+
+constexpr double kWheelStep = 0.8;   // span factor per wheel notch, inwards
+constexpr int kMinZoomRect = 4;      // pixels: a smaller drag is a click
+
+QString traceName(const Trace &t, int index)
+{
+    return t.name.isEmpty() ? QStringLiteral("Trace %1").arg(index + 1) : t.name;
+}
+
+} // namespace
+
+std::vector<ChartView::Reading> ChartView::readingAt(QPointF pixel) const
+{
+    std::vector<Reading> out;
+    const double x = toData(pixel).x();
+    const std::vector<Trace> &shown = shownTraces();
+    for (int t = 0; t < int(shown.size()); ++t) {
+        const std::vector<QPointF> &pts = shown[size_t(t)].points;
+        if (pts.empty())
+            continue;
+        size_t best = 0;
+        for (size_t i = 1; i < pts.size(); ++i)
+            if (std::abs(pts[i].x() - x) < std::abs(pts[best].x() - x))
+                best = i;
+        out.push_back(Reading{t, int(best), pts[best].x(), pts[best].y()});
+    }
+    return out;
+}
+
+void ChartView::drawCrosshair(QPainter &p)
+{
+    if (drag_ == Drag::Zoom) {
+        p.setPen(QPen(QColor(60, 60, 160), 0, Qt::DashLine));
+        p.setBrush(QColor(60, 60, 160, 30));
+        p.drawRect(QRectF(dragFrom_, dragTo_).normalized());
+        p.setBrush(Qt::NoBrush);
+    }
+    if (!hover_)
+        return;
+    const QPointF at = *hover_;
+    p.setPen(QPen(QColor(120, 120, 120), 0, Qt::DashLine));
+    p.drawLine(QPointF(at.x(), plot_.top()), QPointF(at.x(), plot_.bottom()));
+    p.drawLine(QPointF(plot_.left(), at.y()), QPointF(plot_.right(), at.y()));
+
+    const std::vector<Reading> values = readingAt(at);
+    if (values.empty())
+        return;
+    const QFontMetrics fm(font());
+    QStringList lines{QStringLiteral("point %1").arg(values.front().x, 0, 'g', 6)};
+    for (const Reading &r : values)
+        lines << QStringLiteral("%1: %2").arg(traceName(shownTraces()[size_t(r.trace)], r.trace)).arg(r.y, 0, 'g', 6);
+    int w = 0;
+    for (const QString &l : lines)
+        w = std::max(w, fm.horizontalAdvance(l));
+    QRectF box(at + QPointF(12, 12), QSizeF(w + 8, fm.height() * lines.size() + 4));
+    if (box.right() > plot_.right())
+        box.moveRight(at.x() - 12);
+    if (box.bottom() > plot_.bottom())
+        box.moveBottom(at.y() - 12);
+    p.setPen(QColor(160, 160, 160));
+    p.setBrush(QColor(255, 255, 255, 230));
+    p.drawRect(box);
+    p.setBrush(Qt::NoBrush);
+    for (int i = 0; i < lines.size(); ++i) {
+        p.setPen(i == 0 ? QColor(40, 40, 40) : shownTraces()[size_t(values[size_t(i - 1)].trace)].color);
+        p.drawText(QPointF(box.left() + 4, box.top() + 2 + fm.ascent() + i * fm.height()), lines[i]);
+    }
+}
+
+void ChartView::zoomAt(QPointF pixel, double factor, bool xAxis, bool yAxis)
+{
+    const QPointF c = toData(pixel);
+    auto scaled = [factor](Range r, double centre) {
+        return Range{centre - (centre - r.lo) * factor, centre + (r.hi - centre) * factor};
+    };
+    setView(xAxis ? std::optional<Range>(scaled(shownX(), c.x())) : viewX_,
+            yAxis ? std::optional<Range>(scaled(shownY(), c.y())) : viewY_);
+    // New labels may have moved the plot area: keep the point under the cursor.
+    const QPointF drift = toData(pixel) - c;
+    auto shifted = [](Range r, double by) { return Range{r.lo - by, r.hi - by}; };
+    setView(xAxis ? std::optional<Range>(shifted(shownX(), drift.x())) : viewX_,
+            yAxis ? std::optional<Range>(shifted(shownY(), drift.y())) : viewY_);
+}
+
+void ChartView::mousePressEvent(QMouseEvent *e)
+{
+    const QPointF at = e->position();
+    if (!plotArea().contains(at))
+        return QFrame::mousePressEvent(e);
+    const bool ctrl = e->modifiers() & Qt::ControlModifier;
+    if (e->button() == Qt::MiddleButton || (e->button() == Qt::LeftButton && ctrl)) {
+        drag_ = Drag::Pan;
+        dragX_ = shownX();
+        dragY_ = shownY();
+        dragPlot_ = plotArea().size();   // labels may change the area as the view moves
+    } else if (e->button() == Qt::LeftButton) {
+        drag_ = Drag::Zoom;
+    } else {
+        return QFrame::mousePressEvent(e);
+    }
+    dragFrom_ = dragTo_ = at;
+    e->accept();
+}
+
+void ChartView::mouseMoveEvent(QMouseEvent *e)
+{
+    const QPointF at = e->position();
+    const QRectF plot = plotArea();
+    if (plot.contains(at))
+        hover_ = at;
+    else
+        hover_.reset();
+    if (drag_ == Drag::Pan) {
+        const double dx = (at.x() - dragFrom_.x()) / dragPlot_.width() * (dragX_.hi - dragX_.lo);
+        const double dy = (at.y() - dragFrom_.y()) / dragPlot_.height() * (dragY_.hi - dragY_.lo);
+        setView(Range{dragX_.lo - dx, dragX_.hi - dx}, Range{dragY_.lo + dy, dragY_.hi + dy});
+    } else if (drag_ == Drag::Zoom) {
+        dragTo_ = QPointF(std::clamp(at.x(), plot.left(), plot.right()), std::clamp(at.y(), plot.top(), plot.bottom()));
+    }
+    update();
+}
+
+void ChartView::mouseReleaseEvent(QMouseEvent *e)
+{
+    if (drag_ == Drag::Zoom) {
+        const QRectF r = QRectF(dragFrom_, dragTo_).normalized();
+        if (r.width() >= kMinZoomRect && r.height() >= kMinZoomRect) {
+            const QPointF lo = toData(r.bottomLeft()), hi = toData(r.topRight());
+            setView(Range{lo.x(), hi.x()}, Range{lo.y(), hi.y()});
+        }
+    }
+    drag_ = Drag::None;
+    update();
+    e->accept();
+}
+
+void ChartView::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    drag_ = Drag::None;
+    resetView();
+    e->accept();
+}
+
+void ChartView::wheelEvent(QWheelEvent *e)
+{
+    const QPointF at = e->position();
+    const QRectF plot = plotArea();
+    const bool inX = at.x() >= plot.left() && at.x() <= plot.right();
+    const bool inY = at.y() >= plot.top() && at.y() <= plot.bottom();
+    const bool xAxis = inX && (inY || at.y() > plot.bottom());   // the plot or the x labels
+    const bool yAxis = inY && (inX || at.x() < plot.left());     // the plot or the y labels
+    const int notches = e->angleDelta().y() / 120;
+    if (notches == 0 || (!xAxis && !yAxis))
+        return QFrame::wheelEvent(e);
+    zoomAt(at, std::pow(kWheelStep, notches), xAxis, yAxis);
+    e->accept();
+}
+
+void ChartView::keyPressEvent(QKeyEvent *e)
+{
+    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier)
+        return QFrame::keyPressEvent(e);
+    setPaused(!paused_);
+    e->accept();
+}
+
+void ChartView::leaveEvent(QEvent *e)
+{
+    hover_.reset();
+    update();
+    QFrame::leaveEvent(e);
+}
+
+} // namespace qvar::ui

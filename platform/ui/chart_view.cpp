@@ -1,0 +1,336 @@
+// chart_view.cpp - the chart widget: a cached picture of frame, title, grid
+// and axes, and the traces drawn over it as plain polylines.
+//
+// The scope redraws six 100-point traces at the display's rate for as long as
+// it runs, so a frame must cost what drawing those lines costs: no per-frame
+// path building, no antialiasing, pens of a fixed pixel width, and only the
+// plot area repainted when just the traces changed.
+#include "platform/ui/chart_view.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPen>
+#include <QToolButton>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qvar::ui {
+namespace {
+
+// Spacing inside the frame, as the charts have always had it.
+constexpr int kMarginLeft = 4, kMarginTop = 4, kMarginRight = 8, kMarginBottom = 4;
+constexpr int kLabelGap = 6;        // between a tick label and its axis
+constexpr int kTitleGap = 8;        // below the title
+const QColor kGrid(226, 226, 226);
+const QColor kAxis(80, 80, 80);
+const QColor kLabel(40, 40, 40);
+
+QFont labelFont(const QWidget *w)
+{
+    QFont f = w->font();
+    f.setPointSize(8);
+    return f;
+}
+
+QString label(double v)
+{
+    if (std::abs(v) < 1e-12)
+        v = 0;   // no "-0" or "1e-17" from summing steps
+    return QString::asprintf("%g", v);
+}
+
+// Tick values inside r, on whole multiples of its step.
+std::vector<double> ticks(Range r)
+{
+    std::vector<double> out;
+    const double step = tickStep(r);
+    if (!(step > 0))
+        return out;
+    const double eps = step * 1e-9;
+    for (double k = std::ceil((r.lo - eps) / step);; k += 1) {
+        const double v = k * step;
+        if (v > r.hi + eps || out.size() > 100)
+            break;
+        out.push_back(v);
+    }
+    return out;
+}
+
+} // namespace
+
+double tickStep(Range r)
+{
+    const double span = r.hi - r.lo;
+    if (!(span > 0) || !std::isfinite(span))
+        return 0;
+    double step = std::pow(10.0, std::floor(std::log10(span / 10)));
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (span / (step * m) <= 10 * (1 + 1e-12))
+            return step * m;
+    return step * 10;
+}
+
+Range niceRange(double lo, double hi)
+{
+    if (!(lo <= hi) || !std::isfinite(lo) || !std::isfinite(hi))
+        lo = 0, hi = 1;
+    if (lo == hi)
+        lo -= 1, hi += 1;
+    const double step = tickStep(Range{lo, hi});
+    return Range{std::floor(lo / step) * step, std::ceil(hi / step) * step};
+}
+
+ChartView::ChartView(QWidget *parent) : QFrame(parent)
+{
+    setFrameShape(QFrame::StyledPanel);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);   // the crosshair follows the cursor
+    setFocusPolicy(Qt::ClickFocus);
+    pauseButton_ = new QToolButton(this);
+    pauseButton_->setText(QStringLiteral("Pause"));
+    pauseButton_->setAutoRaise(true);
+    pauseButton_->setFocusPolicy(Qt::NoFocus);
+    QFont f = pauseButton_->font();
+    f.setPointSize(8);
+    pauseButton_->setFont(f);
+    connect(pauseButton_, &QToolButton::clicked, this, [this] { setPaused(!paused_); });
+}
+
+void ChartView::setPaused(bool paused)
+{
+    if (paused == paused_)
+        return;
+    paused_ = paused;
+    if (paused_)
+        frozen_ = traces_;
+    else
+        frozen_.clear();
+    pauseButton_->setText(paused_ ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+    update();
+}
+
+void ChartView::placePauseToggle()
+{
+    pauseButton_->adjustSize();
+    const QRect cr = contentsRect();
+    pauseButton_->move(cr.right() - pauseButton_->width() - 1, cr.top() + 1);
+}
+
+void ChartView::setTitle(const QString &title)
+{
+    if (title == title_)
+        return;
+    title_ = title;
+    invalidateBackground();
+}
+
+void ChartView::setXRange(Range r)
+{
+    if (r == x_)
+        return;
+    x_ = r;
+    if (!viewX_)
+        invalidateBackground();
+}
+
+void ChartView::setYRange(Range r)
+{
+    if (r == y_)
+        return;
+    y_ = r;
+    if (!viewY_)
+        invalidateBackground();
+}
+
+void ChartView::setView(std::optional<Range> x, std::optional<Range> y)
+{
+    viewX_ = x;
+    viewY_ = y;
+    invalidateBackground();
+}
+
+void ChartView::resetView() { setView(std::nullopt, std::nullopt); }
+
+void ChartView::setTraceCount(int n)
+{
+    traces_.resize(size_t(std::max(0, n)));
+    tracesChanged();
+}
+
+void ChartView::addTrace(Trace t)
+{
+    traces_.push_back(std::move(t));
+    tracesChanged();
+}
+
+void ChartView::removeTrace(int i)
+{
+    if (i >= 0 && i < traceCount())
+        traces_.erase(traces_.begin() + i);
+    tracesChanged();
+}
+
+void ChartView::tracesChanged()
+{
+    if (!isVisible() || paused_)
+        return;
+    // Thick pens reach a little beyond the plot area.
+    update(plotArea().toAlignedRect().adjusted(-3, -3, 3, 3));
+}
+
+QRectF ChartView::plotArea()
+{
+    if (size() != laidOutFor_)   // a hidden widget gets its resize event late
+        layout();
+    return plot_;
+}
+
+QPointF ChartView::toPixel(QPointF d) const
+{
+    const Range sx = shownX(), sy = shownY();
+    const double fx = (d.x() - sx.lo) / (sx.hi - sx.lo);
+    const double fy = (d.y() - sy.lo) / (sy.hi - sy.lo);
+    return QPointF(plot_.left() + fx * plot_.width(), plot_.bottom() - fy * plot_.height());
+}
+
+QPointF ChartView::toData(QPointF px) const
+{
+    const Range sx = shownX(), sy = shownY();
+    const double fx = (px.x() - plot_.left()) / plot_.width();
+    const double fy = (plot_.bottom() - px.y()) / plot_.height();
+    return QPointF(sx.lo + fx * (sx.hi - sx.lo), sy.lo + fy * (sy.hi - sy.lo));
+}
+
+// The layout follows every change at once, so that pixels and data map the
+// way the next picture will show them.
+void ChartView::invalidateBackground()
+{
+    backgroundValid_ = false;
+    layout();
+    update();
+}
+
+void ChartView::resizeEvent(QResizeEvent *e)
+{
+    QFrame::resizeEvent(e);
+    backgroundValid_ = false;
+    layout();
+    placePauseToggle();
+}
+
+// The plot area: what is left inside the frame after the title above, the
+// y labels at the left and the x labels below.
+void ChartView::layout()
+{
+    laidOutFor_ = size();
+    const QRect cr = contentsRect();
+    const QFontMetrics title(font()), labels(labelFont(this));
+    int labelWidth = 0;
+    for (double v : ticks(shownY()))
+        labelWidth = std::max(labelWidth, labels.horizontalAdvance(label(v)));
+    const int top = cr.top() + kMarginTop + (title_.isEmpty() ? 0 : title.height() + kTitleGap);
+    const int left = cr.left() + kMarginLeft + labelWidth + kLabelGap;
+    const int bottom = cr.bottom() - kMarginBottom - labels.height() - kLabelGap + 2;
+    // The last x label is centred on the axis's end: leave room for its half.
+    int lastLabel = 0;
+    if (const std::vector<double> xt = ticks(shownX()); !xt.empty())
+        lastLabel = labels.horizontalAdvance(label(xt.back())) / 2;
+    const int right = cr.right() - kMarginRight - lastLabel;
+    plot_ = QRectF(left, top, std::max(1, right - left), std::max(1, bottom - top));
+}
+
+void ChartView::drawBackground()
+{
+    plotArea();
+    const qreal dpr = devicePixelRatioF();
+    background_ = QPixmap(size() * dpr);
+    background_.setDevicePixelRatio(dpr);
+    background_.fill(Qt::white);
+    QPainter p(&background_);
+    const QRect cr = contentsRect();
+    if (!title_.isEmpty()) {
+        p.setPen(kLabel);
+        p.setFont(font());
+        p.drawText(QRect(cr.left(), cr.top() + kMarginTop, cr.width(), QFontMetrics(font()).height()),
+                   Qt::AlignHCenter | Qt::AlignVCenter, title_);
+    }
+    const QFont lf = labelFont(this);
+    const QFontMetrics fm(lf);
+    p.setFont(lf);
+    const double left = plot_.left(), right = plot_.right(), top = plot_.top(), bottom = plot_.bottom();
+    for (double v : ticks(shownX())) {
+        const double px = std::round(toPixel(QPointF(v, 0)).x());
+        p.setPen(kGrid);
+        p.drawLine(QPointF(px, top), QPointF(px, bottom));
+        p.setPen(kLabel);
+        const QString s = label(v);
+        const int w = fm.horizontalAdvance(s);
+        p.drawText(QPointF(px - w / 2.0, bottom + kLabelGap + fm.ascent()), s);
+    }
+    for (double v : ticks(shownY())) {
+        const double py = std::round(toPixel(QPointF(0, v)).y());
+        p.setPen(kGrid);
+        p.drawLine(QPointF(left, py), QPointF(right, py));
+        p.setPen(kLabel);
+        const QString s = label(v);
+        const int w = fm.horizontalAdvance(s);
+        p.drawText(QPointF(left - kLabelGap - w, py + fm.ascent() / 2.0 - 1), s);
+    }
+    p.setPen(kAxis);
+    p.drawLine(QPointF(left, top), QPointF(left, bottom));
+    p.drawLine(QPointF(left, bottom), QPointF(right, bottom));
+    drawFrame(&p);
+    backgroundValid_ = true;
+}
+
+void ChartView::drawTraces(QPainter &p)
+{
+    p.save();
+    p.setClipRect(plot_.adjusted(-2, -2, 2, 2));
+    for (const Trace &t : shownTraces()) {
+        if (t.points.empty())
+            continue;
+        scratch_.resize(qsizetype(t.points.size()));
+        QPointF *out = scratch_.data();
+        for (const QPointF &d : t.points)
+            *out++ = toPixel(d);
+        QPen pen(t.color, t.width, t.style);
+        pen.setCosmetic(true);
+        p.setPen(pen);
+        if (scratch_.size() == 1)
+            p.drawPoint(scratch_[0]);
+        else
+            p.drawPolyline(scratch_);
+        if (t.dots) {
+            QPen dot(t.color, 3, Qt::SolidLine, Qt::RoundCap);
+            dot.setCosmetic(true);
+            p.setPen(dot);
+            p.drawPoints(scratch_);
+        }
+    }
+    p.restore();
+}
+
+void ChartView::paintEvent(QPaintEvent *e)
+{
+    if (!backgroundValid_ || background_.size() != size() * devicePixelRatioF())
+        drawBackground();
+    QPainter p(this);
+    // Only the part being repainted: a whole-picture copy clipped afterwards
+    // costs as much as the traces themselves.
+    const QRect r = e->rect();
+    const qreal dpr = background_.devicePixelRatio();
+    p.drawPixmap(r, background_, QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
+    drawTraces(p);
+    if (paused_) {
+        p.setPen(QColor(160, 0, 0));
+        p.setFont(labelFont(this));
+        p.drawText(plot_.topLeft() + QPointF(6, 4 + QFontMetrics(labelFont(this)).ascent()), QStringLiteral("paused"));
+    }
+    if (hover_ || drag_ != Drag::None)
+        drawCrosshair(p);
+    ++paints_;
+}
+
+} // namespace qvar::ui

@@ -1,0 +1,156 @@
+// chart_view.h - the chart widget behind strip charts and graphs
+// (platform-internal).
+//
+// Contract
+// - A ChartView shows traces (polylines in data coordinates) over a value
+//   axis on each side: bottom (x) and left (y), with a title above. Ticks and
+//   grid lines sit on round numbers (1, 2 or 5 times a power of ten, at most
+//   ten steps, anchored at zero).
+// - Changing traces schedules one repaint of the plot area; Qt merges
+//   repaints, so the screen never redraws faster than the display. Frame,
+//   title, grid, axes and labels are drawn once into a cached picture and
+//   redrawn only when a range, the title or the size changes.
+// - The axis ranges the program sets are the design's; a view range can be
+//   laid over them (zoom, pan) and dropped again without losing them.
+// - Reading back (points, pens, ranges) gives exactly what is drawn.
+// - The user's tools: hovering shows a crosshair and the value of every trace
+//   at the nearest point; the wheel zooms the axis under the cursor (both
+//   inside the plot area); a left-button drag zooms into its rectangle; a
+//   middle-button or Ctrl+left drag pans; a double click returns to the
+//   design's ranges. A view set so stays while new points arrive.
+// - Pause (the chart's own toggle, or Space while it has the focus) freezes
+//   the picture: traces keep taking what the program hands over (read-back
+//   gives the newest), the screen shows them as they were, marked "paused",
+//   and the toggle reads "Resume" until it is pressed again.
+#pragma once
+
+#include <QColor>
+#include <QFrame>
+#include <QPixmap>
+#include <QPointF>
+#include <QPolygonF>
+#include <QRectF>
+#include <QSize>
+#include <QSizeF>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class QToolButton;
+
+namespace qvar::ui {
+
+struct Range {
+    double lo = 0, hi = 1;
+    bool operator==(const Range &) const = default;
+};
+
+// Tick step for a range: 1, 2 or 5 times a power of ten, at most ten steps.
+double tickStep(Range r);
+// The range widened to whole tick steps, for automatic scaling; an empty or
+// undefined range becomes one that shows it.
+Range niceRange(double lo, double hi);
+
+struct Trace {
+    QString name;                      // for the crosshair's values; "Trace n" if empty
+    QColor color;
+    double width = 1.0;                // pixels, whatever the scale
+    Qt::PenStyle style = Qt::SolidLine;
+    bool dots = false;                 // a marker on every point
+    std::vector<QPointF> points;       // data coordinates, in drawing order
+};
+
+class ChartView : public QFrame {
+public:
+    explicit ChartView(QWidget *parent);
+
+    void setTitle(const QString &title);
+    QString title() const { return title_; }
+
+    // Design ranges, as the program sets them.
+    void setXRange(Range r);
+    void setYRange(Range r);
+    Range xRange() const { return x_; }
+    Range yRange() const { return y_; }
+
+    // A view laid over the design's ranges (zoom, pan); reset drops it.
+    void setView(std::optional<Range> x, std::optional<Range> y);
+    void resetView();
+    Range shownX() const { return viewX_.value_or(x_); }
+    Range shownY() const { return viewY_.value_or(y_); }
+
+    // Traces: change them in place through trace(), then call tracesChanged().
+    int traceCount() const { return int(traces_.size()); }
+    void setTraceCount(int n);
+    Trace &trace(int i) { return traces_[size_t(i)]; }
+    const Trace &trace(int i) const { return traces_[size_t(i)]; }
+    void addTrace(Trace t);
+    void removeTrace(int i);
+    void tracesChanged();
+
+    // Where data is drawn, in widget pixels; data <-> pixel mapping.
+    QRectF plotArea();
+    QPointF toPixel(QPointF data) const;
+    QPointF toData(QPointF pixel) const;
+
+    void setPaused(bool paused);
+    bool paused() const { return paused_; }
+    QToolButton *pauseToggle() const { return pauseButton_; }
+
+    // The crosshair's reading at a pixel: per trace, the point nearest to
+    // the pixel's x (trace index, point index, x and y); traces without
+    // points are left out.
+    struct Reading {
+        int trace, index;
+        double x, y;
+    };
+    std::vector<Reading> readingAt(QPointF pixel) const;
+    bool hovering() const { return hover_.has_value(); }
+
+    // How many times the plot has been painted (tests, benches).
+    int paints() const { return paints_; }
+
+protected:
+    void paintEvent(QPaintEvent *e) override;
+    void resizeEvent(QResizeEvent *e) override;
+    void mouseMoveEvent(QMouseEvent *e) override;
+    void mousePressEvent(QMouseEvent *e) override;
+    void mouseReleaseEvent(QMouseEvent *e) override;
+    void mouseDoubleClickEvent(QMouseEvent *e) override;
+    void wheelEvent(QWheelEvent *e) override;
+    void keyPressEvent(QKeyEvent *e) override;
+    void leaveEvent(QEvent *e) override;
+
+private:
+    enum class Drag { None, Zoom, Pan };
+    void drawCrosshair(class QPainter &p);
+    void zoomAt(QPointF pixel, double factor, bool xAxis, bool yAxis);
+    void layout();
+    void drawBackground();
+    void invalidateBackground();
+    void drawTraces(class QPainter &p);
+    const std::vector<Trace> &shownTraces() const { return paused_ ? frozen_ : traces_; }
+    void placePauseToggle();
+
+    QString title_;
+    Range x_, y_;
+    std::optional<Range> viewX_, viewY_;
+    std::vector<Trace> traces_;
+    QPixmap background_;
+    bool backgroundValid_ = false;
+    QRectF plot_;                      // valid for the size layout() last saw
+    QSize laidOutFor_;
+    QPolygonF scratch_;                // reused per trace when painting
+    int paints_ = 0;
+    bool paused_ = false;
+    std::vector<Trace> frozen_;        // what the screen shows while paused
+    QToolButton *pauseButton_ = nullptr;
+    std::optional<QPointF> hover_;     // the cursor over the plot area
+    Drag drag_ = Drag::None;
+    QPointF dragFrom_, dragTo_;        // pixels
+    Range dragX_, dragY_;              // the view when a pan began
+    QSizeF dragPlot_;                  // and the plot area's size then
+};
+
+} // namespace qvar::ui
