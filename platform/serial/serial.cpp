@@ -164,7 +164,8 @@ struct Port {
     int bitsPerChar;
 
     // Timing rules against surplus and early bytes (see the top of the file).
-    bool paced = false;             // the last frame came at the line's pace
+    bool paced = false;             // frames come at the line's pace
+    int bursts = 0;                 // frames in a row that came at once
     double surplusUntil = -std::numeric_limits<double>::infinity();
     double quietUntil = -std::numeric_limits<double>::infinity();
     long dropped = 0;
@@ -284,20 +285,25 @@ int intake(Port &p)
 
 // After a read took `count` bytes that arrived from `first` to `last`: a
 // frame that took about as long as the baud rate makes it tells a paced
-// line, and opens the surplus window behind its last byte. A burst (a pty
-// served unpaced) tells the opposite. Frames much slower than the line (an
-// answer sent in pieces) and short reads say nothing.
+// line, and opens the surplus window behind its last byte. Only a run of
+// bursts (a pty served unpaced) tells the opposite: a paced line shows a
+// burst now and then when its far end or this program was held up. Frames
+// much slower than the line (an answer in pieces) and short reads say nothing.
 void frame_taken(Port &p, size_t count, double first, double last)
 {
     constexpr size_t kFrameEvidence = 8;
+    constexpr int kBurstsToUnpace = 3;
     if (count < kFrameEvidence)
         return;
     const double nominal = static_cast<double>(count - 1) * p.char_time();
     const double span = last - first;
-    if (span < 0.5 * nominal)
-        p.paced = false;
-    else if (span <= 3.0 * nominal)
+    if (span < 0.5 * nominal) {
+        if (++p.bursts >= kBurstsToUnpace)
+            p.paced = false;
+    } else if (span <= 3.0 * nominal) {
         p.paced = true;
+        p.bursts = 0;
+    }
     if (p.paced)
         p.surplusUntil = last + 2.0 * p.char_time();
 }
