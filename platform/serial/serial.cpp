@@ -518,7 +518,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
     std::unique_ptr<Backend> backend =
         entry.kind == PortEntry::Simulated
             ? open_sim(&code)
-            : open_posix(entry.device, baudRate, parity, dataBits, stopBits, &code);
+            : open_posix(entry.path_to_open(), baudRate, parity, dataBits, stopBits, &code);
     if (!backend)
         return code < 0 ? code : COM_ERR_CANNOT_OPEN;
 

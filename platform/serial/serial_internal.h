@@ -14,8 +14,12 @@ struct PortEntry {
     enum Kind { Pinned, UsbAdapter, AcmAdapter, OnBoard, Simulated };
     int number = 0;
     Kind kind = OnBoard;
-    std::string device;        // path to open; empty for the simulated controller
+    std::string device;        // the device; empty for the simulated controller
+    std::string link;          // a pinned port's com<N> link, opened instead of
+                               // `device` so a re-pointed link counts at once
     std::string description;
+
+    const std::string &path_to_open() const { return link.empty() ? device : link; }
 };
 
 // The numbered ports, ascending. Scans on first use; rescan() reads the

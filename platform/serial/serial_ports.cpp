@@ -260,6 +260,7 @@ void scan_pinned(Scan &s, const ConsoleGuard &guard, std::set<int> &used, std::s
         e.number = number;
         e.kind = PortEntry::Pinned;
         e.device = join(dir, *target);
+        e.link = link;
         e.description = "pinned: " + e.device;
         s.entries.push_back(e);
         used.insert(number);
@@ -445,10 +446,10 @@ PortAccess access_of(const PortEntry &e)
 {
     if (e.kind == PortEntry::Simulated)
         return PortAccess::Ok;
-    const int r = sysio::access_rw(e.device);
+    const int r = sysio::access_rw(e.path_to_open());
     if (r == -EACCES || r == -EPERM)
         return PortAccess::Denied;
-    auto it = access_notes().find(e.device);
+    auto it = access_notes().find(e.path_to_open());
     return it == access_notes().end() ? PortAccess::Ok : it->second;
 }
 
