@@ -35,7 +35,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <string>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -719,70 +718,12 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     return 0;
 }
 
-int GetComPortList(ComPortInfo *list, int max)
-{
-    rescan();
-    const auto &all = ports();
-    if (list) {
-        for (int i = 0; i < max && i < static_cast<int>(all.size()); ++i) {
-            const PortEntry &e = all[static_cast<size_t>(i)];
-            ComPortInfo &info = list[i];
-            std::memset(&info, 0, sizeof info);
-            info.number = e.number;
-            info.simulated = e.kind == PortEntry::Simulated;
-            info.pinned = e.kind == PortEntry::Pinned;
-            const PortAccess access = access_of(e);
-            info.access = access == PortAccess::Denied ? COM_ACCESS_DENIED
-                          : access == PortAccess::InUse ? COM_ACCESS_IN_USE
-                                                         : COM_ACCESS_OK;
-            std::string text = e.description;
-            if (info.access != COM_ACCESS_OK)
-                text += std::string(info.access == COM_ACCESS_DENIED ? " (no permission) - " : " (in use) - ") +
-                        ComAccessRemedy(info.access);
-            std::strncpy(info.device, e.device.c_str(), sizeof info.device - 1);
-            std::strncpy(info.description, text.c_str(), sizeof info.description - 1);
-        }
-    }
-    return static_cast<int>(all.size());
-}
-
-const char *ComAccessRemedy(int access)
-{
-    switch (access) {
-    case COM_ACCESS_DENIED:
-        return "add yourself to group dialout (sudo usermod -aG dialout $USER), then log in again";
-    case COM_ACCESS_IN_USE:
-        return "close the program that uses it, then choose the port again";
-    default:
-        return "";
-    }
-}
-
 long ComDroppedBytes(int port)
 {
     Port *p;
     if (int r = lookup(port, &p))
         return r;
     return p->dropped;
-}
-
-int ComPinnedPortsDir(char *buffer, int size)
-{
-    const std::string dir = pinned_ports_dir();
-    if (dir.empty() || !buffer || size <= 0 || dir.size() >= static_cast<size_t>(size))
-        return -1;
-    std::memcpy(buffer, dir.c_str(), dir.size() + 1);
-    return static_cast<int>(dir.size());
-}
-
-int ComSimulatedPort(void)
-{
-    return simulated_port();
-}
-
-void ComSetScanRoots(const char *devDir, const char *sysDir)
-{
-    set_scan_roots(devDir ? devDir : "", sysDir ? sysDir : "");
 }
 
 namespace qvar::pump {

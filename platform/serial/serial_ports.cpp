@@ -1,4 +1,4 @@
-// serial_ports.cpp - which device answers to which port number: pinned links, the device scan, the console guard.
+// serial_ports.cpp - which device answers to which port number: pinned links, the device scan, the console guard, why a port may not open.
 //
 // Numbers must stay put between runs while the hardware does, because users
 // remember "port 2". Pinned numbers are taken first; the scan fills the lowest
@@ -10,6 +10,9 @@
 // kernel's log line and a login on it. Hardware evidence for on-board UARTs
 // is read from sysfs only; opening a ttyS that has no chip behind it can block
 // or fail in odd ways, and opening the console is exactly what we must avoid.
+//
+// The console guard holds again at every open (is_console_device): a pinned
+// link can be re-pointed while the program runs.
 //
 // The kernel command line is read from "proc/cmdline" beside the sysfs root,
 // so /sys gives /proc/cmdline and a test's fake tree brings its own.
@@ -24,6 +27,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -454,3 +458,65 @@ PortAccess access_of(const PortEntry &e)
 }
 
 } // namespace qvar::serial
+
+// ---------------------------------------------------------------- the contract's port list
+
+using namespace qvar::serial;
+
+int GetComPortList(ComPortInfo *list, int max)
+{
+    rescan();
+    const auto &all = ports();
+    if (list) {
+        for (int i = 0; i < max && i < static_cast<int>(all.size()); ++i) {
+            const PortEntry &e = all[static_cast<size_t>(i)];
+            ComPortInfo &info = list[i];
+            std::memset(&info, 0, sizeof info);
+            info.number = e.number;
+            info.simulated = e.kind == PortEntry::Simulated;
+            info.pinned = e.kind == PortEntry::Pinned;
+            const PortAccess access = access_of(e);
+            info.access = access == PortAccess::Denied ? COM_ACCESS_DENIED
+                          : access == PortAccess::InUse ? COM_ACCESS_IN_USE
+                                                         : COM_ACCESS_OK;
+            std::string text = e.description;
+            if (info.access != COM_ACCESS_OK)
+                text += std::string(info.access == COM_ACCESS_DENIED ? " (no permission) - " : " (in use) - ") +
+                        ComAccessRemedy(info.access);
+            std::strncpy(info.device, e.device.c_str(), sizeof info.device - 1);
+            std::strncpy(info.description, text.c_str(), sizeof info.description - 1);
+        }
+    }
+    return static_cast<int>(all.size());
+}
+
+const char *ComAccessRemedy(int access)
+{
+    switch (access) {
+    case COM_ACCESS_DENIED:
+        return "add yourself to group dialout (sudo usermod -aG dialout $USER), then log in again";
+    case COM_ACCESS_IN_USE:
+        return "close the program that uses it, then choose the port again";
+    default:
+        return "";
+    }
+}
+
+int ComPinnedPortsDir(char *buffer, int size)
+{
+    const std::string dir = pinned_ports_dir();
+    if (dir.empty() || !buffer || size <= 0 || dir.size() >= static_cast<size_t>(size))
+        return -1;
+    std::memcpy(buffer, dir.c_str(), dir.size() + 1);
+    return static_cast<int>(dir.size());
+}
+
+int ComSimulatedPort(void)
+{
+    return simulated_port();
+}
+
+void ComSetScanRoots(const char *devDir, const char *sysDir)
+{
+    set_scan_roots(devDir ? devDir : "", sysDir ? sysDir : "");
+}
