@@ -142,7 +142,7 @@ int configure(int fd, long baud, int parity, int dataBits, int stopBits)
     return sysio::tcsetattr(fd, &t);
 }
 
-// Tells the user once, on standard error, why a port cannot be had and what
+// Tells the user on standard error why a port cannot be had and what
 // to do about it, and remembers it for the port selector.
 void refused(const std::string &device, int err)
 {
