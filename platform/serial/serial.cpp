@@ -164,7 +164,8 @@ struct Port {
 
     // Timing rules against surplus and early bytes (see the top of the file).
     bool paced = false;             // frames come at the line's pace
-    int bursts = 0;                 // frames in a row that came at once
+    long written = 0;               // size of the request written last
+    long early = 0;                 // bytes dropped as too early for it
     double surplusUntil = -std::numeric_limits<double>::infinity();
     double quietUntil = -std::numeric_limits<double>::infinity();
     long dropped = 0;
@@ -233,7 +234,15 @@ bool untimely(Port &p, double at)
         return true;
     }
     p.surplusUntil = -std::numeric_limits<double>::infinity();
-    return at < p.quietUntil;
+    if (at >= p.quietUntil)
+        return false;
+    // As many bytes as the request had, and before it could have arrived:
+    // this far end answers faster than the line runs (a pty served unpaced).
+    if (++p.early >= p.written) {
+        p.paced = false;
+        p.quietUntil = -std::numeric_limits<double>::infinity();
+    }
+    return true;
 }
 
 // Keeps the timely bytes of buf[0..n) in the queue. Returns how many.
@@ -283,26 +292,21 @@ int intake(Port &p)
 }
 
 // After a read took `count` bytes that arrived from `first` to `last`: a
-// frame that took about as long as the baud rate makes it tells a paced
-// line, and opens the surplus window behind its last byte. Only a run of
-// bursts (a pty served unpaced) tells the opposite: a paced line shows a
-// burst now and then when its far end or this program was held up. Frames
-// much slower than the line (an answer in pieces) and short reads say nothing.
+// frame that took about as long as the baud rate makes it tells a paced line,
+// and opens the surplus window behind its last byte. A paced line stays paced
+// when a frame comes at once (its far end or this program was held up, a USB
+// adapter hands over a frame in one piece); only an answer that comes before
+// its request could have crossed the line undoes it (untimely). Frames much
+// slower than the line (an answer in pieces) and short reads say nothing.
 void frame_taken(Port &p, size_t count, double first, double last)
 {
     constexpr size_t kFrameEvidence = 8;
-    constexpr int kBurstsToUnpace = 3;
     if (count < kFrameEvidence)
         return;
     const double nominal = static_cast<double>(count - 1) * p.char_time();
     const double span = last - first;
-    if (span < 0.5 * nominal) {
-        if (++p.bursts >= kBurstsToUnpace)
-            p.paced = false;
-    } else if (span <= 3.0 * nominal) {
+    if (span >= 0.25 * nominal && span <= 3.0 * nominal)
         p.paced = true;
-        p.bursts = 0;
-    }
     if (p.paced)
         p.surplusUntil = last + 2.0 * p.char_time();
 }
@@ -586,8 +590,11 @@ int ComWrt(int port, const char *buffer, int count)
             break;
         std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.002)));
     }
-    if (written > 0 && p->paced)
+    if (written > 0 && p->paced) {
         p->quietUntil = started + static_cast<double>(written) * p->char_time();
+        p->written = written;
+        p->early = 0;
+    }
     if (written > 0 && (p->mask & COM_EV_TXEMPTY) && p->callback) {
         p->awaitingDrain = true;
         if (p->drainTimer) {
