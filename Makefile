@@ -14,9 +14,15 @@
 #   make deb     the Debian package qvar-scope_<version>_<arch>.deb, here
 #   make package-test   make deb, then checks the package's files and its
 #                dependencies
+#   make fuzz    build the libFuzzer targets with clang (build-fuzz/) and run
+#                each for FUZZ_SECONDS (60) under ASan and UBSan; fails on a
+#                finding, which is left in build-fuzz/findings/
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = receive parafile uir portscan simopts eeprom
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -31,15 +37,18 @@ PACKAGES = cmake make g++ pkg-config \
            libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
            desktop-file-utils appstream dpkg-dev file
 
+# Only for `make fuzz`: libFuzzer comes with clang's runtime libraries.
+FUZZ_PACKAGES = clang libclang-rt-14-dev
+
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test sanitize-test bench screenshots install deb package-test clean
+.PHONY: all deps fuzz-deps configure build run test sanitize-test bench fuzz fuzz-build screenshots install deb package-test clean
 
 all: build
 
-deps:
+deps fuzz-deps:
 	@missing=""; \
-	for p in $(PACKAGES); do \
+	for p in $(if $(filter fuzz-deps,$@),$(FUZZ_PACKAGES),$(PACKAGES)); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -101,5 +110,27 @@ deb: build
 package-test: deb
 	dist/check-deb.sh qvar-scope_*.deb
 
+# The targets' own leak checks stay on while fuzzing; tools run during the
+# build (the header generator) are not fuzzed and may leave their heap.
+fuzz-build: deps fuzz-deps
+	ASAN_OPTIONS=detect_leaks=0 cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DQVAR_BENCH=OFF \
+	  -DCMAKE_PROJECT_INCLUDE=$(CURDIR)/tests/fuzz/fuzz.cmake
+	ASAN_OPTIONS=detect_leaks=0 cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_all
+
+# Each target starts from the seeds in tests/fuzz/corpus/<target>/ and adds
+# what it finds to $(FUZZ_BUILD)/corpus/<target>/, never to the repository.
+fuzz: fuzz-build
+	@failed=""; \
+	for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/findings; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ./$(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/findings/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t || failed="$$failed $$t"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "Fuzzing found faults in:$$failed"; exit 1; fi
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) qvar-scope_*.deb
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) qvar-scope_*.deb

@@ -79,7 +79,7 @@ void FillPortSelector(void)
     ClearListCtrl(panelHandle, PANEL_COMPORT);
     bool comListed = false;
     for (int i = 0; i < n; i++) {
-        char label[TEXT_LEN + 16];
+        char label[sizeof ports[i].description + 16];
         std::snprintf(label, sizeof label, "COM%d  %s", ports[i].number, ports[i].description);
         InsertListItem(panelHandle, PANEL_COMPORT, -1, label, ports[i].number);
         comListed = comListed || ports[i].number == com;
@@ -106,5 +106,6 @@ int CC_DropDCom(int, int, int event, void *, int, int)
     GetCtrlVal(panelHandle, PANEL_COMPORT, &com);
     ShowStatus("Init COM-Port ...");
     InitRS232(com);
+    FillPortSelector();   // a port that would not open now says why
     return 0;
 }

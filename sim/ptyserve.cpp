@@ -1,10 +1,13 @@
-// ptyserve.cpp - pseudo-terminal side of qvar-sim: pty pair, serving loop, stop signals, port pin link.
+// ptyserve.cpp - pseudo-terminal side of qvar-sim: pty pair, serving loop, stop signals, port pin link,
+// the command line and the EEPROM file.
 #include "sim/ptyserve.h"
 
+#include "platform/serial/serial.h"
 #include "sim/controller.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -14,9 +17,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
-#include <pwd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <string_view>
 #include <vector>
 
 namespace qvar::ptyserve {
@@ -50,19 +54,8 @@ std::string read_link(const std::string &link)
 
 std::string ports_dir()
 {
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (xdg && xdg[0] == '/') {
-        base = xdg;
-    } else {
-        const char *home = std::getenv("HOME");
-        if (!home || !*home) {
-            const passwd *pw = getpwuid(getuid());
-            home = pw ? pw->pw_dir : "/tmp";
-        }
-        base = std::string(home) + "/.config";
-    }
-    return base + "/qvar-scope/ports";
+    char dir[PATH_MAX];
+    return ComPinnedPortsDir(dir, sizeof dir) < 0 ? std::string() : std::string(dir);
 }
 
 PtyServer::~PtyServer()
@@ -110,6 +103,10 @@ bool PtyServer::pin_port(int number, std::string *error)
 {
     namespace fs = std::filesystem;
     const std::string dir = ports_dir();
+    if (dir.empty()) {
+        *error = "no home folder to pin the port in (set HOME or XDG_CONFIG_HOME)";
+        return false;
+    }
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) {
@@ -160,14 +157,29 @@ void PtyServer::install_stop_signals()
 
 void PtyServer::stop() { g_stop = 1; }
 
+// Requests reach the controller only while its answers under way stay below
+// the bound; beyond it the host is flooding and the request is dropped whole
+// (the controller resynchronises on the next 00 55).
+bool PtyServer::take_request(sim::Controller &controller, const uint8_t *data, size_t n)
+{
+    if (std::isfinite(controller.arrival_of(kMaxBacklog))) {
+        dropped_ += n;
+        return false;
+    }
+    controller.host_write(data, n, now_seconds());
+    return true;
+}
+
 int PtyServer::run(sim::Controller &controller, const std::function<void()> &after_input)
 {
     std::vector<uint8_t> pending;
     uint8_t buf[4096];
     while (!g_stop) {
-        // Hand over every byte that has reached the end of the line by now.
+        // Hand over every byte that has reached the end of the line by now,
+        // as far as the terminal takes them; the rest waits in the model.
         size_t n;
-        while ((n = controller.host_read(buf, sizeof buf, now_seconds())) > 0)
+        while (pending.size() < kMaxBacklog &&
+               (n = controller.host_read(buf, sizeof buf, now_seconds())) > 0)
             pending.insert(pending.end(), buf, buf + n);
         while (!pending.empty()) {
             const ssize_t w = ::write(master_, pending.data(), pending.size());
@@ -201,8 +213,7 @@ int PtyServer::run(sim::Controller &controller, const std::function<void()> &aft
         if (p.revents & POLLIN) {
             const ssize_t got = ::read(master_, buf, sizeof buf);
             if (got > 0) {
-                controller.host_write(buf, static_cast<size_t>(got), now_seconds());
-                if (after_input)
+                if (take_request(controller, buf, static_cast<size_t>(got)) && after_input)
                     after_input();
             } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
                 return 1;
@@ -212,6 +223,207 @@ int PtyServer::run(sim::Controller &controller, const std::function<void()> &aft
         }
     }
     return 0;
+}
+
+// ---------------------------------------------------------------- command line
+
+const char *const kUsage = R"(Usage: qvar-sim [options]
+Serves a simulated Q-VAR-RDX3 controller on a pseudo-terminal. The first line
+printed is the terminal's path; open it like a serial port (19200 8N1).
+
+  --port N             also show the terminal to the host as serial port N
+  --unpaced            deliver answers at once instead of at 19200 baud
+  --seed N             seed of the simulated signals (default 1)
+  --eeprom FILE        keep the EEPROM in FILE across runs
+  --silent             take requests, answer none
+  --mute ORDER[,...]   leave these orders unanswered
+  --delay S            start every answer S seconds late
+  --split N[:GAP]      send every answer in N pieces, GAP seconds apart (0.05)
+  --surplus N          add N bytes of noise behind every answer frame
+  --corrupt WORD       invert data word WORD (0..15) of every answer frame
+  --echo 0xHHHH        answer the echo check with this word instead of 0x00AA
+  --firmware KIND      firmware text: short (40 bytes), long (80), unterminated
+  --dead-after N       stop taking requests after N of them
+  --help               show this text
+
+Ends cleanly on Ctrl-C or SIGTERM.
+)";
+
+namespace {
+
+long long to_int(std::string_view opt, std::string_view s, long long lo, long long hi)
+{
+    int base = 10;
+    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+        s.remove_prefix(2);
+        base = 16;
+    }
+    long long v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, base);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty() || v < lo || v > hi)
+        throw BadOption(std::string(opt) + ": expected a whole number " + std::to_string(lo) +
+                        ".." + std::to_string(hi));
+    return v;
+}
+
+double to_seconds(std::string_view opt, const std::string &s)
+{
+    size_t used = 0;
+    double v = -1;
+    try {
+        v = std::stod(s, &used);
+    } catch (const std::exception &) {
+        used = 0;
+    }
+    if (used != s.size() || s.empty() || !(v >= 0) || v > 3600)
+        throw BadOption(std::string(opt) + ": expected seconds, 0..3600");
+    return v;
+}
+
+// One option word and its value, given as --opt=value or as the next word.
+class OptionWord {
+public:
+    OptionWord(const std::vector<std::string> &args, size_t &i) : args_(args), i_(i), opt_(args[i])
+    {
+        if (const auto eq = opt_.find('='); opt_.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value_ = opt_.substr(eq + 1);
+            opt_.resize(eq);
+            hasValue_ = true;
+        }
+    }
+    const std::string &name() const { return opt_; }
+    const std::string &value()
+    {
+        if (!hasValue_) {
+            if (i_ + 1 >= args_.size())
+                throw BadOption(opt_ + ": missing value");
+            value_ = args_[++i_];
+            hasValue_ = true;
+        }
+        return value_;
+    }
+    bool flag() const
+    {
+        if (hasValue_)
+            throw BadOption(opt_ + ": takes no value");
+        return true;
+    }
+
+private:
+    const std::vector<std::string> &args_;
+    size_t &i_;
+    std::string opt_, value_;
+    bool hasValue_ = false;
+};
+
+std::vector<uint16_t> order_list(const std::string &opt, std::string_view list)
+{
+    std::vector<uint16_t> orders;
+    while (true) {
+        const auto comma = list.find(',');
+        orders.push_back(static_cast<uint16_t>(to_int(opt, list.substr(0, comma), 0, 0xFFFF)));
+        if (comma == std::string_view::npos)
+            return orders;
+        list.remove_prefix(comma + 1);
+    }
+}
+
+sim::Faults::Firmware firmware_kind(const std::string &v)
+{
+    if (v == "short")
+        return sim::Faults::Firmware::short_text;
+    if (v == "long")
+        return sim::Faults::Firmware::long_text;
+    if (v == "unterminated")
+        return sim::Faults::Firmware::unterminated;
+    throw BadOption("--firmware: expected short, long or unterminated");
+}
+
+// The fault options; false if `w` is none of them.
+bool fault_option(OptionWord &w, sim::Faults &f)
+{
+    const std::string &opt = w.name();
+    if (opt == "--silent") {
+        f.silent = w.flag();
+    } else if (opt == "--mute") {
+        f.mute = order_list(opt, w.value());
+    } else if (opt == "--delay") {
+        f.delay = to_seconds(opt, w.value());
+    } else if (opt == "--split") {
+        const std::string &v = w.value();
+        const auto colon = v.find(':');
+        f.split = static_cast<int>(to_int(opt, std::string_view(v).substr(0, colon), 1, 36));
+        f.split_gap = colon == std::string::npos ? 0.05 : to_seconds(opt, v.substr(colon + 1));
+    } else if (opt == "--surplus") {
+        f.surplus = static_cast<int>(to_int(opt, w.value(), 0, 1000));
+    } else if (opt == "--corrupt") {
+        f.corrupt_word = static_cast<int>(to_int(opt, w.value(), 0, 15));
+    } else if (opt == "--echo") {
+        f.echo_word = static_cast<uint16_t>(to_int(opt, w.value(), 0, 0xFFFF));
+    } else if (opt == "--firmware") {
+        f.firmware = firmware_kind(w.value());
+    } else if (opt == "--dead-after") {
+        f.dead_after = static_cast<long>(to_int(opt, w.value(), 0, LONG_MAX));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+Options parse_options(const std::vector<std::string> &args)
+{
+    Options o;
+    for (size_t i = 0; i < args.size(); ++i) {
+        OptionWord w(args, i);
+        const std::string &opt = w.name();
+        if (opt == "--help" || opt == "-h") {
+            o.help = w.flag();
+        } else if (opt == "--port") {
+            o.port = static_cast<int>(to_int(opt, w.value(), 1, 255));
+        } else if (opt == "--unpaced") {
+            o.unpaced = w.flag();
+        } else if (opt == "--seed") {
+            o.seed = static_cast<uint64_t>(to_int(opt, w.value(), 0, LLONG_MAX));
+        } else if (opt == "--eeprom") {
+            o.eeprom = w.value();
+            if (o.eeprom.empty())
+                throw BadOption("--eeprom: empty file name");
+        } else if (!fault_option(w, o.faults)) {
+            throw BadOption("unknown option " + opt);
+        }
+    }
+    return o;
+}
+// ---------------------------------------------------------------- EEPROM file
+
+bool load_eeprom_file(const std::string &path, sim::Controller &controller, bool *missing,
+                      std::string *error)
+{
+    *missing = false;
+    // Non-blocking, so a FIFO cannot hang the start; the controller then
+    // reads what this descriptor has open, not whatever the name means by then.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        *missing = errno == ENOENT;
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st{};
+    bool ok = false;
+    if (::fstat(fd, &st) != 0)
+        *error = path + ": " + std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        *error = path + ": not a regular file";
+    else if (st.st_size > kMaxEepromFile)
+        *error = path + ": larger than " + std::to_string(kMaxEepromFile / 1024) + " KiB, not an EEPROM file";
+    else
+        ok = controller.load_eeprom("/proc/self/fd/" + std::to_string(fd), error);
+    ::close(fd);
+    if (!ok && error->rfind("/proc/self/fd/", 0) == 0)
+        *error = path + error->substr(error->find(':'));
+    return ok;
 }
 
 } // namespace qvar::ptyserve

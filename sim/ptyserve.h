@@ -12,13 +12,24 @@
 // - pin_port() makes the pty show up as port number N for the host (a link
 //   com<N> in $XDG_CONFIG_HOME/qvar-scope/ports/, default
 //   ~/.config/qvar-scope/ports/); the destructor removes that link again if
-//   it still points at this pty.
+//   it still points at this pty. The link folder is the serial service's
+//   (ComPinnedPortsDir), so the host reads the pin where it is written.
+// - The controller's answers under way are bounded (kMaxBacklog bytes): a
+//   host that floods requests faster than the line carries answers loses the
+//   surplus requests, counted in dropped_requests(), instead of growing the
+//   server's memory without end.
+// - parse_options() reads qvar-sim's command line; load_eeprom_file() reads
+//   its EEPROM file only if it is a regular file of sane size.
 #pragma once
 
-#include <functional>
-#include <string>
+#include "sim/controller.h"
 
-namespace qvar::sim { class Controller; }
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace qvar::ptyserve {
 
@@ -38,14 +49,49 @@ public:
     static void install_stop_signals();   // SIGINT and SIGTERM end run()
     static void stop();                   // async-signal-safe
 
+    static constexpr size_t kMaxBacklog = 64 * 1024;
+    unsigned long long dropped_requests() const { return dropped_; }
+
 private:
+    bool take_request(sim::Controller &controller, const uint8_t *data, size_t n);
+
+    unsigned long long dropped_ = 0;
     int master_ = -1;
     int slave_ = -1;
     std::string path_;
     std::string link_;
 };
 
-// The folder of pinned port links, from the environment.
+// The folder of pinned port links; "" when the user has no home folder.
 std::string ports_dir();
+
+// qvar-sim's command line.
+struct Options {
+    std::optional<int> port;
+    bool unpaced = false;
+    uint64_t seed = 1;
+    std::string eeprom;
+    sim::Faults faults;
+    bool help = false;
+};
+
+struct BadOption : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+extern const char *const kUsage;
+
+// Throws BadOption with a message for the user.
+Options parse_options(const std::vector<std::string> &args);
+
+// An EEPROM file larger than this is refused: the real one is two lines.
+constexpr long kMaxEepromFile = 64 * 1024;
+
+// Loads `path` into the controller's EEPROM. Opened without blocking and
+// refused unless it is a regular file of at most kMaxEepromFile bytes (a
+// FIFO, a device such as /dev/zero, a huge file). `*missing` tells a file
+// that does not exist (not an error: it is created on the first save).
+bool load_eeprom_file(const std::string &path, sim::Controller &controller, bool *missing,
+                      std::string *error);
 
 } // namespace qvar::ptyserve

@@ -15,6 +15,13 @@
 //
 // Opening a port that is already open closes it first; the port selector
 // reopens the port in use and expects a fresh line.
+//
+// Surplus bytes are told by their timing, never by their content: the link
+// does not look inside an answer. A byte that trails a frame just taken
+// within two character times belongs to that frame; had it been queued, it
+// would head the next answer and shift every word of it. And on a line that
+// runs at its baud rate, nothing that arrives before a request can have left
+// the wire is that request's answer.
 #include "platform/serial/serial.h"
 
 #include "platform/clock.h"
@@ -32,6 +39,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <thread>
 #include <vector>
@@ -82,6 +90,41 @@ private:
     size_t size_ = 0;
 };
 
+// Arrival times of the queued bytes, as runs of bytes that share one stamp,
+// kept in step with the Ring.
+class Stamps {
+public:
+    void clear() { runs_.clear(); }
+    void push(size_t n, double at)
+    {
+        if (!runs_.empty() && runs_.back().at == at)
+            runs_.back().n += n;
+        else if (n > 0)
+            runs_.push_back({n, at});
+    }
+    // Drops the stamps of the first n bytes; gives the first and last of them.
+    void pop(size_t n, double *first, double *last)
+    {
+        bool any = false;
+        while (n > 0 && !runs_.empty()) {
+            Run &r = runs_.front();
+            if (!any)
+                *first = r.at;
+            any = true;
+            *last = r.at;
+            const size_t take = std::min(n, r.n);
+            r.n -= take;
+            n -= take;
+            if (r.n == 0)
+                runs_.pop_front();
+        }
+    }
+
+private:
+    struct Run { size_t n; double at; };
+    std::deque<Run> runs_;
+};
+
 // Qt objects are handed to the event loop for deletion: a callback may close
 // its own port from inside the notifier's or the timer's signal.
 void retire(QObject *obj)
@@ -115,8 +158,19 @@ struct Port {
     uint64_t id;                    // tells a reopened port from the one a callback closed
     std::unique_ptr<Backend> backend;
     Ring queue;
+    Stamps stamps;
     long baud;
     int bitsPerChar;
+
+    // Timing rules against surplus and early bytes (see the top of the file).
+    bool paced = false;             // frames come at the line's pace
+    long written = 0;               // size of the request written last
+    long early = 0;                 // bytes dropped as too early for it
+    double surplusUntil = -std::numeric_limits<double>::infinity();
+    double quietUntil = -std::numeric_limits<double>::infinity();
+    long dropped = 0;
+
+    double char_time() const { return static_cast<double>(bitsPerChar) / static_cast<double>(baud); }
     double timeout = kDefaultTimeout;
 
     int mask = 0;
@@ -170,11 +224,49 @@ int lookup(int number, Port **out)
     return *out ? 0 : COM_ERR_NOT_OPEN;
 }
 
-bool valid_baud(long baud)
+// Whether a byte that arrived at `at` is surplus of the frame taken last or
+// came before the request written last can have left the wire.
+bool untimely(Port &p, double at)
 {
-    static const long rates[] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200,
-                                 38400, 57600, 115200, 230400, 460800, 921600};
-    return std::find(std::begin(rates), std::end(rates), baud) != std::end(rates);
+    if (at <= p.surplusUntil) {
+        // Surplus comes back to back; each byte extends the window.
+        p.surplusUntil = at + 2.0 * p.char_time();
+        return true;
+    }
+    p.surplusUntil = -std::numeric_limits<double>::infinity();
+    if (at >= p.quietUntil)
+        return false;
+    // As many bytes as the request had, and before it could have arrived:
+    // this far end answers faster than the line runs (a pty served unpaced).
+    if (++p.early >= p.written) {
+        p.paced = false;
+        p.quietUntil = -std::numeric_limits<double>::infinity();
+    }
+    return true;
+}
+
+// Keeps the timely bytes of buf[0..n) in the queue. Returns how many.
+size_t keep_timely(Port &p, const uint8_t *buf, const double *when, size_t n)
+{
+    size_t kept = 0;
+    for (size_t i = 0; i < n;) {
+        size_t j = i;
+        const bool drop = untimely(p, when[i]);
+        while (j + 1 < n && when[j + 1] == when[i] && !drop)
+            ++j;
+        if (drop) {
+            ++p.dropped;
+            ++i;
+            continue;
+        }
+        if ((p.mask & COM_EV_RXFLAG) && p.callback && std::memchr(buf + i, p.eventChar, j + 1 - i))
+            p.due |= COM_EV_RXFLAG;
+        p.queue.push(buf + i, j + 1 - i);
+        p.stamps.push(j + 1 - i, when[i]);
+        kept += j + 1 - i;
+        i = j + 1;
+    }
+    return kept;
 }
 
 // Moves what has arrived into the queue, never more than fits. Returns the
@@ -182,24 +274,41 @@ bool valid_baud(long baud)
 int intake(Port &p)
 {
     uint8_t buf[1024];
+    double when[1024];
     int total = 0;
     while (p.queue.space() > 0) {
         size_t want = std::min(sizeof buf, p.queue.space());
-        int n = p.backend->receive(buf, want);
+        int n = p.backend->receive_stamped(buf, want, when);
         if (n < 0)
             return total ? total : n;
         if (n == 0)
             break;
         p.lineFailed = false;   // the line works again: let the watchers resume
-        if ((p.mask & COM_EV_RXFLAG) && p.callback &&
-            std::memchr(buf, p.eventChar, static_cast<size_t>(n)))
-            p.due |= COM_EV_RXFLAG;
-        p.queue.push(buf, static_cast<size_t>(n));
-        total += n;
+        total += static_cast<int>(keep_timely(p, buf, when, static_cast<size_t>(n)));
         if (static_cast<size_t>(n) < want)
             break;
     }
     return total;
+}
+
+// After a read took `count` bytes that arrived from `first` to `last`: a
+// frame that took about as long as the baud rate makes it tells a paced line,
+// and opens the surplus window behind its last byte. A paced line stays paced
+// when a frame comes at once (its far end or this program was held up, a USB
+// adapter hands over a frame in one piece); only an answer that comes before
+// its request could have crossed the line undoes it (untimely). Frames much
+// slower than the line (an answer in pieces) and short reads say nothing.
+void frame_taken(Port &p, size_t count, double first, double last)
+{
+    constexpr size_t kFrameEvidence = 8;
+    if (count < kFrameEvidence)
+        return;
+    const double nominal = static_cast<double>(count - 1) * p.char_time();
+    const double span = last - first;
+    if (span >= 0.25 * nominal && span <= 3.0 * nominal)
+        p.paced = true;
+    if (p.paced)
+        p.surplusUntil = last + 2.0 * p.char_time();
 }
 
 void stop_line(Port &p)
@@ -392,7 +501,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
     (void)deviceName;   // the number alone picks the device; a path here could name the console
     if (port < 1 || port > COM_MAX_PORT)
         return COM_ERR_PORT_NUMBER;
-    if (!valid_baud(baudRate) || parity < 0 || parity > 2 || dataBits < 5 || dataBits > 8 ||
+    if (!baud_supported(baudRate) || parity < 0 || parity > 2 || dataBits < 5 || dataBits > 8 ||
         stopBits < 1 || stopBits > 2 || inputQueueSize <= 0 || outputQueueSize <= 0 ||
         inputQueueSize > kMaxQueue || outputQueueSize > kMaxQueue)
         return COM_ERR_PARAMETER;
@@ -412,7 +521,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
     std::unique_ptr<Backend> backend =
         entry.kind == PortEntry::Simulated
             ? open_sim(&code)
-            : open_posix(entry.device, baudRate, parity, dataBits, stopBits, &code);
+            : open_posix(entry.path_to_open(), baudRate, parity, dataBits, stopBits, &code);
     if (!backend)
         return code < 0 ? code : COM_ERR_CANNOT_OPEN;
 
@@ -462,6 +571,7 @@ int ComWrt(int port, const char *buffer, int count)
         return COM_ERR_PARAMETER;
     const auto *data = reinterpret_cast<const uint8_t *>(buffer);
     const auto deadline = deadline_after(p->timeout);
+    const double started = Timer();
     int written = 0;
     while (written < count) {
         int n = p->backend->send(data + written, static_cast<size_t>(count - written));
@@ -479,6 +589,11 @@ int ComWrt(int port, const char *buffer, int count)
         if (left <= 0)
             break;
         std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.002)));
+    }
+    if (written > 0 && p->paced) {
+        p->quietUntil = started + static_cast<double>(written) * p->char_time();
+        p->written = written;
+        p->early = 0;
     }
     if (written > 0 && (p->mask & COM_EV_TXEMPTY) && p->callback) {
         p->awaitingDrain = true;
@@ -503,8 +618,13 @@ int ComRd(int port, char *buffer, int count)
     const auto deadline = deadline_after(p->timeout);
     int got = 0;
     int failure = 0;
+    double first = 0, last = 0, from = 0;
     for (;;) {
-        got += static_cast<int>(p->queue.pop(out + got, static_cast<size_t>(count - got)));
+        const size_t took = p->queue.pop(out + got, static_cast<size_t>(count - got));
+        if (took > 0) {
+            p->stamps.pop(took, got == 0 ? &first : &from, &last);
+            got += static_cast<int>(took);
+        }
         if (got == count)
             break;
         int n = intake(*p);
@@ -522,6 +642,8 @@ int ComRd(int port, char *buffer, int count)
             break;
         }
     }
+    if (got == count)
+        frame_taken(*p, static_cast<size_t>(got), first, last);
     settle(*p);
     return got == 0 && failure ? failure : got;
 }
@@ -552,6 +674,7 @@ int FlushInQ(int port)
     if (int r = lookup(port, &p))
         return r;
     p->queue.clear();
+    p->stamps.clear();
     p->backend->flush_input();
     p->due &= ~(COM_EV_RECEIVE | COM_EV_RXFLAG);
     settle(*p);
@@ -602,32 +725,12 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     return 0;
 }
 
-int GetComPortList(ComPortInfo *list, int max)
+long ComDroppedBytes(int port)
 {
-    const auto &all = ports();
-    if (list) {
-        for (int i = 0; i < max && i < static_cast<int>(all.size()); ++i) {
-            const PortEntry &e = all[static_cast<size_t>(i)];
-            ComPortInfo &info = list[i];
-            std::memset(&info, 0, sizeof info);
-            info.number = e.number;
-            info.simulated = e.kind == PortEntry::Simulated;
-            info.pinned = e.kind == PortEntry::Pinned;
-            std::strncpy(info.device, e.device.c_str(), sizeof info.device - 1);
-            std::strncpy(info.description, e.description.c_str(), sizeof info.description - 1);
-        }
-    }
-    return static_cast<int>(all.size());
-}
-
-int ComSimulatedPort(void)
-{
-    return simulated_port();
-}
-
-void ComSetScanRoots(const char *devDir, const char *sysDir)
-{
-    set_scan_roots(devDir ? devDir : "", sysDir ? sysDir : "");
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    return p->dropped;
 }
 
 namespace qvar::pump {

@@ -13,6 +13,13 @@
 //   GetInQLen moves what has arrived into it and reports its length at once;
 //   ComRd waits until `count` bytes are there or the time-out has passed.
 //   Neither dispatches events.
+// - Arrivals are stamped. Once a read has taken a frame that came at the
+//   line's pace, bytes that follow its last byte within two character times
+//   are that frame's surplus and never reach the queue; on such a line, bytes
+//   that arrive before a request just written can have left the wire cannot
+//   start its answer and are dropped too. ComDroppedBytes counts both. A
+//   line that delivers frames faster than its baud rate (a pseudo-terminal
+//   without pacing) is left alone.
 // - Receive callbacks run only from the event pump (RunUserInterface,
 //   ProcessSystemEvents in ui.h), never from inside another call. A callback
 //   installed with COM_EV_RECEIVE is called once each time the queue reaches
@@ -43,13 +50,24 @@ enum {
 
 typedef void (*ComCallbackPtr)(int port, int eventMask, void *callbackData);
 
+// Why a listed port may not open.
+enum {
+    COM_ACCESS_OK     = 0,
+    COM_ACCESS_DENIED = 1,   // the user may not open the device (EACCES)
+    COM_ACCESS_IN_USE = 2,   // another program holds it
+};
+
 // One entry of the port list shown by the serial-port selector.
 struct ComPortInfo {
     int  number;             // 1..COM_MAX_PORT
     int  simulated;          // 1 for the built-in simulated controller
     int  pinned;             // 1 when the number comes from a com<N> link
+    int  access;             // COM_ACCESS_
     char device[260];        // device path ("" for the simulated controller)
-    char description[72];    // for people: "USB serial adapter", "simulated controller", ...
+    // For people: "USB serial adapter ttyUSB0", "simulated controller", ...;
+    // a port that may not open says why and what to do, e.g.
+    // "... (no permission) - add yourself to group dialout (...)".
+    char description[200];
 };
 
 int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
@@ -66,11 +84,27 @@ int FlushOutQ(int port);
 int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharacter,
                        ComCallbackPtr callback, void *callbackData);
 
-// Port numbering. GetComPortList fills up to `max` entries in number order and
-// returns how many ports there are. ComSimulatedPort is the number of the
-// built-in simulated controller.
+// Port numbering. GetComPortList scans the machine again (adapters come and
+// go), fills up to `max` entries in number order and returns how many ports
+// there are. A port still present keeps its number across scans, and so does
+// the simulated controller; newcomers take the lowest free numbers.
+// ComSimulatedPort is the number of the built-in simulated controller.
 int GetComPortList(ComPortInfo *list, int max);
 int ComSimulatedPort(void);
+
+// What the user can do about a port that may not open (COM_ACCESS_DENIED,
+// COM_ACCESS_IN_USE); "" for COM_ACCESS_OK.
+const char *ComAccessRemedy(int access);
+
+// Bytes the port has dropped as surplus or as arriving too early (see above).
+long ComDroppedBytes(int port);
+
+// The folder of pinned com<N> links: $XDG_CONFIG_HOME/qvar-scope/ports when
+// XDG_CONFIG_HOME is an absolute path, else <home>/.config/qvar-scope/ports
+// with home from $HOME when absolute, else from the password database.
+// Copies it into `buffer` and returns its length; -1 when there is no home
+// or the buffer is too small.
+int ComPinnedPortsDir(char *buffer, int size);
 
 // Where the port scan looks: the device folder and the sysfs root. Tests point
 // these at folders of their own; the defaults are "/dev" and "/sys". Also

@@ -6,6 +6,8 @@
 // report failures as COM_ERR_ codes of serial.h.
 #pragma once
 
+#include "platform/clock.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -21,6 +23,18 @@ public:
     // Moves up to `max` bytes that have arrived into `out`, without waiting.
     // Returns the count (0 when nothing is there) or a COM_ERR_ code.
     virtual int receive(uint8_t *out, size_t max) = 0;
+
+    // The same, and the Timer() time at which each byte arrived into `when`.
+    // A device cannot tell, so the moment of the read stands in for it; a
+    // line that knows its arrival times gives them.
+    virtual int receive_stamped(uint8_t *out, size_t max, double *when)
+    {
+        const int n = receive(out, max);
+        const double now = Timer();
+        for (int i = 0; i < n; ++i)
+            when[i] = now;
+        return n;
+    }
 
     // Hands `count` bytes to the line. Returns the count accepted or a code.
     virtual int send(const uint8_t *data, size_t count) = 0;

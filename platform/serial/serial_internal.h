@@ -3,6 +3,8 @@
 
 #include "platform/serial/serial_backend.h"
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -12,17 +14,38 @@ struct PortEntry {
     enum Kind { Pinned, UsbAdapter, AcmAdapter, OnBoard, Simulated };
     int number = 0;
     Kind kind = OnBoard;
-    std::string device;        // path to open; empty for the simulated controller
+    std::string device;        // the device; empty for the simulated controller
+    std::string link;          // a pinned port's com<N> link, opened instead of
+                               // `device` so a re-pointed link counts at once
     std::string description;
+
+    const std::string &path_to_open() const { return link.empty() ? device : link; }
 };
 
 // The numbered ports, ascending. Scans on first use; rescan() reads the
-// pinned links and the scan roots again.
+// pinned links and the scan roots again, keeping the numbers of ports that
+// are still there.
 const std::vector<PortEntry> &ports();
 void rescan();
 const PortEntry *find_port(int number);
 int simulated_port();
 void set_scan_roots(const std::string &devDir, const std::string &sysDir);
+
+// The folder of pinned com<N> links, "" when the user has no home folder.
+std::string pinned_ports_dir();
+
+// Whether a device number is a console's: /dev/console, /dev/tty, the virtual
+// terminals and whatever the kernel uses as its console, looked up afresh.
+bool is_console_device(dev_t device);
+
+// What keeps a device from being opened, as learnt from access(2) at each
+// scan and from the last failed open.
+enum class PortAccess { Ok, Denied, InUse };
+void note_access(const std::string &device, PortAccess access);
+PortAccess access_of(const PortEntry &e);
+
+// The baud rates a termios line takes.
+bool baud_supported(long baud);
 
 // Switches RTS/CTS handshake on a termios port; other backends ignore it.
 int set_cts_handshake(Backend &backend, bool on);

@@ -11,29 +11,24 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 
 namespace qvar::serial {
 namespace {
 
+// The one list of baud rates: what the service accepts is what termios can set.
+constexpr struct { long baud; speed_t speed; } kBauds[] = {
+    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
+};
+
 speed_t speed_of(long baud)
 {
-    switch (baud) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 921600: return B921600;
-    default: return B0;
-    }
+    for (const auto &b : kBauds)
+        if (b.baud == baud)
+            return b.speed;
+    return B0;
 }
 
 tcflag_t size_of(int dataBits)
@@ -147,7 +142,25 @@ int configure(int fd, long baud, int parity, int dataBits, int stopBits)
     return sysio::tcsetattr(fd, &t);
 }
 
+// Tells the user on standard error why a port cannot be had and what
+// to do about it, and remembers it for the port selector.
+void refused(const std::string &device, int err)
+{
+    PortAccess access = PortAccess::Ok;
+    if (err == -EACCES || err == -EPERM)
+        access = PortAccess::Denied;
+    else if (err == -EBUSY || err == -EWOULDBLOCK)
+        access = PortAccess::InUse;
+    note_access(device, access);
+    if (access != PortAccess::Ok)
+        std::fprintf(stderr, "qvar-scope: cannot open %s (%s): %s\n", device.c_str(),
+                     access == PortAccess::Denied ? "no permission" : "in use",
+                     ComAccessRemedy(access == PortAccess::Denied ? COM_ACCESS_DENIED : COM_ACCESS_IN_USE));
+}
+
 } // namespace
+
+bool baud_supported(long baud) { return speed_of(baud) != B0; }
 
 std::unique_ptr<Backend> open_posix(const std::string &device, long baud, int parity,
                                     int dataBits, int stopBits, int *code)
@@ -158,13 +171,27 @@ std::unique_ptr<Backend> open_posix(const std::string &device, long baud, int pa
         *code = COM_ERR_PARAMETER;
         return nullptr;
     }
+    // The console guard holds at every open, not only at the scan: a pinned
+    // link can be re-pointed while the program runs. Checked on the name
+    // before, and on what was really opened after, before any set-up.
+    if (auto dev = sysio::char_device(device); dev && is_console_device(*dev)) {
+        std::fprintf(stderr, "qvar-scope: %s is a console; not opened\n", device.c_str());
+        *code = COM_ERR_CANNOT_OPEN;
+        return nullptr;
+    }
     int fd = sysio::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        refused(device, fd);
         *code = sysio::com_code(fd, true);
         return nullptr;
     }
     // From here on the backend owns fd and closes it on every failure path.
     auto backend = std::make_unique<PosixBackend>(fd);
+    if (auto dev = sysio::char_device(fd); dev && is_console_device(*dev)) {
+        std::fprintf(stderr, "qvar-scope: %s is a console; not opened\n", device.c_str());
+        *code = COM_ERR_CANNOT_OPEN;
+        return nullptr;
+    }
 
     // TIOCEXCL keeps other programs out, but not a privileged one; the flock
     // also catches a second open from this process or a root-run tool that
@@ -177,9 +204,11 @@ std::unique_ptr<Backend> open_posix(const std::string &device, long baud, int pa
     if (r >= 0)
         r = sysio::tcflush(fd, TCIOFLUSH);   // bytes from before we owned the line
     if (r < 0) {
+        refused(device, r);
         *code = sysio::com_code(r, true);
         return nullptr;
     }
+    note_access(device, PortAccess::Ok);
     return backend;
 }
 

@@ -33,6 +33,17 @@ public:
         return static_cast<int>(c_.host_read(out, max, Timer()));
     }
 
+    int receive_stamped(uint8_t *out, size_t max, double *when) override
+    {
+        if (vanished())
+            return COM_ERR_IO;
+        const double now = Timer();
+        size_t k = 0;
+        for (double t; k < max && (t = c_.arrival_of(k + 1)) <= now; ++k)
+            when[k] = t;
+        return static_cast<int>(c_.host_read(out, k, now));
+    }
+
     int send(const uint8_t *data, size_t count) override
     {
         if (vanished())

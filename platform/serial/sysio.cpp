@@ -20,12 +20,13 @@ namespace {
 int real_open(const char *path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 int real_ioctl(int fd, unsigned long request, void *arg) { return ::ioctl(fd, request, arg); }
 int real_tcsetattr(int fd, int when, const struct termios *t) { return ::tcsetattr(fd, when, t); }
+int real_access(const char *path, int mode) { return ::faccessat(AT_FDCWD, path, mode, AT_EACCESS); }
 
 Table real_table()
 {
     return Table{real_open, ::close, ::read, ::write, ::poll, ::tcgetattr, real_tcsetattr,
-                 ::tcflush, real_ioctl, ::flock, ::readlink, ::stat, ::lstat,
-                 ::opendir, ::readdir, ::closedir};
+                 ::tcflush, real_ioctl, ::flock, ::readlink, ::stat, ::lstat, ::fstat,
+                 real_access, ::opendir, ::readdir, ::closedir};
 }
 
 constexpr size_t kKinds = static_cast<size_t>(Call::Count_);
@@ -84,10 +85,8 @@ long invoke(Call kind, F call)
         }
         if (r >= 0)
             return r;
-        if (err == EINTR && kind != Call::Close)
+        if (err == EINTR)
             continue;
-        if (err == EINTR)   // close: the descriptor is gone all the same
-            return 0;
         return -(err ? err : EIO);
     }
 }
@@ -117,9 +116,20 @@ int open(const std::string &path, int flags)
     return static_cast<int>(invoke(Call::Open, [&] { return table().open(path.c_str(), flags, 0); }));
 }
 
+// Linux releases the descriptor whatever close reports, so an injected
+// failure must not leave it (and the lock on the device) behind either.
 int close(int fd)
 {
-    return static_cast<int>(invoke(Call::Close, [&] { return table().close(fd); }));
+    if (int fake = injected(Call::Close)) {
+        table().close(fd);
+        return fake == EINTR ? 0 : -fake;
+    }
+    errno = 0;
+    const int r = table().close(fd);
+    const int err = errno;
+    if (r >= 0 || err == EINTR)   // interrupted: the descriptor is gone all the same
+        return 0;
+    return -(err ? err : EIO);
 }
 
 long read(int fd, void *buf, size_t n)
@@ -203,6 +213,19 @@ std::optional<dev_t> char_device(const std::string &path)
     if (invoke(Call::Stat, [&] { return table().stat(path.c_str(), &st); }) != 0 || !S_ISCHR(st.st_mode))
         return std::nullopt;
     return st.st_rdev;
+}
+
+std::optional<dev_t> char_device(int fd)
+{
+    struct stat st;
+    if (invoke(Call::FStat, [&] { return table().fstat(fd, &st); }) != 0 || !S_ISCHR(st.st_mode))
+        return std::nullopt;
+    return st.st_rdev;
+}
+
+int access_rw(const std::string &path)
+{
+    return static_cast<int>(invoke(Call::Access, [&] { return table().access(path.c_str(), R_OK | W_OK); }));
 }
 
 std::optional<std::string> read_small_file(const std::string &path, size_t max)

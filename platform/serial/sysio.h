@@ -6,7 +6,8 @@
 //   entry, or make the Nth call of a kind fail with a chosen errno.
 // - Wrappers return a value >= 0 on success and -errno on failure; an
 //   interrupted call (EINTR) is retried inside the wrapper and never seen by
-//   callers. close() is not retried: Linux frees the descriptor even then.
+//   callers. close() is not retried: Linux frees the descriptor even then,
+//   and an injected close failure still closes it, as the kernel would.
 // - com_code() is the only translation from errno to the COM_ERR_ codes of
 //   serial.h.
 #pragma once
@@ -25,7 +26,7 @@ namespace qvar::sysio {
 
 enum class Call {
     Open, Close, Read, Write, Poll, TcGetAttr, TcSetAttr, TcFlush, Ioctl, Flock,
-    ReadLink, Stat, LStat, OpenDir, ReadDir, CloseDir, Count_
+    ReadLink, Stat, LStat, FStat, Access, OpenDir, ReadDir, CloseDir, Count_
 };
 
 struct Table {
@@ -42,6 +43,8 @@ struct Table {
     ssize_t (*readlink)(const char *path, char *buf, size_t n);
     int (*stat)(const char *path, struct stat *st);
     int (*lstat)(const char *path, struct stat *st);
+    int (*fstat)(int fd, struct stat *st);
+    int (*access)(const char *path, int mode);      // with the effective ids
     DIR *(*opendir)(const char *path);
     struct dirent *(*readdir)(DIR *d);
     int (*closedir)(DIR *d);
@@ -76,6 +79,9 @@ std::optional<std::string> readlink(const std::string &path);
 bool exists(const std::string &path);               // follows links
 bool is_link(const std::string &path);
 std::optional<dev_t> char_device(const std::string &path);   // its device number, if it is one
+std::optional<dev_t> char_device(int fd);                      // the same for an open descriptor
+// 0 when the effective user may read and write `path`, else -errno.
+int  access_rw(const std::string &path);
 std::optional<std::string> read_small_file(const std::string &path, size_t max = 4096);
 std::vector<std::string> list_dir(const std::string &path);   // names, no "." or ".."
 

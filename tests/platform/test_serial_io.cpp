@@ -305,7 +305,7 @@ TEST_F(PortNumbering, PinnedNumbersAreKeptAndTheirDevicesNotCountedTwice)
     std::map<int, std::string> expected{
         {1, "pinned: " + (root_ / "dev/ttyUSB1").string()}, {2, "USB serial adapter ttyUSB0"},
         {3, "USB ACM adapter ttyACM0"}, {9, "pinned: /nonexistent/qvar-pinned"},
-        {12, ("pinned: /nonexistent/" + std::string(200, 'd')).substr(0, 71)},
+        {12, ("pinned: /nonexistent/" + std::string(200, 'd')).substr(0, sizeof(ComPortInfo::description) - 1)},
         {13, "simulated controller"}};
     EXPECT_EQ(ports, expected);
     EXPECT_EQ(ComSimulatedPort(), 13);

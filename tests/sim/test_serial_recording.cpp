@@ -1,0 +1,277 @@
+// Recordings on lines that add bytes of their own: surplus behind every answer
+// and stray bytes between answers, on the built-in simulated port, through
+// qvar-sim on a pseudo-terminal and through a far end of the test's own. Every
+// recorded line must be an answer the controller sent, in order.
+#define QVAR_HIDE_SYNC
+#include "app/app.h"
+#include "link/com232.h"
+#include "platform/files/files.h"
+#include "platform/clock.h"
+#include "platform/serial/serial.h"
+#include "platform/ui/ui.h"
+#include "recorder/recorder.h"
+#include "sim/controller.h"
+#include "state/qvar.h"
+#include "tests/support/program.h"
+#include "ui_ids.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace qvar_test;
+
+namespace {
+
+// Words 0..3 of the first `count` live answers a controller with this seed
+// sends, as the recorder writes them.
+std::vector<std::string> AnswersSent(int count, uint64_t seed = 1)
+{
+    CopyVarsToPP(0);
+    FillTxBuf(8, pp);
+    qvar::sim::Controller c(seed);
+    c.set_paced(false);
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; i++) {
+        c.host_write(szWriteBuf, FRAME_LEN, 0.0);
+        uint8_t answer[FRAME_LEN];
+        c.host_read(answer, sizeof answer, 0.0);
+        std::string line;
+        for (int w = 0; w < 4; w++)
+            line += (w ? "\t" : "") + std::to_string(unsigned(answer[4 + 2 * w]) << 8 | answer[5 + 2 * w]);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A far end on a pseudo-terminal: a paced controller, and one stray byte
+// after each answer, alternately right behind it and a few milliseconds later.
+class StrayLine {
+public:
+    StrayLine()
+    {
+        char name[128];
+        if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+            return;
+        path = name;
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        c_.set_paced(true);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~StrayLine()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        close(master_);
+        close(slave_);
+    }
+    std::string path;
+    std::atomic<int> strays{0};
+
+private:
+    void serve()
+    {
+        double strayAt = -1;
+        bool early = true;
+        while (!stop_) {
+            uint8_t buf[256];
+            const double now = Timer();
+            ssize_t n = read(master_, buf, sizeof buf);
+            if (n > 0)
+                c_.host_write(buf, size_t(n), now);
+            const size_t got = c_.host_read(buf, sizeof buf, now);
+            if (got > 0) {
+                (void)!write(master_, buf, got);
+                if (!std::isfinite(c_.next_arrival())) {   // the answer is complete
+                    strayAt = now + (early ? 0.0003 : 0.006);
+                    early = !early;
+                }
+            }
+            if (strayAt >= 0 && now >= strayAt) {
+                const uint8_t stray = 0x55;   // a sync byte: the worst head for a frame
+                (void)!write(master_, &stray, 1);
+                strayAt = -1;
+                ++strays;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(150));
+        }
+    }
+
+    int master_ = -1, slave_ = -1;
+    qvar::sim::Controller c_{1};
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+};
+
+class NoisyLine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim = &FreshSim();
+        ASSERT_TRUE(StartProgram());
+        dir = TempDir();
+        path = dir + "/rec.dat";
+        CopyText(recfile_name, PATH_LEN, path.c_str());
+        sim->reset_counters();
+        StartStatusLog();
+    }
+    void TearDown() override
+    {
+        SetStatusListener(nullptr);
+        StopProgram();
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+
+    static std::string PortsDir() { return std::string(std::getenv("XDG_CONFIG_HOME")) + "/qvar-scope/ports"; }
+
+    // Makes the program use the pinned port `number`.
+    static void UsePort(int number)
+    {
+        IsolatePorts();
+        CloseCom(com);
+        com = number;
+        InitRS232(com);
+    }
+
+    // Records `samples` lines at interval 0; the lines written.
+    std::vector<std::string> Record(unsigned samples)
+    {
+        SetCtrlVal(panelPopUp, POPUP_INTERVAL, 0u);
+        SetCtrlVal(panelPopUp, POPUP_SAMPLES, samples);
+        CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0);
+        std::ifstream f(path);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(f, line);)
+            lines.push_back(line);
+        if (!lines.empty())
+            lines.erase(lines.begin());   // the header
+        return lines;
+    }
+
+    // Every line is an answer sent, in the order sent; some may be missing.
+    static void ExpectAnswersInOrder(const std::vector<std::string> &lines, const std::vector<std::string> &sent)
+    {
+        size_t next = 0;
+        for (size_t i = 0; i < lines.size(); i++) {
+            while (next < sent.size() && sent[next] != lines[i])
+                ++next;
+            ASSERT_LT(next, sent.size()) << "line " << i + 1 << " was never sent: " << lines[i];
+            ++next;
+        }
+    }
+
+    bool LogHas(const std::string &text)
+    {
+        for (const std::string &s : StatusLog())
+            if (s == text)
+                return true;
+        return false;
+    }
+
+    qvar::sim::Controller *sim = nullptr;
+    std::string dir, path;
+};
+
+TEST_F(NoisyLine, SurplusByteBehindEveryAnswerOnTheBuiltInPort)
+{
+    sim->set_paced(true);
+    sim->faults.surplus = 1;
+    const std::vector<std::string> lines = Record(30);
+    ASSERT_EQ(30u, lines.size());
+    // Nothing may be lost here: the surplus never touches an answer.
+    const std::vector<std::string> sent = AnswersSent(31);
+    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 30), lines);
+    EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
+}
+
+TEST_F(NoisyLine, DeadLineStillEndsTheRecordingByTimeOut)
+{
+    sim->set_paced(true);
+    sim->faults.surplus = 3;
+    sim->faults.dead_after = 5;
+    const double t0 = Timer();
+    const std::vector<std::string> lines = Record(100);
+    EXPECT_TRUE(LogHas("Timeout RS232-Line!"));
+    EXPECT_LT(Timer() - t0, 30.0);
+    EXPECT_GE(lines.size(), 3u);
+    EXPECT_LT(lines.size(), 6u);
+    ExpectAnswersInOrder(lines, AnswersSent(6));
+}
+
+TEST_F(NoisyLine, StrayBytesBetweenAnswersThroughATerminal)
+{
+    StrayLine far;
+    ASSERT_FALSE(far.path.empty());
+    fs::create_directories(PortsDir());
+    fs::create_symlink(far.path, PortsDir() + "/com6");
+    UsePort(6);
+    const std::vector<std::string> lines = Record(40);
+    EXPECT_GT(far.strays.load(), 20);
+    // The strays fall where no answer is under way: none is lost.
+    EXPECT_EQ(40u, lines.size());
+    ExpectAnswersInOrder(lines, AnswersSent(80));
+    CloseCom(com);
+}
+
+// qvar-sim beside the tests, on port `number` with `args`; "" if it did not start.
+std::string StartQvarSim(QProcess &server, int number, QStringList args)
+{
+    const std::string exe = QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim";
+    if (!fs::exists(exe))
+        return "";
+    args << "--port" << QString::number(number);
+    server.start(QString::fromStdString(exe), args);
+    if (!server.waitForReadyRead(5000))
+        return "";
+    return server.readLine().trimmed().toStdString();
+}
+
+TEST_F(NoisyLine, QvarSimWithSurplusAndUnpacedAtFullRate)
+{
+    QProcess surplus;
+    ASSERT_NE("", StartQvarSim(surplus, 5, {"--surplus", "1"}));
+    UsePort(5);
+    std::vector<std::string> lines = Record(25);
+    ASSERT_EQ(25u, lines.size());
+    const std::vector<std::string> sent = AnswersSent(26);
+    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 25), lines);
+    CloseCom(com);
+    surplus.terminate();
+    ASSERT_TRUE(surplus.waitForFinished(5000));
+
+    // Unpaced, a request is answered before it could have crossed a real
+    // line: nothing may hold the answers back to the baud rate. A paced line
+    // needs 37.5 ms an exchange.
+    QProcess unpaced;
+    ASSERT_NE("", StartQvarSim(unpaced, 4, {"--unpaced"}));
+    UsePort(4);
+    const double t0 = Timer();
+    lines = Record(150);
+    const double took = Timer() - t0;
+    ASSERT_EQ(150u, lines.size());
+    EXPECT_EQ(AnswersSent(150), lines);
+    EXPECT_LT(took, 150 * 0.0375 / 2);
+    EXPECT_EQ(0, ComDroppedBytes(com));
+    CloseCom(com);
+    unpaced.terminate();
+    ASSERT_TRUE(unpaced.waitForFinished(5000));
+}
+
+} // namespace
