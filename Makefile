@@ -29,11 +29,10 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # desktop-file-utils and appstream validate the installed menu entry and
 # metadata in the tests; dpkg-dev and file let CPack work out the package's
 # dependencies from the binaries.
-# Debian's Qt 6 Charts CMake package is only found together with the OpenGL
-# development package; qt6-tools-dev brings UiTools. xvfb and xauth give the
+# qt6-tools-dev brings UiTools. xvfb and xauth give the
 # benchmarks a real X server on a machine without a display.
 PACKAGES = cmake make g++ pkg-config \
-           qt6-base-dev libqt6charts6-dev libqt6opengl6-dev qt6-tools-dev libgl-dev \
+           qt6-base-dev qt6-tools-dev libgl-dev \
            libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
            desktop-file-utils appstream dpkg-dev file
 

@@ -25,7 +25,7 @@ for f in usr/bin/qvar-scope usr/bin/qvar-cli usr/bin/qvar-sim \
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6charts6; do
+for lib in libqt6core6 libqt6gui6 libqt6widgets6; do
     echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
 done
 

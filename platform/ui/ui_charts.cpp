@@ -17,9 +17,6 @@
 namespace qvar::ui {
 namespace {
 
-QColor rgb(int v) { return QColor((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF); }
-int rgbOf(const QColor &c) { return (c.red() << 16) | (c.green() << 8) | c.blue(); }
-
 const QColor kDefaultTrace[] = {
     QColor(0, 0, 255), QColor(0, 160, 0), QColor(0, 0, 0),
     QColor(200, 0, 0), QColor(200, 0, 200), QColor(64, 64, 64),
@@ -241,7 +238,7 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
     StripChart &s = *c->strip;
     if (trace < 1 || trace > s.traces)
         return UI_ERR_VALUE;
-    const QColor col = rgb(value);
+    const QColor col = rgbColor(value);
     Trace &t = s.view->trace(trace - 1);
     if (t.color != col) {   // called on every drawing: repaint only on a change
         t.color = col;
@@ -299,7 +296,7 @@ int PlotXY(int panel, int control, const unsigned short *x, const unsigned short
     p.x.assign(x, x + count);
     p.y.assign(y, y + count);
     Trace t;
-    t.color = rgb(color);
+    t.color = rgbColor(color);
     t.width = plotStyle == PLOT_THICK_LINE ? 2.5 : 1.0;
     t.style = lineStyle == LINE_DASH ? Qt::DashLine : lineStyle == LINE_DOT ? Qt::DotLine : Qt::SolidLine;
     t.dots = pointStyle == POINT_DOT;
@@ -378,7 +375,7 @@ int GetGraphPlot(int panel, int control, int index, double *x, double *y, int ma
         if (y) y[i] = t.points[size_t(i)].y();
     }
     if (color)
-        *color = rgbOf(t.color);
+        *color = rgbValue(t.color);
     return n;
 }
 

@@ -6,7 +6,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QChartView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFile>
