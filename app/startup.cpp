@@ -109,7 +109,9 @@ int QvarMain(int argc, char *argv[])
 {
     if (StartUp(argc, argv) < 0)
         return -1;
+    CloseOnTermination(panelHandle);
     RunUserInterface();
+    CloseOnTermination(0);
     ShutDown();
     return 0;
 }

@@ -58,4 +58,21 @@ unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 sim=$("$p/bin/qvar-cli" ports | awk -F'\t' '$2 == "-" { print $1 }')
 [ -n "$sim" ] || fail "qvar-cli ports lists no simulated controller"
 "$p/bin/qvar-cli" info -q --port "$sim" | grep -q "FW" || fail "installed qvar-cli info"
+
+# The installed tool finds its resource file in share/qvar-scope, comes up on
+# the simulated controller and closes with 0 when the session ends it (a
+# failed start-up exits at once with 255). Without the resource file it ends
+# with -1 (255), naming the folders it searched.
+export HOME="$root/home"
+mkdir -p "$HOME"
+rc=0
+QT_QPA_PLATFORM=offscreen timeout --preserve-status -s TERM 3 "$p/bin/qvar-scope" \
+    </dev/null >/dev/null 2>"$root/err.txt" || rc=$?
+[ "$rc" = 0 ] || fail "installed qvar-scope: exit $rc: $(cat "$root/err.txt")"
+rm "$p/share/qvar-scope/QVARRDX3V20.uir"
+rc=0
+QT_QPA_PLATFORM=offscreen timeout 20 "$p/bin/qvar-scope" </dev/null >/dev/null 2>"$root/err.txt" || rc=$?
+[ "$rc" = 255 ] || fail "qvar-scope without its resource file: exit $rc"
+grep -q "$p/bin" "$root/err.txt" && grep -q "$p/share/qvar-scope" "$root/err.txt" ||
+    fail "the message does not name the folders searched: $(cat "$root/err.txt")"
 echo "check-install: ok"

@@ -115,6 +115,11 @@ int  InitUserInterface(int argc, char *argv[]);
 // The desktop entry the windows belong to ("org.example.App", without
 // ".desktop"); call before InitUserInterface.
 void SetDesktopFileName(const char *name);
+// From now on SIGTERM, SIGHUP and SIGINT close `panel` as its close box
+// does: EVENT_CLOSE through the pump, so the program ends the way a user's
+// close ends it (a recording keeps every line). 0 gives the signals their
+// defaults back. Needs the run-time (after InitUserInterface).
+void CloseOnTermination(int panel);
 // Start for a program without windows: only the event pump (serial receive
 // callbacks, ProcessSystemEvents, PostDeferredCall), no display needed; no
 // panel can be loaded. Uses the run-time already up if there is one. 1.

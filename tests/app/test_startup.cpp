@@ -262,7 +262,7 @@ protected:
     // Exit status of the program run with exactly `env` (plus a private
     // HOME); stderr lands in `err`. A program that does not end within 20 s
     // reports 124.
-    int Launch(const std::string &env)
+    int Launch(const std::string &env, const std::string &timeout = "timeout 20")
     {
         // A sanitizer build's child needs the same sanitizer settings.
         std::string keep;
@@ -271,7 +271,7 @@ protected:
                 keep += std::string(name) + "='" + v + "' ";
         const std::string cmd = "cd '" + dir + "' && env -i PATH=/usr/bin:/bin HOME='" + dir +
                                 "/home' XDG_CONFIG_HOME='" + dir + "/home' " + keep + env +
-                                " timeout 20 ./qvar-scope </dev/null >/dev/null 2>'" + dir + "/err.txt'";
+                                " " + timeout + " ./qvar-scope </dev/null >/dev/null 2>'" + dir + "/err.txt'";
         const int status = std::system(cmd.c_str());
         std::ifstream f(dir + "/err.txt");
         std::ostringstream s;
@@ -345,6 +345,17 @@ TEST_F(ProgramProcess, ResourceFileWithoutTheDataButtonExitsNamingIt)
     std::ofstream(dir + "/QVARRDX3V20.uir") << text;
     EXPECT_EQ(255, Launch("QT_QPA_PLATFORM=offscreen")) << err;
     EXPECT_NE(std::string::npos, err.find("PANEL_BTN_DATA")) << err;
+}
+
+TEST_F(ProgramProcess, TerminationSignalClosesLikeTheCloseBox)
+{
+    // A session that ends sends SIGTERM: the program closes its main panel
+    // and exits 0, as the close box makes it do, instead of dying mid-work.
+    const fs::path here = fs::path(uir).parent_path();
+    for (const auto &entry : fs::directory_iterator(here))
+        if (entry.path().extension() == ".uir" || entry.path().extension() == ".bmp")
+            fs::copy_file(entry.path(), dir + "/" + entry.path().filename().string());
+    EXPECT_EQ(0, Launch("QT_QPA_PLATFORM=offscreen", "timeout --preserve-status -s TERM 3")) << err;
 }
 
 TEST_F(ProgramProcess, WithoutADisplayItSaysSoAndFails)
