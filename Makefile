@@ -22,7 +22,6 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = receive parafile uir portscan simopts eeprom
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -121,7 +120,8 @@ fuzz-build: deps fuzz-deps
 # what it finds to $(FUZZ_BUILD)/corpus/<target>/, never to the repository.
 fuzz: fuzz-build
 	@failed=""; \
-	for t in $(FUZZ_TARGETS); do \
+	for b in $(FUZZ_BUILD)/fuzz/fuzz_*; do \
+	  t=$${b##*/fuzz_}; \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/findings; \
 	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
