@@ -42,15 +42,6 @@ constexpr size_t   kCurvePoints   = CURVE_POINTS;
 constexpr double   kDefaultByteRate  = 1920.0;   // 19200 baud, 10 bits a byte
 constexpr double   kDefaultTurnaround = 0.0002;
 
-// The protocol's names as members of this namespace, for callers that spell
-// them sim::ORDER_ECHO; ORDER_LIVE and W_REF are the shorter names the port
-// tests use.
-using ::ORDER_WRITE_RAM, ::ORDER_READ_RAM, ::ORDER_WRITE_EEPROM, ::ORDER_READ_EEPROM,
-      ::ORDER_ECHO, ::ORDER_TEACH, ::ORDER_FIRMWARE, ::ORDER_LIVE_VALUES, ::ORDER_CURVE_BLOCK,
-      ::ORDER_RESET, ::ORDER_REFRESH;
-constexpr uint16_t ORDER_LIVE = ORDER_LIVE_VALUES;
-constexpr int      W_REF      = PB_REF;
-
 using Block = std::array<uint16_t, kWords>;
 
 struct Faults {

@@ -94,7 +94,7 @@ protected:
         if (open_port(number) < 0)
             return -1;
         SetComTime(number, 2.0);
-        const std::string req = frame(sim::ORDER_ECHO);
+        const std::string req = frame(ORDER_ECHO);
         const double t0 = Timer();
         char answer[36];
         const bool ok = ComWrt(number, req.data(), 36) == 36 && ComRd(number, answer, 36) == 36;
@@ -184,7 +184,7 @@ TEST_F(SimBackend, WaitAndReadKeepTheLineTime)
     EXPECT_LT(Timer() - t0, 0.08);
 
     t0 = Timer();
-    send(sim::ORDER_ECHO);
+    send(ORDER_ECHO);
     EXPECT_GT(port->output_pending(), 30);
     EXPECT_GT(port->next_arrival(), t0 + 0.018);
     EXPECT_EQ(port->wait_readable(2.0), 0);
@@ -199,12 +199,12 @@ TEST_F(SimBackend, WaitAndReadKeepTheLineTime)
     EXPECT_GE(took, 0.0376);
     EXPECT_LT(took, 0.06);
     EXPECT_EQ(port->output_pending(), 0);
-    EXPECT_EQ(c->requests(sim::ORDER_ECHO), 1u);
+    EXPECT_EQ(c->requests(ORDER_ECHO), 1u);
 }
 
 TEST_F(SimBackend, FlushDropsArrivedBytesOnly)
 {
-    send(sim::ORDER_FIRMWARE);
+    send(ORDER_FIRMWARE);
     Delay(0.035);
     port->flush_input();
     const auto rest = read_for(72, 0.2);
@@ -216,15 +216,15 @@ TEST_F(SimBackend, FlushDropsArrivedBytesOnly)
 TEST_F(SimBackend, ReopeningClearsTheLineButKeepsTheMemory)
 {
     sim::Block b = sim::Controller::factory_block(0);
-    b[sim::W_REF] = 777;
+    b[PB_REF] = 777;
     c->set_ram(0, b);
-    send(sim::ORDER_FIRMWARE);
+    send(ORDER_FIRMWARE);
     int code = 1;
     auto again = serial::open_sim(&code);
     ASSERT_EQ(code, 0);
     EXPECT_EQ(ComSimController(), c);
     EXPECT_EQ(again->next_arrival(), std::numeric_limits<double>::infinity());
-    EXPECT_EQ(c->ram(0)[sim::W_REF], 777);
+    EXPECT_EQ(c->ram(0)[PB_REF], 777);
 }
 
 TEST_F(SimBackend, VanishedDeviceFailsEveryCall)
@@ -244,7 +244,7 @@ TEST_F(SimSerial, BuiltInPortFillsItsQueueAtLineRate)
     const int sim = ComSimulatedPort();
     ASSERT_GE(sim, 1);
     ASSERT_GE(open_port(sim), 0);
-    const std::string req = frame(sim::ORDER_ECHO);
+    const std::string req = frame(ORDER_ECHO);
     const double t0 = Timer();
     ASSERT_EQ(ComWrt(sim, req.data(), 36), 36);
     Delay(0.028);
@@ -268,14 +268,14 @@ TEST_F(SimSerial, ReadTimesOutOnASilentController)
     ASSERT_GE(open_port(sim), 0);
     ASSERT_EQ(SetComTime(sim, 0.3), 0);
     c->faults.silent = true;
-    const std::string req = frame(sim::ORDER_ECHO);
+    const std::string req = frame(ORDER_ECHO);
     ComWrt(sim, req.data(), 36);
     char answer[36];
     const double t0 = Timer();
     EXPECT_EQ(ComRd(sim, answer, 36), 0);
     EXPECT_GE(Timer() - t0, 0.299);
     EXPECT_LT(Timer() - t0, 0.45);
-    EXPECT_EQ(c->requests(sim::ORDER_ECHO), 1u);
+    EXPECT_EQ(c->requests(ORDER_ECHO), 1u);
 }
 
 TEST_F(SimSerial, CallbackRunsOnceFromThePumpWhenAFrameIsQueued)
@@ -286,7 +286,7 @@ TEST_F(SimSerial, CallbackRunsOnceFromThePumpWhenAFrameIsQueued)
     ASSERT_EQ(InstallComCallback(sim, COM_EV_RECEIVE, 36, 0x55, on_receive, nullptr), 0);
     c->faults.split = 3;
     c->faults.split_gap = 0.02;
-    const std::string req = frame(sim::ORDER_LIVE);
+    const std::string req = frame(ORDER_LIVE_VALUES);
     ComWrt(sim, req.data(), 36);
     // Not outside the pump, even with the whole answer there.
     Delay(0.1);

@@ -162,7 +162,7 @@ TEST(UiPump, WaitEndsWhenSimulatedSerialDataIsDue)
     const int port = ComSimulatedPort();
     ASSERT_EQ(OpenComConfig(port, "", 19200, 0, 8, 1, 512, 512), 0);
     ASSERT_EQ(InstallComCallback(port, COM_EV_RECEIVE, 36, 0, OnReceive, nullptr), 0);
-    char frame[36] = {0, 0x55, 0, qvar::sim::ORDER_ECHO};
+    char frame[36] = {0, 0x55, 0, ORDER_ECHO};
     std::vector<double> overshoot;
     for (int round = 0; round < 10; ++round) {
         g_rxAt = 0;
