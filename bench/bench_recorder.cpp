@@ -109,7 +109,7 @@ void Check(const char *title, const Recording &r, qvar::sim::Controller &twin, c
     long wrong = 0, firstWrong = -1;
     for (uint64_t i = 0; i < r.requests; i++) {
         uint8_t answer[36];
-        twin.host_write(request, FRAME_LEN, 0.0);
+        twin.host_write(request, FRAME_BYTES, 0.0);
         if (twin.host_read(answer, sizeof answer, 0.0) != sizeof answer) {
             Fail("the twin controller did not answer");
             return;
@@ -153,8 +153,8 @@ int main()
     const Recording full = Record(dir + "/full.dat", 65535, 10.0);
     // Every request carried the same channel A block; it is still in the
     // transmit buffer for the replay.
-    uint8_t request[FRAME_LEN];
-    std::memcpy(request, szWriteBuf, FRAME_LEN);
+    uint8_t request[FRAME_BYTES];
+    std::memcpy(request, szWriteBuf, FRAME_BYTES);
     // And one ended by the stop button from inside the loop, well before the
     // count: a fast machine records 65535 samples in under a second.
     const Recording stopped = Record(dir + "/stopped.dat", 65535, 0.25);

@@ -7,6 +7,7 @@
 #include "state/qvar.h"
 #include "app/app.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "params/params.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
@@ -305,7 +306,7 @@ int CmdSend(const CliOptions &o, FILE *)
     uint16_t sent[2][16];
     PackBoth(sent[0], sent[1]);
     SendParaBlocks(o.memory);
-    if (nBytesW != FRAME_LEN) {
+    if (nBytesW != FRAME_BYTES) {
         ReportFailure(nullptr);
         return CLI_LINK;
     }

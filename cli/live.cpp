@@ -6,6 +6,7 @@
 
 #include "state/qvar.h"
 #include "link/com232.h"
+#include "link/protocol.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial.h"
@@ -37,7 +38,7 @@ void PauseUntil(double when)
 // bytes arriving meanwhile wait in the port's queue.
 void NapWhileNoAnswerCanBeComplete(void)
 {
-    const double earliest = 0.95 * 2 * int(FRAME_LEN) * 10.0 / 19200.0;
+    const double earliest = 0.95 * 2 * int(FRAME_BYTES) * 10.0 / 19200.0;
     const double left = tstart + earliest - Timer();
     if (left > 0 && !InterruptCaught())
         Delay(left);
@@ -49,7 +50,7 @@ void FirstLiveRequest(void)
     SettleLiveLine();
     order = 8;
     SendLiveRequest();
-    if (nBytesW == FRAME_LEN)
+    if (nBytesW == FRAME_BYTES)
         ShowStatus("Line Ok!");
 }
 

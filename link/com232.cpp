@@ -19,7 +19,6 @@
 static_assert(RX_EVENT_FRAME == COM_EV_RECEIVE && RX_EVENT_SYNC_CHAR == COM_EV_RXFLAG &&
                   RX_EVENT_TX_EMPTY == COM_EV_TXEMPTY,
               "the receive callback's event bits are the serial service's");
-static_assert(FRAME_BYTES == FRAME_LEN, "one frame length");
 
 namespace {
 

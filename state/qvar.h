@@ -12,7 +12,6 @@
 // ---- constants ------------------------------------------------------------
 extern const double  TIMEOUT;          // 1.5 s: answer time-out
 extern const int32_t PNUM;             // 16 data words per frame
-enum { FRAME_LEN = 2 * 16 + 4 };       // 36 bytes, 2 * PNUM + 4
 extern const int32_t RAM;              // 1
 extern const int32_t EEPROM;           // 2
 extern const int32_t DATFILE;          // 3

@@ -129,9 +129,9 @@ std::vector<std::string> ExpectedLines(int count, const qvar::sim::Faults &fault
     c.faults = faults;
     std::vector<std::string> lines;
     for (int i = 0; i < count; i++) {
-        c.host_write(frame, FRAME_LEN, 0.0);
-        uint8_t answer[FRAME_LEN];
-        EXPECT_EQ(size_t(FRAME_LEN), c.host_read(answer, sizeof answer, 0.0));
+        c.host_write(frame, FRAME_BYTES, 0.0);
+        uint8_t answer[FRAME_BYTES];
+        EXPECT_EQ(size_t(FRAME_BYTES), c.host_read(answer, sizeof answer, 0.0));
         std::string line;
         for (int w = 0; w < 4; w++) {
             unsigned v = unsigned(answer[4 + 2 * w]) << 8 | answer[5 + 2 * w];

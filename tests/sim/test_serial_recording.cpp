@@ -48,8 +48,8 @@ std::vector<std::string> AnswersSent(int count, uint64_t seed = 1)
     c.set_paced(false);
     std::vector<std::string> lines;
     for (int i = 0; i < count; i++) {
-        c.host_write(szWriteBuf, FRAME_LEN, 0.0);
-        uint8_t answer[FRAME_LEN];
+        c.host_write(szWriteBuf, FRAME_BYTES, 0.0);
+        uint8_t answer[FRAME_BYTES];
         c.host_read(answer, sizeof answer, 0.0);
         std::string line;
         for (int w = 0; w < 4; w++)
