@@ -73,6 +73,9 @@ int StartUp(int argc, char *argv[])
         return -1;
     if ((panelPARA_C = LoadOrSay(panelHandle, uir, PARA_C)) < 0)
         return -1;
+    // From here a session's end closes the panel; a signal that comes during
+    // the start exchange waits in the pump for the event loop.
+    CloseOnTermination(panelHandle);
 
     // The link reports to the main panel from here on.
     SetStatusSink(ShowStatusOnPanel);
@@ -96,6 +99,7 @@ int StartUp(int argc, char *argv[])
 
 void ShutDown(void)
 {
+    CloseOnTermination(0);
     // The port may already be closed by the panel close; that error is moot.
     CloseCom(com);
     DiscardPanel(panelPARA_C);
@@ -109,9 +113,7 @@ int QvarMain(int argc, char *argv[])
 {
     if (StartUp(argc, argv) < 0)
         return -1;
-    CloseOnTermination(panelHandle);
     RunUserInterface();
-    CloseOnTermination(0);
     ShutDown();
     return 0;
 }

@@ -355,7 +355,7 @@ TEST_F(ProgramProcess, TerminationSignalClosesLikeTheCloseBox)
     for (const auto &entry : fs::directory_iterator(here))
         if (entry.path().extension() == ".uir" || entry.path().extension() == ".bmp")
             fs::copy_file(entry.path(), dir + "/" + entry.path().filename().string());
-    EXPECT_EQ(0, Launch("QT_QPA_PLATFORM=offscreen", "timeout --preserve-status -s TERM 3")) << err;
+    EXPECT_EQ(0, Launch("QT_QPA_PLATFORM=offscreen", "timeout --preserve-status -s TERM 6")) << err;
 }
 
 TEST_F(ProgramProcess, WithoutADisplayItSaysSoAndFails)
