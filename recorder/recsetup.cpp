@@ -1,5 +1,6 @@
 // recsetup.cpp - the recorder panel apart from the recording itself: the
-// total recording time, the recorder-file choice and the stop button.
+// total recording time, the recorder-file choice, the stop button and
+// opening a finished recording.
 #include "state/qvar.h"
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"
@@ -74,5 +75,16 @@ int CC_BTNStopRecord(int, int, int event, void *, int, int)
 {
     if (event == EVENT_COMMIT)
         StopRecording();
+    return 0;
+}
+
+int CC_BTNOpenRecording(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    // A path of its own: the recorder file being written stays as chosen.
+    char path[FILE_PATH_MAX] = "";
+    if (FileSelectPopup(proj_dir, "*.dat", "*.dat", "Open recording", FILE_BUTTON_LOAD, 0, 1, 1, 0, path) == 1)
+        ShowRecording(path);
     return 0;
 }
