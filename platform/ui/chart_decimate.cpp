@@ -58,4 +58,16 @@ void DecimateMinMax(const std::vector<QPointF> &points, Range x, int columns, st
         out.push_back(*stop);
 }
 
+size_t NearestInX(const std::vector<QPointF> &points, double x)
+{
+    const auto at = std::lower_bound(points.begin(), points.end(), x, lessX);
+    if (at == points.begin())
+        return 0;
+    if (at == points.end() || std::abs(at[-1].x() - x) <= std::abs(at->x() - x)) {
+        // The first of a run of equal x, as a scan would take it.
+        return size_t(std::lower_bound(points.begin(), at, at[-1].x(), lessX) - points.begin());
+    }
+    return size_t(at - points.begin());
+}
+
 } // namespace qvar::ui

@@ -11,6 +11,7 @@
 // - `out` is cleared first; it never holds more than 2 * columns + 2 points.
 //   A polyline through it covers, per slice, the same span of y as the full
 //   trace, which is all a slice one pixel wide can show.
+// - NearestInX finds the crosshair's point on such a trace without a scan.
 #pragma once
 
 #include "platform/ui/chart_view.h"
@@ -20,5 +21,9 @@
 namespace qvar::ui {
 
 void DecimateMinMax(const std::vector<QPointF> &points, Range x, int columns, std::vector<QPointF> &out);
+
+// For points whose x never decreases: the index of the first point nearest to
+// x, as a scan from the front would find it, in logarithmic time. 0 when empty.
+size_t NearestInX(const std::vector<QPointF> &points, double x);
 
 } // namespace qvar::ui

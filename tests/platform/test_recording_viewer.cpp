@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -172,6 +173,20 @@ TEST(ChartDecimate, KeepsTheMinimumAndMaximumOfEveryColumn)
     }
     EXPECT_EQ(lo, tlo);
     EXPECT_EQ(hi, thi);
+}
+
+// The crosshair's search on an x-ordered trace finds what a scan finds,
+// first of equal x included.
+TEST(ChartDecimate, NearestInXAgreesWithAScan)
+{
+    const std::vector<QPointF> pts{{1, 0}, {2, 1}, {2, 2}, {4, 3}, {4, 4}, {4, 5}, {7, 6}};
+    for (double x : {-3.0, 1.0, 1.4, 1.5, 2.0, 2.9, 3.0, 3.1, 4.0, 5.5, 6.0, 7.0, 99.0}) {
+        size_t scan = 0;
+        for (size_t i = 1; i < pts.size(); ++i)
+            if (std::abs(pts[i].x() - x) < std::abs(pts[scan].x() - x))
+                scan = i;
+        EXPECT_EQ(scan, NearestInX(pts, x)) << "at x " << x;
+    }
 }
 
 } // namespace
