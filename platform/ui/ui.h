@@ -184,6 +184,14 @@ int GetGraphPlot(int panel, int control, int index, double *x, double *y, int ma
 // How often the control's picture has actually been redrawn.
 int GetChartRedrawCount(int panel, int control);
 
+// A user's hand on a strip chart or graph, for the program's own pictures and
+// tools: CHART_HOVER moves the cursor to (x, y), CHART_LEAVE takes it away,
+// CHART_WHEEL turns the wheel `notches` there (positive: zoom in), CHART_PAUSE
+// presses the Pause/Resume toggle, CHART_RESET double-clicks (the design's
+// axes again). x and y are fractions of the plot area from its left and top.
+enum { CHART_HOVER = 1, CHART_LEAVE, CHART_WHEEL, CHART_PAUSE, CHART_RESET };
+int ChartUserInput(int panel, int control, int action, double x, double y, int notches);
+
 // Event loop.
 int RunUserInterface(void);        // returns the code given to QuitUserInterface
 int QuitUserInterface(int code);
