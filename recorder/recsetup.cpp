@@ -82,6 +82,12 @@ int CC_BTNOpenRecording(int, int, int event, void *, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
+    // The dialog and the reading hold the event loop: while the scope, a
+    // recording or a data fetch polls (Run is dimmed then), no request may
+    // wait for them, so the button does nothing until the line is free.
+    int busy = 0;
+    if (GetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, &busy) == 0 && busy)
+        return 0;
     // A path of its own: the recorder file being written stays as chosen.
     char path[FILE_PATH_MAX] = "";
     if (FileSelectPopup(proj_dir, "*.dat", "*.dat", "Open recording", FILE_BUTTON_LOAD, 0, 1, 1, 0, path) == 1)

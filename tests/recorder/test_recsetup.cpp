@@ -167,6 +167,12 @@ TEST_F(RecSetup, OpenRecordingShowsTheChosenFileAndLeavesTheRecorderFileAlone)
     SetFileSelectHook(AnswerDialog);
     const size_t before = Viewers().size();
 
+    // While a loop polls (Run dimmed) no dialog may hold up its requests.
+    SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 1);
+    CC_BTNOpenRecording(panelPopUp, POPUP_BTN_OPEN, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(0, script.calls);
+    SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 0);
+
     CC_BTNOpenRecording(panelPopUp, POPUP_BTN_OPEN, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(1, script.calls);
     EXPECT_EQ(before, Viewers().size()) << "a cancelled dialog opens nothing";
