@@ -5,6 +5,7 @@
 #include "platform/ui/recording_viewer.h"
 #include "platform/ui/ui.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QTemporaryDir>
 
@@ -139,6 +140,13 @@ TEST(RecordingViewer, ReportsTheBadLineAndWhatCouldNotBeRead)
     EXPECT_EQ(0u, f.recording().samples());
     EXPECT_EQ(UI_ERR_FILE, ShowRecording(fifo.c_str()));
     EXPECT_EQ(0, ShowRecording(WriteFile(dir, "ok.dat", kHead + "1\n1\t2\t3\t4\n").c_str()));
+    int shown = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *viewer = dynamic_cast<RecordingViewer *>(w); viewer && viewer != &v && viewer != &f) {
+            EXPECT_TRUE(viewer->isVisible());
+            delete viewer, ++shown;
+        }
+    EXPECT_EQ(3, shown) << "ShowRecording opens a window whatever the file holds";
 }
 
 // Per slice of the range, the thinned trace holds the same lowest and
