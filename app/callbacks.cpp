@@ -34,6 +34,7 @@ const UiCallback qvarCallbacks[] = {
     CONTROL(CC_RecordFileNameBtn),
     CONTROL(CC_BTNStartRecord),
     CONTROL(CC_BTNStopRecord),
+    CONTROL(CC_BTNOpenRecording),
 };
 
 const int qvarCallbackCount = sizeof qvarCallbacks / sizeof qvarCallbacks[0];

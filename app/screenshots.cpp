@@ -1,6 +1,7 @@
 // screenshots.cpp - qvar-screenshots: renders the pictures of README from
 // the running program on the built-in simulated controller: the main panel
-// after start-up, the live scope with its band, and a fetched data curve.
+// after start-up, the live scope with its band, the same chart zoomed, paused
+// and read with the crosshair, and a fetched data curve.
 //
 //   qvar-screenshots [folder]      (default: docs)
 //
@@ -35,9 +36,44 @@ void Save(const char *name)
     }
 }
 
+// Where the live signal (the chart's sixth trace) first crosses the middle
+// of its span, as a fraction of the chart's width; the middle when it stays.
+double SignalEdge(int chart)
+{
+    double y[100];
+    const int n = GetStripChartTrace(panelHandle, chart, 6, y, 100);
+    if (n < 2)
+        return 0.5;
+    double lo = y[0], hi = y[0];
+    for (int i = 1; i < n; i++)
+        lo = y[i] < lo ? y[i] : lo, hi = y[i] > hi ? y[i] : hi;
+    const double mid = (lo + hi) / 2;
+    for (int i = 1; i < n; i++)
+        if ((y[i - 1] < mid) != (y[i] < mid))
+            return (100 - n + i) / 99.0;   // the newest point is at the right end
+    return 0.5;
+}
+
+// The chart tools as a user's hand leaves them: four wheel notches in on an
+// edge of the signal, the view paused while the scope keeps polling, the
+// cursor on the edge. Then the chart is put back for the pictures that follow.
+void SnapChartTools()
+{
+    const int chart = PANEL_CHART_NORM;
+    const double edge = SignalEdge(chart);
+    ChartUserInput(panelHandle, chart, CHART_WHEEL, edge, 1.04, 4);   // over the x labels: time only
+    ChartUserInput(panelHandle, chart, CHART_PAUSE, 0, 0, 0);
+    ChartUserInput(panelHandle, chart, CHART_HOVER, edge, 0.3, 0);
+    Save("chart-tools.png");
+    ChartUserInput(panelHandle, chart, CHART_LEAVE, 0, 0, 0);
+    ChartUserInput(panelHandle, chart, CHART_PAUSE, 0, 0, 0);
+    ChartUserInput(panelHandle, chart, CHART_RESET, 0.5, 0.5, 0);
+}
+
 void SnapScopeAndStop(void *)
 {
     Save("scope.png");
+    SnapChartTools();
     CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0);
 }
 

@@ -20,6 +20,9 @@ int CC_NEDITRecSamples(int panel, int control, int event, void *callbackData, in
 int CC_RecordFileNameBtn(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNStopRecord(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNStartRecord(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// Asks for a recorder file and shows it in a viewer window; the recorder's
+// own file and settings are left alone. Does nothing while a loop polls. Does nothing while a loop polls.
+int CC_BTNOpenRecording(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 
 // What the recorder's stop button does, also used when the file fails.
 void StopRecording(void);

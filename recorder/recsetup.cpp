@@ -1,5 +1,6 @@
 // recsetup.cpp - the recorder panel apart from the recording itself: the
-// total recording time, the recorder-file choice and the stop button.
+// total recording time, the recorder-file choice, the stop button and
+// opening a finished recording.
 #include "state/qvar.h"
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"
@@ -74,5 +75,22 @@ int CC_BTNStopRecord(int, int, int event, void *, int, int)
 {
     if (event == EVENT_COMMIT)
         StopRecording();
+    return 0;
+}
+
+int CC_BTNOpenRecording(int, int, int event, void *, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    // The dialog and the reading hold the event loop: while the scope, a
+    // recording or a data fetch polls (Run is dimmed then), no request may
+    // wait for them, so the button does nothing until the line is free.
+    int busy = 0;
+    if (GetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, &busy) == 0 && busy)
+        return 0;
+    // A path of its own: the recorder file being written stays as chosen.
+    char path[FILE_PATH_MAX] = "";
+    if (FileSelectPopup(proj_dir, "*.dat", "*.dat", "Open recording", FILE_BUTTON_LOAD, 0, 1, 1, 0, path) == 1)
+        ShowRecording(path);
     return 0;
 }

@@ -3,6 +3,7 @@
 // axes. Only the view changes; what the program plotted is untouched, so a
 // zoomed live chart keeps its zoom while new points arrive.
 #include "platform/ui/chart_view.h"
+#include "platform/ui/chart_decimate.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -35,9 +36,12 @@ std::vector<ChartView::Reading> ChartView::readingAt(QPointF pixel) const
         if (pts.empty())
             continue;
         size_t best = 0;
-        for (size_t i = 1; i < pts.size(); ++i)
-            if (std::abs(pts[i].x() - x) < std::abs(pts[best].x() - x))
-                best = i;
+        if (shown[size_t(t)].xSorted)
+            best = NearestInX(pts, x);
+        else
+            for (size_t i = 1; i < pts.size(); ++i)
+                if (std::abs(pts[i].x() - x) < std::abs(pts[best].x() - x))
+                    best = i;
         out.push_back(Reading{t, int(best), pts[best].x(), pts[best].y()});
     }
     return out;

@@ -6,6 +6,7 @@
 // path building, no antialiasing, pens of a fixed pixel width, and only the
 // plot area repainted when just the traces changed.
 #include "platform/ui/chart_view.h"
+#include "platform/ui/chart_decimate.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -55,6 +56,18 @@ std::vector<double> ticks(Range r)
         out.push_back(v);
     }
     return out;
+}
+
+// What a trace draws: all its points, or for a dense x-ordered one what each
+// pixel column of the shown range can show.
+const std::vector<QPointF> &drawnPoints(const Trace &t, Range x, double width)
+{
+    static std::vector<QPointF> thinned;   // painting happens on one thread
+    const int columns = std::max(1, int(std::ceil(width)));
+    if (!t.xSorted || t.points.size() <= size_t(2 * columns))
+        return t.points;
+    DecimateMinMax(t.points, x, columns, thinned);
+    return thinned;
 }
 
 } // namespace
@@ -289,11 +302,12 @@ void ChartView::drawTraces(QPainter &p)
     p.save();
     p.setClipRect(plot_.adjusted(-2, -2, 2, 2));
     for (const Trace &t : shownTraces()) {
-        if (t.points.empty())
+        const std::vector<QPointF> &points = drawnPoints(t, shownX(), plot_.width());
+        if (points.empty())
             continue;
-        scratch_.resize(qsizetype(t.points.size()));
+        scratch_.resize(qsizetype(points.size()));
         QPointF *out = scratch_.data();
-        for (const QPointF &d : t.points)
+        for (const QPointF &d : points)
             *out++ = toPixel(d);
         QPen pen(t.color, t.width, t.style);
         pen.setCosmetic(true);

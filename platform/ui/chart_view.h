@@ -58,6 +58,7 @@ struct Trace {
     double width = 1.0;                // pixels, whatever the scale
     Qt::PenStyle style = Qt::SolidLine;
     bool dots = false;                 // a marker on every point
+    bool xSorted = false;              // x never decreases: drawn min/max per pixel column when dense
     std::vector<QPointF> points;       // data coordinates, in drawing order
 };
 

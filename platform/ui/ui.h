@@ -173,6 +173,14 @@ int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, d
 int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
 int DisplayImageFile(int panel, int control, const char *file);
 
+// Opens a window of its own on a recorder file: its four columns as traces
+// over time, each of which can be hidden, with the charts' tools. The window
+// opens whatever the file holds and says in a message line what was read or
+// where reading stopped. 0 when the whole file was read; UI_ERR_FORMAT when a
+// line was malformed (the samples before it are shown); UI_ERR_FILE when it
+// could not be read (no regular file, larger than 256 MiB).
+int ShowRecording(const char *file);
+
 // What a chart or graph holds now, for tests and tools. Strip chart: the y
 // values of one trace (1-based), oldest first. Graph: plots in drawing order.
 int GetStripChartTrace(int panel, int control, int trace, double *y, int max);
@@ -180,6 +188,14 @@ int GetGraphPlotCount(int panel, int control);
 int GetGraphPlot(int panel, int control, int index, double *x, double *y, int max, int *color);
 // How often the control's picture has actually been redrawn.
 int GetChartRedrawCount(int panel, int control);
+
+// A user's hand on a strip chart or graph, for the program's own pictures and
+// tools: CHART_HOVER moves the cursor to (x, y), CHART_LEAVE takes it away,
+// CHART_WHEEL turns the wheel `notches` there (positive: zoom in), CHART_PAUSE
+// presses the Pause/Resume toggle, CHART_RESET double-clicks (the design's
+// axes again). x and y are fractions of the plot area from its left and top.
+enum { CHART_HOVER = 1, CHART_LEAVE, CHART_WHEEL, CHART_PAUSE, CHART_RESET };
+int ChartUserInput(int panel, int control, int action, double x, double y, int notches);
 
 // Event loop.
 int RunUserInterface(void);        // returns the code given to QuitUserInterface

@@ -3,11 +3,14 @@
 #define QVAR_HIDE_SYNC
 #include "state/qvar.h"
 #include "platform/files/files.h"
+#include "platform/ui/recording_viewer.h"
 #include "platform/ui/ui.h"
 #include "recorder/recorder.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
+
+#include <QApplication>
 
 #include <gtest/gtest.h>
 
@@ -143,6 +146,51 @@ TEST_F(RecSetup, NewNameIsShownAndCancelChangesNothing)
     EXPECT_EQ(fresh, FileName());
     EXPECT_EQ(fresh, recfile_name);
     EXPECT_FALSE(fs::exists(fresh)) << "a new name creates no file before a recording";
+}
+
+// The viewer windows open now, newest last.
+std::vector<qvar::ui::RecordingViewer *> Viewers()
+{
+    std::vector<qvar::ui::RecordingViewer *> out;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *v = dynamic_cast<qvar::ui::RecordingViewer *>(w))
+            out.push_back(v);
+    return out;
+}
+
+TEST_F(RecSetup, OpenRecordingShowsTheChosenFileAndLeavesTheRecorderFileAlone)
+{
+    const std::string rec = dir + "/earlier.dat";
+    std::ofstream(rec) << "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: 5\n1\t2\t3\t4\n5\t6\t7\t8\n";
+    const std::string recorderFile = recfile_name;
+    script = DialogScript{};
+    SetFileSelectHook(AnswerDialog);
+    const size_t before = Viewers().size();
+
+    // While a loop polls (Run dimmed) no dialog may hold up its requests.
+    SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 1);
+    CC_BTNOpenRecording(panelPopUp, POPUP_BTN_OPEN, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(0, script.calls);
+    SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 0);
+
+    CC_BTNOpenRecording(panelPopUp, POPUP_BTN_OPEN, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(1, script.calls);
+    EXPECT_EQ(before, Viewers().size()) << "a cancelled dialog opens nothing";
+
+    script.result = 1;
+    script.answerPath = rec;
+    CC_BTNOpenRecording(panelPopUp, POPUP_BTN_OPEN, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ("*.dat", script.filter);
+    EXPECT_EQ(std::string(proj_dir), script.startDir);
+    const auto viewers = Viewers();
+    ASSERT_EQ(before + 1, viewers.size());
+    qvar::ui::RecordingViewer *v = viewers.back();
+    EXPECT_TRUE(v->isVisible());
+    EXPECT_EQ(2u, v->recording().samples());
+    EXPECT_EQ(10.0, v->chart()->trace(3).points.back().x()) << "sample 2 at twice the interval";
+    EXPECT_TRUE(fs::exists(rec)) << "opening a recording never deletes it";
+    EXPECT_EQ(recorderFile, recfile_name);
+    delete v;
 }
 
 } // namespace

@@ -1,0 +1,155 @@
+// bench_viewer.cpp - the recording viewer on a recorder file of a million
+// lines: wall time from opening the file to the first picture, and per
+// mouse-wheel zoom step the time to the next picture, without and with the
+// crosshair's readings shown.
+#include "bench/support/figures.h"
+#include "platform/ui/recording_viewer.h"
+#include "platform/ui/ui.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace qvar_bench;
+using qvar::ui::ChartView;
+using qvar::ui::RecordingViewer;
+
+namespace {
+
+constexpr int kLines = 1000000;
+constexpr int kOpenRuns = 3;
+constexpr int kZoomSteps = 12;   // in, then as many out
+
+double Now()
+{
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A recording as the recorder writes it: noisy values that wander, so that
+// every pixel column has a span to draw.
+bool WriteRecording(const std::string &path)
+{
+    std::string text = "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: 1\n";
+    text.reserve(size_t(kLines) * 24);
+    char line[64];
+    unsigned seed = 12345;
+    for (int i = 0; i < kLines; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const unsigned noise = (seed >> 16) % 200;
+        const int n = std::snprintf(line, sizeof line, "%u\t%u\t%u\t%u\n", 30000 + (i / 50) % 20000 + noise,
+                                    45000 - (i / 70) % 15000 + noise, 200 + (i / 9) % 600 + noise / 4,
+                                    900 - (i / 13) % 700 + noise / 4);
+        text.append(line, size_t(n));
+    }
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    return bool(out);
+}
+
+void Wheel(ChartView *chart, QPointF at, int notches)
+{
+    QWheelEvent e(at, chart->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(chart, &e);
+}
+
+// Milliseconds from each wheel notch to its picture, in then out again.
+// Empty when a step changed no view or drew no picture.
+std::vector<double> ZoomSteps(ChartView *chart, QPointF at)
+{
+    std::vector<double> ms;
+    for (int notches : {1, -1})
+        for (int i = 0; i < kZoomSteps; ++i) {
+            const qvar::ui::Range before = chart->shownX();
+            const int paints = chart->paints();
+            const double t0 = Now();
+            Wheel(chart, at, notches);
+            chart->repaint();
+            ms.push_back(Now() - t0);
+            if (chart->shownX() == before || chart->paints() == paints)
+                return {};
+        }
+    return ms;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::printf("bench_viewer: a recorder file of %d lines in the recording viewer\n", kLines);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    if (!InitUserInterface(argc, argv)) {
+        Fail("no user interface");
+        return Verdict("bench_viewer");
+    }
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("million.dat")).toStdString();
+    if (!dir.isValid() || !WriteRecording(path)) {
+        Fail("cannot write the recording");
+        return Verdict("bench_viewer");
+    }
+
+    std::vector<double> open;
+    std::unique_ptr<RecordingViewer> viewer;
+    for (int run = 0; run < kOpenRuns; ++run) {
+        viewer.reset();
+        const double t0 = Now();
+        viewer = std::make_unique<RecordingViewer>(QString::fromStdString(path));
+        viewer->show();
+        QApplication::processEvents();   // lays the window out
+        viewer->chart()->repaint();
+        open.push_back(Now() - t0);
+        if (viewer->chart()->paints() == 0) {
+            Fail("the viewer drew no picture");
+            return Verdict("bench_viewer");
+        }
+    }
+    if (viewer->recording().samples() != size_t(kLines)) {
+        Fail("the viewer read " + std::to_string(viewer->recording().samples()) + " samples");
+        return Verdict("bench_viewer");
+    }
+    Info("open to first picture, fastest", *std::min_element(open.begin(), open.end()), "ms");
+    Figure("open to first picture (median of 3)", Median(open), "ms", Bound::AtMost, 2000);
+
+    ChartView *chart = viewer->chart();
+    const QPointF at = chart->plotArea().center();
+    const std::vector<double> plain = ZoomSteps(chart, at);
+    if (plain.empty()) {
+        Fail("a zoom step drew no new picture");
+        return Verdict("bench_viewer");
+    }
+    Info("zoom step redraw, slowest", *std::max_element(plain.begin(), plain.end()), "ms");
+    Figure("zoom step redraw (median)", Median(plain), "ms", Bound::AtMost, 16);
+
+    QMouseEvent move(QEvent::MouseMove, at, chart->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(chart, &move);
+    if (!chart->hovering()) {
+        Fail("the crosshair did not appear");
+        return Verdict("bench_viewer");
+    }
+    const std::vector<double> hover = ZoomSteps(chart, at);
+    if (hover.empty()) {
+        Fail("a zoom step with the crosshair drew no new picture");
+        return Verdict("bench_viewer");
+    }
+    Info("zoom step redraw with the crosshair, slowest", *std::max_element(hover.begin(), hover.end()), "ms");
+    Figure("zoom step redraw with the crosshair (median)", Median(hover), "ms", Bound::AtMost, 16);
+    return Verdict("bench_viewer");
+}
