@@ -124,6 +124,20 @@ std::string Drain(int fd, double seconds)
     return s;
 }
 
+ScratchDir::ScratchDir()
+{
+    char tmpl[] = "/tmp/qvar-scratch-XXXXXX";
+    const char *made = mkdtemp(tmpl);
+    path_ = made ? made : "/tmp";
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ec;
+    if (path_ != "/tmp")
+        std::filesystem::remove_all(path_, ec);
+}
+
 std::string ReadAll(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);

@@ -36,6 +36,20 @@ bool ReadFirstLine(Child &c, double seconds);
 // Everything on `fd` until it closes (the child ended) or `seconds` passed.
 std::string Drain(int fd, double seconds);
 
+// A fresh folder under /tmp, removed with everything in it at the end.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+    const std::string &path() const { return path_; }
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
 // A whole file as bytes ("" if it cannot be read), and a file written whole.
 std::string ReadAll(const std::string &path);
 void WriteText(const std::string &path, const std::string &text);
