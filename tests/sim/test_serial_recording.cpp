@@ -92,17 +92,6 @@ private:
 
 class NoisyLine : public RecordingTest {
 protected:
-    static std::string PortsDir() { return std::string(std::getenv("XDG_CONFIG_HOME")) + "/qvar-scope/ports"; }
-
-    // Makes the program use the pinned port `number`.
-    static void UsePort(int number)
-    {
-        IsolatePorts();
-        CloseCom(com);
-        com = number;
-        InitRS232(com);
-    }
-
     // Records `samples` lines at interval 0; the lines written.
     std::vector<std::string> Record(unsigned samples)
     {
@@ -163,19 +152,6 @@ TEST_F(NoisyLine, StrayBytesBetweenAnswersThroughATerminal)
     EXPECT_EQ(40u, lines.size());
     ExpectAnswersInOrder(lines, AnswersSent(80));
     CloseCom(com);
-}
-
-// qvar-sim beside the tests, on port `number` with `args`; "" if it did not start.
-std::string StartQvarSim(QProcess &server, int number, QStringList args)
-{
-    const std::string exe = QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim";
-    if (!fs::exists(exe))
-        return "";
-    args << "--port" << QString::number(number);
-    server.start(QString::fromStdString(exe), args);
-    if (!server.waitForReadyRead(5000))
-        return "";
-    return server.readLine().trimmed().toStdString();
 }
 
 TEST_F(NoisyLine, QvarSimWithSurplusAndUnpacedAtFullRate)
