@@ -67,20 +67,13 @@ private:
     std::thread thread_;
 };
 
-class Line : public ::testing::Test {
+class Line : public ProgramTest {
 protected:
-    void SetUp() override
-    {
-        FreshSim();
-        ASSERT_TRUE(StartProgram());
-        StartStatusLog();
-    }
     void TearDown() override
     {
         CloseCom(8);                              // the ports a test may leave open
         CloseCom(9);
-        SetStatusListener(nullptr);
-        StopProgram();
+        ProgramTest::TearDown();
     }
 };
 
