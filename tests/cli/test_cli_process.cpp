@@ -111,7 +111,7 @@ TEST_F(CliProcess, EveryCommandThroughThePseudoTerminal)
     ASSERT_EQ(Cli({"get", "--from", "ram", "--port", PORT, "-o", file}).code, 0);
     std::string text = ReadAll(file);
     text.replace(text.find("\n  500\n"), 7, "\n  640\n");
-    std::ofstream(file, std::ios::binary) << text;
+    WriteText(file, text);
     r = Cli({"send", "--to", "eeprom", "--verify", "--port", PORT, file});
     EXPECT_EQ(r.code, 0) << r.err;
     r = Cli({"get", "--from", "eeprom", "--port", PORT, "-q"});

@@ -53,25 +53,22 @@ std::string FileOf(const uint32_t (&words)[32], const char *lineEnd = "\n")
     return s;
 }
 
-class ParaFile : public ::testing::Test {
+class ParaFile : public ProgramTest {
 protected:
     void SetUp() override
     {
-        FreshSim();
-        ASSERT_TRUE(StartProgram());
+        ProgramTest::SetUp();
         dir = TempDir();
         chosenPath = dir + "/set.cfg";
         chosenResult = 2;
         // As the save dialog leaves it.
         CopyText(file_name, sizeof file_name, chosenPath.c_str());
         SetFileSelectHook(Answer);
-        StartStatusLog();
     }
     void TearDown() override
     {
         SetFileSelectHook(nullptr);
-        SetStatusListener(nullptr);
-        StopProgram();
+        ProgramTest::TearDown();
     }
     std::string dir;
 };
