@@ -19,14 +19,8 @@ using namespace qvar_test;
 
 namespace {
 
-class Navigation : public ::testing::Test {
+class Navigation : public ProgramTest {
 protected:
-    void SetUp() override
-    {
-        sim = &FreshSim();
-        ASSERT_TRUE(StartProgram());
-    }
-    void TearDown() override { StopProgram(); }
     // Which parameter panels are visible, as "ABC" with '-' for hidden ones.
     static std::string ShownSet()
     {
@@ -47,7 +41,6 @@ protected:
         for (int c : {PANEL_SEL_CHA, PANEL_SEL_CHB, PANEL_SEL_COM})
             SetCtrlVal(panelHandle, c, 1);
     }
-    qvar::sim::Controller *sim = nullptr;
 };
 
 TEST_F(Navigation, EachSelectorSwitchesTheOthersOffAndShowsItsPanel)

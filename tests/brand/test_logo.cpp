@@ -30,16 +30,14 @@ struct Text {
     int size, background, colour;
 };
 
-class Logo : public ::testing::Test {
+class Logo : public ProgramTest {
 protected:
     void SetUp() override
     {
-        FreshSim();
-        ASSERT_TRUE(StartProgram());
+        ProgramTest::SetUp();
         main = UiPanelWidget(panelHandle);
         ASSERT_NE(nullptr, main);
     }
-    void TearDown() override { StopProgram(); }
 
     QSet<QWidget *> Children() const
     {

@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 
 #include "platform/clock.h"
+#include "tests/support/process.h"
 #include "tests/support/program.h"
 
 #include <gmock/gmock.h>
@@ -14,27 +15,20 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
-#include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 extern char **environ;
 
 namespace fs = std::filesystem;
+using namespace qvar_test;
 using ::testing::HasSubstr;
 
 namespace {
 
 const char PORT[] = "42";
-
-std::string Beside(const char *program)
-{
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / program).string();
-}
 
 // The environment of a shell without a desktop, with the test's own pinned ports.
 std::vector<std::string> HeadlessEnv(const std::string &config)
@@ -49,79 +43,6 @@ std::vector<std::string> HeadlessEnv(const std::string &config)
     }
     env.push_back("XDG_CONFIG_HOME=" + config);
     return env;
-}
-
-struct Child {
-    pid_t pid = -1;
-    int out = -1;      // standard output, read end
-    int err = -1;      // standard error, read end
-    std::string firstLine;
-
-    int Wait()
-    {
-        int status = 0;
-        if (pid > 0 && waitpid(pid, &status, 0) == pid)
-            pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    ~Child()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            Wait();
-        }
-        for (int fd : {out, err})
-            if (fd >= 0)
-                close(fd);
-    }
-};
-
-// Standard error goes to `errFd` when given (a terminal), else to a pipe.
-bool Spawn(Child &c, std::vector<std::string> args, const std::vector<std::string> &env, int errFd = -1)
-{
-    std::vector<char *> argv, envp;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envCopy = env;
-    for (auto &e : envCopy)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    int o[2], e[2];
-    if (pipe(o) != 0 || pipe(e) != 0)
-        return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, o[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, errFd >= 0 ? errFd : e[1], 2);
-    posix_spawn_file_actions_addclose(&fa, o[0]);
-    posix_spawn_file_actions_addclose(&fa, e[0]);
-    if (posix_spawn(&c.pid, argv[0], &fa, nullptr, argv.data(), envp.data()) != 0)
-        c.pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(o[1]);
-    close(e[1]);
-    c.out = o[0];
-    c.err = e[0];
-    return c.pid > 0;
-}
-
-// Everything on `fd` until it closes (the child ended) or `seconds` passed.
-std::string Drain(int fd, double seconds)
-{
-    std::string s;
-    const double end = Timer() + seconds;
-    char buf[4096];
-    while (Timer() < end) {
-        pollfd pf{fd, POLLIN, 0};
-        if (poll(&pf, 1, 100) <= 0)
-            continue;
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        s.append(buf, size_t(n));
-    }
-    return s;
 }
 
 struct Outcome {
@@ -144,21 +65,7 @@ protected:
     {
         std::vector<std::string> args = {Beside("qvar-sim"), "--port", PORT};
         args.insert(args.end(), extra.begin(), extra.end());
-        if (!Spawn(sim, args, env))
-            return false;
-        const double end = Timer() + 10.0;
-        char ch;
-        while (Timer() < end) {
-            pollfd pf{sim.out, POLLIN, 0};
-            if (poll(&pf, 1, 100) <= 0)
-                continue;
-            if (read(sim.out, &ch, 1) != 1)
-                return false;
-            if (ch == '\n')
-                return true;
-            sim.firstLine += ch;
-        }
-        return false;
+        return Spawn(sim, args, env) && ReadFirstLine(sim, 10.0);
     }
 
     Outcome Cli(std::vector<std::string> args, double seconds = 30.0)
@@ -178,14 +85,6 @@ protected:
     std::vector<std::string> env;
     Child sim;
 };
-
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 long CountLines(const std::string &text)
 {
@@ -212,7 +111,7 @@ TEST_F(CliProcess, EveryCommandThroughThePseudoTerminal)
     ASSERT_EQ(Cli({"get", "--from", "ram", "--port", PORT, "-o", file}).code, 0);
     std::string text = ReadAll(file);
     text.replace(text.find("\n  500\n"), 7, "\n  640\n");
-    std::ofstream(file, std::ios::binary) << text;
+    WriteText(file, text);
     r = Cli({"send", "--to", "eeprom", "--verify", "--port", PORT, file});
     EXPECT_EQ(r.code, 0) << r.err;
     r = Cli({"get", "--from", "eeprom", "--port", PORT, "-q"});

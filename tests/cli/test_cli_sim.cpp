@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "sim/controller.h"
+#include "tests/support/process.h"
 #include "tests/support/program.h"
 
 #include <gmock/gmock.h>
@@ -55,20 +56,6 @@ Result Cli(std::vector<std::string> args)
     return r;
 }
 
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void WriteText(const std::string &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// A parameter file with `n` numbers, value v(i) at position i.
 std::string Numbers(int n, unsigned base)
 {
     std::string s;

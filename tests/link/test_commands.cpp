@@ -94,13 +94,13 @@ protected:
         Commands::SetUp();
         // As the data curve does: the block reads take the answers themselves.
         InstallComCallback(com, 0, 36, 0x55, nullptr, nullptr);
+        for (int i = 0; i < 256; i++)
+            yArrayA[i] = yArrayB[i] = 7;   // what a read must keep or overwrite
     }
 };
 
 TEST_F(CurveBlocks, ChannelBSourceLandsInCurveB)
 {
-    for (int i = 0; i < 256; i++)
-        yArrayA[i] = yArrayB[i] = 7;
     EXPECT_EQ(0, ReadData256(1, 5, 9));
     const unsigned char request[] = {0x00, 0x55, 0x00, 0x09, 0x00, 0x00, 0x00, 0x05};
     EXPECT_EQ(0, memcmp(szWriteBuf, request, sizeof request));
@@ -126,8 +126,6 @@ TEST_F(CurveBlocks, LastBlockOfChannelASource)
 
 TEST_F(CurveBlocks, SourceNineStoresNothing)
 {
-    for (int i = 0; i < 256; i++)
-        yArrayA[i] = yArrayB[i] = 7;
     EXPECT_EQ(0, ReadData256(2, 9, 9));
     for (int i = 0; i < 128; i++) {
         ASSERT_EQ(7, yArrayA[i]);
@@ -137,8 +135,6 @@ TEST_F(CurveBlocks, SourceNineStoresNothing)
 
 TEST_F(CurveBlocks, TimeoutClearsBothCurves)
 {
-    for (int i = 0; i < 256; i++)
-        yArrayA[i] = yArrayB[i] = 7;
     sim->faults.mute = {ORDER_CURVE_BLOCK};
     EXPECT_EQ(-1, ReadData256(3, 0, 9));
     EXPECT_STREQ("Timeout while reading data package!", szStatus);
@@ -151,8 +147,6 @@ TEST_F(CurveBlocks, TimeoutClearsBothCurves)
 
 TEST_F(CurveBlocks, MoreThanOneAnswerQueuedStoresNothingButGoesOn)
 {
-    for (int i = 0; i < 256; i++)
-        yArrayA[i] = 7;
     sim->faults.surplus = 10;
     EXPECT_EQ(0, ReadData256(1, 0, 9));
     EXPECT_EQ(46, nBytesR);

@@ -8,6 +8,7 @@
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 #include "sim/controller.h"
+#include "tests/support/port_sandbox.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
@@ -16,11 +17,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <poll.h>
-#include <pty.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -28,6 +27,7 @@
 
 namespace fs = std::filesystem;
 using namespace qvar_test;
+using qvar_test::Pty;
 
 namespace {
 
@@ -67,55 +67,23 @@ private:
     std::thread thread_;
 };
 
-// Both ends of a pseudo-terminal, closed on every way out of the test.
-struct Pty {
-    int master = -1, slave = -1;
-    ~Pty()
-    {
-        if (slave >= 0)
-            close(slave);
-        if (master >= 0)
-            close(master);
-    }
-};
-
-std::string PortsDir()
-{
-    return std::string(std::getenv("XDG_CONFIG_HOME")) + "/qvar-scope/ports";
-}
-
-class Line : public ::testing::Test {
+class Line : public ProgramTest {
 protected:
-    void SetUp() override
-    {
-        FreshSim();
-        ASSERT_TRUE(StartProgram());
-        StartStatusLog();
-    }
     void TearDown() override
     {
         CloseCom(8);                              // the ports a test may leave open
         CloseCom(9);
-        SetStatusListener(nullptr);
-        StopProgram();
+        ProgramTest::TearDown();
     }
 };
 
 TEST_F(Line, StartExchangeThroughQvarSimOnATerminal)
 {
-    const std::string sim = QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim";
-    ASSERT_TRUE(fs::exists(sim)) << sim;
     QProcess server;
-    server.start(QString::fromStdString(sim), {"--port", "9", "--unpaced", "--seed", "3"});
-    ASSERT_TRUE(server.waitForReadyRead(5000));
-    std::string tty = server.readLine().trimmed().toStdString();
+    const std::string tty = StartQvarSim(server, 9, {"--unpaced", "--seed", "3"});
     ASSERT_EQ(0u, tty.rfind("/dev/pts/", 0)) << tty;
     ASSERT_TRUE(fs::is_symlink(PortsDir() + "/com9"));
-
-    IsolatePorts();                               // rescan: com9 is now pinned
-    CloseCom(com);
-    com = 9;
-    InitRS232(com);
+    UsePort(9);
 
     qvar::sim::Controller model;                  // what qvar-sim serves
     std::string fw = model.firmware_line().substr(0, 71);
@@ -136,10 +104,9 @@ TEST_F(Line, StartExchangeThroughQvarSimOnATerminal)
 TEST_F(Line, EchoWithForeignSyncBytesStillPasses)
 {
     Pty pty;
-    char name[128];
-    ASSERT_EQ(0, openpty(&pty.master, &pty.slave, name, nullptr, nullptr));
+    ASSERT_FALSE(pty.path.empty());
     fs::create_directories(PortsDir());
-    fs::create_symlink(name, PortsDir() + "/com8");
+    fs::create_symlink(pty.path, PortsDir() + "/com8");
     IsolatePorts();
 
     // The far end: read the request, answer with the right data word behind

@@ -16,15 +16,7 @@ using namespace qvar_test;
 
 namespace {
 
-class Binding : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        FreshSim().faults.silent = false;
-        ASSERT_TRUE(StartProgram());
-    }
-    void TearDown() override { StopProgram(); }
-};
+class Binding : public ProgramTest {};
 
 TEST_F(Binding, TriggerWordSplitsIntoSelectorAndLevelAndJoinsBack)
 {

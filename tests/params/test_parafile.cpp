@@ -9,6 +9,7 @@
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"
 #include "sim/controller.h"
+#include "tests/support/process.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
@@ -43,19 +44,6 @@ int Answer(const char *, const char *defaultName, const char *filter, const char
     return chosenResult;
 }
 
-std::string Slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Spit(const std::string &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 // 32 lines of numbers: A block then B block, `lineEnd` after each.
 std::string FileOf(const uint32_t (&words)[32], const char *lineEnd = "\n")
 {
@@ -65,25 +53,22 @@ std::string FileOf(const uint32_t (&words)[32], const char *lineEnd = "\n")
     return s;
 }
 
-class ParaFile : public ::testing::Test {
+class ParaFile : public ProgramTest {
 protected:
     void SetUp() override
     {
-        FreshSim();
-        ASSERT_TRUE(StartProgram());
+        ProgramTest::SetUp();
         dir = TempDir();
         chosenPath = dir + "/set.cfg";
         chosenResult = 2;
         // As the save dialog leaves it.
         CopyText(file_name, sizeof file_name, chosenPath.c_str());
         SetFileSelectHook(Answer);
-        StartStatusLog();
     }
     void TearDown() override
     {
         SetFileSelectHook(nullptr);
-        SetStatusListener(nullptr);
-        StopProgram();
+        ProgramTest::TearDown();
     }
     std::string dir;
 };
@@ -91,7 +76,7 @@ protected:
 TEST_F(ParaFile, SaveWritesBothBlocksOnePerLineInFiveCharacterFields)
 {
     SendParaToFile();
-    std::string text = Slurp(chosenPath);
+    std::string text = ReadAll(chosenPath);
     std::istringstream lines(text);
     std::string line;
     int n = 0;
@@ -138,7 +123,7 @@ TEST_F(ParaFile, HalvesLoadByPositionAndBsCommonValuesWin)
     w[5] = 20;                                    // hysteresis in the A half ...
     w[21] = 30;                                   // ... and in the B half
     w[17] = 70000;                                // above 16 bits: low 16 bits load
-    Spit(chosenPath, FileOf(w, "\r\n"));
+    WriteText(chosenPath, FileOf(w, "\r\n"));
     ReadParaFromFile();
     EXPECT_EQ(1001, powerA);
     EXPECT_EQ(70000 & 0xFFFF, powerB);
@@ -160,7 +145,7 @@ TEST_F(ParaFile, BadFilesChangeNothingAndSaySo)
         {"  12\n  abc\n" + full, "Parameter file holds a value that is not a number!"},
     };
     for (const Case &c : cases) {
-        Spit(chosenPath, c.content);
+        WriteText(chosenPath, c.content);
         powerA = 4242;
         hysteresis = 4343;
         StartStatusLog();
@@ -190,9 +175,9 @@ TEST_F(ParaFile, CancelledLoadChangesNothing)
 
 TEST_F(ParaFile, SaveReplacesAnExistingFileAndReportsAFailedWrite)
 {
-    Spit(chosenPath, std::string(4000, 'x'));
+    WriteText(chosenPath, std::string(4000, 'x'));
     SendParaToFile();
-    EXPECT_EQ(32u * 6u, Slurp(chosenPath).size());
+    EXPECT_EQ(32u * 6u, ReadAll(chosenPath).size());
 
     chosenPath = dir + "/set.cfg/below-a-file.cfg";   // cannot be created
     std::strcpy(file_name, chosenPath.c_str());
@@ -213,7 +198,7 @@ TEST_F(ParaFile, NoFileToReadOrWriteIsRefusedAtOnce)
     uint32_t w[32];
     for (uint32_t &v : w)
         v = 5;
-    Spit(big, FileOf(w) + std::string(10 * 1024 * 1024, ' '));
+    WriteText(big, FileOf(w) + std::string(10 * 1024 * 1024, ' '));
 
     for (const std::string &name : {fifo, zero, big}) {
         chosenPath = name;

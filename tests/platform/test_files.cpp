@@ -2,6 +2,7 @@
 // the recorder file use them, reading back, failures, and the path helpers.
 #include "platform/files/files.h"
 #include "platform/files/files_internal.h"
+#include "tests/support/process.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,34 +18,9 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using namespace qvar_test;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/qvar_files_XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-    const std::string &path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void spit(const std::string &path, const std::string &data)
-{
-    std::ofstream(path, std::ios::binary) << data;
-}
 
 int writeU32Text(const std::string &file, const std::vector<uint32_t> &v, int groups, int order,
                  int layout, int sep, int width, int action = FILE_REPLACE)
@@ -66,7 +41,7 @@ int readU32(const std::string &file, std::vector<uint32_t> &v, int groups = 1,
 
 TEST(ArrayToFile, FixedFieldsRightAlignAndKeepWideNumbersApart)
 {
-    TempDir tmp;
+    ScratchDir tmp;
     std::vector<uint32_t> block(32);
     for (int i = 0; i < 32; ++i)
         block[size_t(i)] = uint32_t(i * 2113 % 65536);
@@ -78,7 +53,7 @@ TEST(ArrayToFile, FixedFieldsRightAlignAndKeepWideNumbersApart)
     ASSERT_EQ(writeU32Text(f, block, 1, FILE_GROUPS_TOGETHER, FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED,
                            5), 0);
 
-    std::string text = slurp(f);
+    std::string text = ReadAll(f);
     ASSERT_EQ(text.size(), 32u * 6u);
     EXPECT_EQ(text.substr(0, 12), "    0\n  500\n");
     EXPECT_EQ(text.substr(16 * 6, 6), "    1\n");
@@ -90,7 +65,7 @@ TEST(ArrayToFile, FixedFieldsRightAlignAndKeepWideNumbersApart)
 
     const std::vector<uint32_t> wide = {7, 4294967295u, 123456};
     ASSERT_EQ(writeU32Text(f, wide, 3, FILE_GROUPS_TOGETHER, FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 4), 0);
-    EXPECT_EQ(slurp(f), "   7 4294967295 123456\n");
+    EXPECT_EQ(ReadAll(f), "   7 4294967295 123456\n");
     back.resize(3);
     ASSERT_EQ(readU32(f, back, 3), 0);
     EXPECT_EQ(back, wide);
@@ -99,16 +74,16 @@ TEST(ArrayToFile, FixedFieldsRightAlignAndKeepWideNumbersApart)
 // The recorder removes the old file and then only appends to it.
 TEST(ArrayToFile, RecorderFileIsHeaderIntervalAndTabbedLines)
 {
-    TempDir tmp;
+    ScratchDir tmp;
     std::string f = tmp.file("QVarRecord.dat");
-    spit(f, "old recording\n");
+    WriteText(f, "old recording\n");
     ASSERT_EQ(RemoveFile(f.c_str()), 0);
     EXPECT_EQ(RemoveFile(f.c_str()), FILE_ERR_OPEN);
 
     const char header[] = "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: ";
     ASSERT_EQ(ArrayToFile(f.c_str(), header, FILE_ELEM_CHAR, int(sizeof header - 1), 1, FILE_GROUPS_TOGETHER,
                           FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_BINARY, FILE_APPEND), 0);
-    EXPECT_EQ(slurp(f), header);
+    EXPECT_EQ(ReadAll(f), header);
 
     uint32_t interval = 5;
     ASSERT_EQ(ArrayToFile(f.c_str(), &interval, FILE_ELEM_U32, 1, 1, FILE_GROUPS_TOGETHER,
@@ -119,12 +94,12 @@ TEST(ArrayToFile, RecorderFileIsHeaderIntervalAndTabbedLines)
         ASSERT_EQ(ArrayToFile(f.c_str(), s.data(), FILE_ELEM_U32, 4, 4, FILE_GROUPS_TOGETHER,
                               FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND), 0);
 
-    EXPECT_EQ(slurp(f), std::string(header) + "5\n512\t498\t2040\t2011\n65535\t0\t7\t12345\n");
+    EXPECT_EQ(ReadAll(f), std::string(header) + "5\n512\t498\t2040\t2011\n65535\t0\t7\t12345\n");
 }
 
 TEST(ArrayToFile, GroupOrderAndLayoutArrangeTheFile)
 {
-    TempDir tmp;
+    ScratchDir tmp;
     std::string f = tmp.file("g.txt");
     const std::vector<uint32_t> v = {1, 2, 3, 10, 20, 30};  // 2 groups of 3
 
@@ -141,14 +116,14 @@ TEST(ArrayToFile, GroupOrderAndLayoutArrangeTheFile)
         SCOPED_TRACE(std::string("order ") + std::to_string(c.order) + " layout " +
                      std::to_string(c.layout));
         ASSERT_EQ(writeU32Text(f, v, 2, c.order, c.layout, FILE_SEP_TAB, 8), 0);
-        EXPECT_EQ(slurp(f), c.text);
+        EXPECT_EQ(ReadAll(f), c.text);
         std::vector<uint32_t> back(6);
         ASSERT_EQ(readU32(f, back, 2, c.order, c.layout), 0);
         EXPECT_EQ(back, v);
 
         ASSERT_EQ(ArrayToFile(f.c_str(), v.data(), FILE_ELEM_U32, 6, 2, c.order, c.layout,
                               FILE_SEP_TAB, 0, FILE_BINARY, FILE_REPLACE), 0);
-        EXPECT_EQ(slurp(f).size(), 24u);
+        EXPECT_EQ(ReadAll(f).size(), 24u);
         std::vector<uint32_t> raw(6);
         ASSERT_EQ(readU32(f, raw, 2, c.order, c.layout, FILE_BINARY), 0);
         EXPECT_EQ(raw, v);
@@ -157,9 +132,9 @@ TEST(ArrayToFile, GroupOrderAndLayoutArrangeTheFile)
 
 TEST(ArrayToFile, FailedWritesAreReported)
 {
-    TempDir tmp;
+    ScratchDir tmp;
     std::string plain = tmp.file("file.txt");
-    spit(plain, "x");
+    WriteText(plain, "x");
     const uint32_t v[2] = {1, 2};
     // A regular file cannot hold a child: the open fails even for root.
     EXPECT_EQ(ArrayToFile((plain + "/child").c_str(), v, FILE_ELEM_U32, 2, 1, 0, 0, FILE_SEP_TAB, 0, FILE_TEXT,
@@ -174,20 +149,20 @@ TEST(ArrayToFile, FailedWritesAreReported)
                           FILE_REPLACE), FILE_ERR_PARAM);
     EXPECT_EQ(ArrayToFile(plain.c_str(), v, 7, 2, 1, 0, 0, FILE_SEP_TAB, 0, FILE_TEXT,
                           FILE_REPLACE), FILE_ERR_PARAM);
-    EXPECT_EQ(slurp(plain), "x");
+    EXPECT_EQ(ReadAll(plain), "x");
 }
 
 TEST(FileToArray, AcceptsCrLfLeadingBlanksAndTabs)
 {
-    TempDir tmp;
+    ScratchDir tmp;
     std::string f = tmp.file("dos.cfg");
-    spit(f, "    0\r\n  500\r\n\t 2048 \t\r\n65535\r\n");
+    WriteText(f, "    0\r\n  500\r\n\t 2048 \t\r\n65535\r\n");
     std::vector<uint32_t> back(4);
     ASSERT_EQ(readU32(f, back), 0);
     EXPECT_EQ(back, (std::vector<uint32_t>{0, 500, 2048, 65535}));
 
     // What follows the numbers asked for is not read.
-    spit(f, "1 2 3 trailing words\n");
+    WriteText(f, "1 2 3 trailing words\n");
     std::vector<uint32_t> three(3);
     ASSERT_EQ(readU32(f, three), 0);
     EXPECT_EQ(three, (std::vector<uint32_t>{1, 2, 3}));
@@ -195,7 +170,7 @@ TEST(FileToArray, AcceptsCrLfLeadingBlanksAndTabs)
 
 TEST(FileToArray, FailuresLeaveTheArrayAlone)
 {
-    TempDir tmp;
+    ScratchDir tmp;
     std::string f = tmp.file("bad.cfg");
     const std::vector<uint32_t> before = {11, 22, 33};
 
@@ -214,24 +189,24 @@ TEST(FileToArray, FailuresLeaveTheArrayAlone)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.content);
-        spit(f, c.content);
+        WriteText(f, c.content);
         std::vector<uint32_t> arr = before;
         EXPECT_EQ(readU32(f, arr), c.rc);
         EXPECT_EQ(arr, before);
     }
 
-    spit(f, "0 4294967295 17");
+    WriteText(f, "0 4294967295 17");
     std::vector<uint32_t> edge(3);
     ASSERT_EQ(readU32(f, edge), 0);
     EXPECT_EQ(edge, (std::vector<uint32_t>{0, 4294967295u, 17}));
 
     unsigned char chars[2] = {1, 2};
-    spit(f, "255 256");
+    WriteText(f, "255 256");
     EXPECT_EQ(FileToArray(f.c_str(), chars, FILE_ELEM_CHAR, 2, 1, 0, 0, FILE_TEXT),
               FILE_ERR_FORMAT);
     EXPECT_EQ(chars[1], 2);
 
-    spit(f, "abcdefg");                         // 7 bytes, two u32 need 8
+    WriteText(f, "abcdefg");                         // 7 bytes, two u32 need 8
     std::vector<uint32_t> raw = {5, 6};
     EXPECT_EQ(readU32(f, raw, 1, 0, 0, FILE_BINARY), FILE_ERR_SHORT);
     EXPECT_EQ(raw, (std::vector<uint32_t>{5, 6}));
@@ -289,7 +264,7 @@ TEST(ProgramFolders, ProgramDirHoldsTheRunningProgram)
 
 TEST(ProgramFolders, ProjectDirFallsBackToAWritableDataFolder)
 {
-    TempDir tmp;
+    ScratchDir tmp;
     char dir[FILE_PATH_MAX] = "unchanged";
 
     // Writable program folder: used as it is.
@@ -312,7 +287,7 @@ TEST(ProgramFolders, ProjectDirFallsBackToAWritableDataFolder)
 
     // A regular file is no program folder, and no place for the fallback.
     std::string plain = tmp.file("plain");
-    spit(plain, "");
+    WriteText(plain, "");
     CopyText(dir, sizeof dir, "unchanged");
     EXPECT_EQ(qvar::files::ProjectDirFor(plain.c_str(), (plain + "/data").c_str(), nullptr, dir),
               FILE_ERR_OPEN);

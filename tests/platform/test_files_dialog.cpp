@@ -2,6 +2,7 @@
 // Qt dialog driven from a timer the way a user would answer it.
 #include "platform/files/files.h"
 #include "platform/ui/pump.h"
+#include "tests/support/process.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -24,20 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/qvar_dialog_XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-    const std::string &path() const { return path_; }
+struct TempDir : qvar_test::ScratchDir {
     void touch(const std::string &name) const { std::ofstream(file(name)) << "1\n"; }
-
-private:
-    std::string path_;
 };
 
 QPushButton *acceptButton(QFileDialog *d)

@@ -3,6 +3,7 @@
 // a user without HOME, and where the resource files are looked for.
 #include "platform/files/files.h"
 #include "platform/files/files_internal.h"
+#include "tests/support/process.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -14,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 
@@ -26,26 +26,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Scratch {
-    Scratch()
-    {
-        char tmpl[] = "/tmp/qvar_safety_XXXXXX";
-        path = ::mkdtemp(tmpl);
-    }
-    ~Scratch()
-    {
-        qvar::files::resetSys();
-        fs::remove_all(path);
-    }
-    std::string file(const std::string &name) const { return path + "/" + name; }
-    std::string path;
+// Puts back the file service's system calls a test replaced.
+struct Scratch : qvar_test::ScratchDir {
+    ~Scratch() { qvar::files::resetSys(); }
 };
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 double secondsOf(const std::function<void()> &fn)
 {
@@ -147,7 +131,7 @@ TEST(FilesByName, ReadsAreBounded)
     std::string out = "kept";
     EXPECT_EQ(qvar::files::ReadRegularFile(big.c_str(), 100, out), FILE_ERR_TOO_BIG);
     EXPECT_EQ(out, "kept");
-    EXPECT_EQ(qvar::files::ReadRegularFile(tmp.path.c_str(), 100, out), FILE_ERR_OPEN);
+    EXPECT_EQ(qvar::files::ReadRegularFile(tmp.path().c_str(), 100, out), FILE_ERR_OPEN);
 }
 
 namespace {
@@ -162,7 +146,7 @@ TEST(FilesByName, AFullDiskLeavesOnlyWholeLines)
     const std::string rec = tmp.file("rec.dat");
     const uint32_t first[4] = {260, 0, 1500, 160}, second[4] = {261, 1, 1501, 161};
     ASSERT_EQ(appendLine(rec, first), 0);
-    const std::string whole = slurp(rec);
+    const std::string whole = qvar_test::ReadAll(rec);
 
     for (int failAt : {1, 2}) {
         g_calls = 0;
@@ -177,11 +161,11 @@ TEST(FilesByName, AFullDiskLeavesOnlyWholeLines)
         };
         EXPECT_EQ(appendLine(rec, second), FILE_ERR_IO) << failAt;
         EXPECT_EQ(g_calls, failAt);
-        EXPECT_EQ(slurp(rec), whole) << "after failing write " << failAt;
+        EXPECT_EQ(qvar_test::ReadAll(rec), whole) << "after failing write " << failAt;
     }
     qvar::files::resetSys();
     ASSERT_EQ(appendLine(rec, second), 0);
-    EXPECT_EQ(slurp(rec), whole + "261\t1\t1501\t161\n");
+    EXPECT_EQ(qvar_test::ReadAll(rec), whole + "261\t1\t1501\t161\n");
 }
 
 TEST(ProgramFolders, WithoutHomeTheUsersHomeComesFromThePasswordDatabase)

@@ -4,6 +4,7 @@
 #include "platform/ui/pump.h"
 #include "platform/serial/serial.h"
 #include "platform/serial/sysio.h"
+#include "tests/support/port_sandbox.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -11,8 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
-#include <pty.h>
-#include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,7 +24,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,46 +86,8 @@ bool pump_until(Pred done, double secs, bool serialDeliver = true)
     return true;
 }
 
-// Empty device and sysfs trees and a config folder of the test's own, so the
-// port scan sees nothing of the machine's real ports.
-class ScanSandbox : public ::testing::Test {
+class PortNumbering : public qvar_test::PortSandbox {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/qvar-serial-XXXXXX";
-        root_ = mkdtemp(tmpl);
-        for (const char *d : {"dev", "sys/class/tty", "cfg/qvar-scope/ports"})
-            fs::create_directories(root_ / d);
-        if (const char *old = std::getenv("XDG_CONFIG_HOME"))
-            savedXdg_ = old;
-        setenv("XDG_CONFIG_HOME", (root_ / "cfg").c_str(), 1);
-    }
-
-    void TearDown() override
-    {
-        if (savedXdg_)
-            setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        ComSetScanRoots((root_ / "none").c_str(), (root_ / "none").c_str());
-        fs::remove_all(root_);
-    }
-
-    void rescan() { ComSetScanRoots((root_ / "dev").c_str(), (root_ / "sys").c_str()); }
-
-    void pin(int number, const fs::path &target)
-    {
-        fs::create_symlink(target, root_ / "cfg/qvar-scope/ports" / ("com" + std::to_string(number)));
-    }
-
-    fs::path root_;
-    std::optional<std::string> savedXdg_;
-};
-
-class PortNumbering : public ScanSandbox {
-protected:
-    void device(const std::string &name) { std::ofstream(root_ / "dev" / name) << ""; }
-
     void sysfile(const std::string &rel, const std::string &text)
     {
         fs::create_directories((root_ / "sys" / rel).parent_path());
@@ -156,29 +116,17 @@ protected:
     static int open_number(int number) { return OpenComConfig(number, "", 19200, 0, 8, 1, 512, 512); }
 };
 
-class SerialPty : public ScanSandbox {
+class SerialPty : public qvar_test::PortSandbox {
 protected:
     void SetUp() override
     {
-        ScanSandbox::SetUp();
-        char name[256] = {};
-        ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
-        slavePath_ = name;
+        PortSandbox::SetUp();
+        ASSERT_FALSE(pty_.path.empty());
         pin(1);
         rescan();
     }
 
-    void TearDown() override
-    {
-        for (int p = 1; p <= 4; ++p)
-            CloseCom(p);
-        qvar::sysio::reset_table();
-        close(master_);
-        close(slave_);
-        ScanSandbox::TearDown();
-    }
-
-    void pin(int number) { ScanSandbox::pin(number, slavePath_); }
+    void pin(int number) { PortSandbox::pin(number, pty_.path); }
 
     static int open_port(int port = 1, int inQ = 4096)
     {
@@ -219,9 +167,9 @@ protected:
         return len;
     }
 
-    int master_ = -1;
-    int slave_ = -1;
-    std::string slavePath_;
+    qvar_test::Pty pty_;
+    const int master_ = pty_.master;
+    const int slave_ = pty_.slave;
 };
 
 TEST_F(PortNumbering, EmptyMachineHasOnlyTheSimulatedControllerAsPortOne)

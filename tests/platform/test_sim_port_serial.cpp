@@ -6,23 +6,18 @@
 #include "platform/serial/serial_backend.h"
 #include "platform/serial/serial_sim.h"
 #include "sim/controller.h"
+#include "tests/support/port_sandbox.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
-#include <optional>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace fs = std::filesystem;
 using namespace qvar;
@@ -46,18 +41,11 @@ uint16_t word0(const char *answer)
 // own, so the port scan sees nothing of the machine's real ports. The
 // built-in controller lives for the whole program and starts each test from
 // the same state.
-class SimSerial : public ::testing::Test {
+class SimSerial : public qvar_test::PortSandbox {
 protected:
     void SetUp() override
     {
-        root = fs::temp_directory_path() / ("qvar_simserial_" + std::to_string(getpid()));
-        for (const char *d : {"dev", "sys", "config"})
-            fs::create_directories(root / d);
-        if (const char *old = std::getenv("XDG_CONFIG_HOME"))
-            oldXdg = old;
-        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
-        ComSetScanRoots((root / "dev").c_str(), (root / "sys").c_str());
-
+        PortSandbox::SetUp();
         c = ComSimController();
         c->faults = {};
         c->set_paced(true);
@@ -71,12 +59,7 @@ protected:
         if (opened > 0)
             CloseCom(opened);
         c->faults = {};
-        if (oldXdg)
-            setenv("XDG_CONFIG_HOME", oldXdg->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        ComSetScanRoots("/dev", "/sys");
-        fs::remove_all(root);
+        PortSandbox::TearDown();
     }
 
     int open_port(int number)
@@ -90,7 +73,7 @@ protected:
     // One echo exchange through `number`: the answer's first word, or -1.
     int echo_through(int number, double *took = nullptr)
     {
-        ComSetScanRoots((root / "dev").c_str(), (root / "sys").c_str());   // the pin is newer than the scan
+        rescan();   // the pin is newer than the scan
         if (open_port(number) < 0)
             return -1;
         SetComTime(number, 2.0);
@@ -105,8 +88,6 @@ protected:
         return ok ? word0(answer) : -1;
     }
 
-    fs::path root;
-    std::optional<std::string> oldXdg;
     sim::Controller *c = nullptr;
     int opened = 0;
 };
@@ -304,95 +285,31 @@ TEST_F(SimSerial, CallbackRunsOnceFromThePumpWhenAFrameIsQueued)
 
 namespace {
 
-struct SimProcess {
-    pid_t pid = -1;
-    int out = -1;
-    std::string firstLine;
-
-    ~SimProcess()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        if (out >= 0)
-            close(out);
-    }
-
-    // Exit status, or -1 if it did not exit on its own accord.
-    int wait()
-    {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-    int terminate()
-    {
-        kill(pid, SIGTERM);
-        return wait();
-    }
-};
-
-std::string sim_binary()
-{
-    return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "qvar-sim").string();
-}
-
 // Starts qvar-sim with the test's environment and waits for its first line.
-bool start_sim(SimProcess &p, std::vector<std::string> args)
+bool start_sim(qvar_test::Child &p, std::vector<std::string> args)
 {
-    args.insert(args.begin(), sim_binary());
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    posix_spawn_file_actions_addclose(&fa, fds[0]);
-    if (posix_spawn(&p.pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-        p.pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[1]);
-    p.out = fds[0];
-    const double end = Timer() + 5.0;
-    char ch;
-    while (p.pid > 0 && Timer() < end) {
-        pollfd pf{p.out, POLLIN, 0};
-        if (poll(&pf, 1, 100) <= 0)
-            continue;
-        if (read(p.out, &ch, 1) != 1)
-            return false;
-        if (ch == '\n')
-            return true;
-        p.firstLine += ch;
-    }
-    return false;
+    args.insert(args.begin(), qvar_test::Beside("qvar-sim"));
+    return qvar_test::Spawn(p, std::move(args)) && qvar_test::ReadFirstLine(p, 5.0);
 }
 
 int run_sim(std::vector<std::string> args)
 {
-    SimProcess p;
+    qvar_test::Child p;
     start_sim(p, std::move(args));
-    return p.pid > 0 ? p.wait() : -1;
+    return p.pid > 0 ? p.Wait() : -1;
 }
 
 } // namespace
 
 TEST_F(SimSerial, QvarSimServesAPinnedPortUntilTerminated)
 {
-    if (!fs::exists(sim_binary()))
+    if (!fs::exists(qvar_test::Beside("qvar-sim")))
         GTEST_SKIP() << "qvar-sim is not built beside the tests";
-    SimProcess sim;
+    qvar_test::Child sim;
     ASSERT_TRUE(start_sim(sim, {"--port", "7", "--seed", "5"}));
     EXPECT_EQ(sim.firstLine.rfind("/dev/pts/", 0), 0u) << sim.firstLine;
-    const fs::path link = root / "config" / "qvar-scope" / "ports" / "com7";
-    EXPECT_EQ(fs::read_symlink(link).string(), sim.firstLine);
+    const fs::path pinned = link(7);
+    EXPECT_EQ(fs::read_symlink(pinned).string(), sim.firstLine);
 
     double took = 0;
     EXPECT_EQ(echo_through(7, &took), 0x00AA);
@@ -400,18 +317,18 @@ TEST_F(SimSerial, QvarSimServesAPinnedPortUntilTerminated)
     EXPECT_GT(took, 0.036);
     EXPECT_LT(took, 0.25);
 
-    EXPECT_EQ(sim.terminate(), 0);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
+    EXPECT_EQ(sim.Terminate(), 0);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(pinned)));
 }
 
 TEST_F(SimSerial, QvarSimFaultOptionsAndBadArguments)
 {
-    if (!fs::exists(sim_binary()))
+    if (!fs::exists(qvar_test::Beside("qvar-sim")))
         GTEST_SKIP() << "qvar-sim is not built beside the tests";
-    SimProcess sim;
+    qvar_test::Child sim;
     ASSERT_TRUE(start_sim(sim, {"--port", "9", "--unpaced", "--echo", "0x01AA"}));
     EXPECT_EQ(echo_through(9), 0x01AA);
-    EXPECT_EQ(sim.terminate(), 0);
+    EXPECT_EQ(sim.Terminate(), 0);
 
     EXPECT_EQ(run_sim({"--split", "0"}), 2);
     EXPECT_EQ(run_sim({"--firmware", "green"}), 2);

@@ -1,17 +1,9 @@
 // The recording loop against the built-in simulated controller: the recorder
 // file, the ways a recording ends, and what the panels show meanwhile.
 #define QVAR_HIDE_SYNC
-#include "app/app.h"
-#include "state/qvar.h"
-#include "link/com232.h"
 #include "platform/clock.h"
-#include "platform/files/files.h"
-#include "platform/ui/ui.h"
-#include "recorder/recorder.h"
 #include "scope/scope.h"
-#include "sim/controller.h"
-#include "tests/support/program.h"
-#include "ui_ids.h"
+#include "tests/support/recording.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -19,12 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 using namespace qvar_test;
@@ -33,49 +20,8 @@ namespace {
 
 const std::string HEADER = "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: ";
 
-std::string ReadAll(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::vector<std::string> SplitLines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::istringstream s(text);
-    for (std::string line; std::getline(s, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-class Recording : public ::testing::Test {
+class Recording : public RecordingTest {
 protected:
-    void SetUp() override
-    {
-        sim = &FreshSim();
-        ASSERT_TRUE(StartProgram());
-        dir = TempDir();
-        path = dir + "/rec.dat";
-        CopyText(recfile_name, PATH_LEN, path.c_str());
-        sim->reset_counters();
-        StartStatusLog();
-    }
-    void TearDown() override
-    {
-        SetStatusListener(nullptr);
-        StopProgram();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-
-    static void Settings(unsigned interval, unsigned samples)
-    {
-        SetCtrlVal(panelPopUp, POPUP_INTERVAL, interval);
-        SetCtrlVal(panelPopUp, POPUP_SAMPLES, samples);
-    }
-    static void Start() { CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0); }
     static void PressRecorderStop() { CC_BTNStopRecord(panelPopUp, POPUP_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); }
     static int LineCounter() { return Value(panelPopUp, POPUP_LINES); }
     static std::string StatusBox()
@@ -85,20 +31,6 @@ protected:
         return text;
     }
     static int StatusBoxAttr(int attribute) { return Attribute(panelPopUp, POPUP_STATUS, attribute); }
-    std::vector<std::string> SampleLines()
-    {
-        std::vector<std::string> lines = SplitLines(ReadAll(path));
-        if (!lines.empty())
-            lines.erase(lines.begin());
-        return lines;
-    }
-    bool LogHas(const std::string &text)
-    {
-        for (const std::string &s : StatusLog())
-            if (s == text)
-                return true;
-        return false;
-    }
     // A finished recording restores what it dimmed, and the status box.
     void ExpectIdleAfter(bool portSelectorDimmed)
     {
@@ -110,37 +42,7 @@ protected:
         EXPECT_EQ(0, rx_flag);
         EXPECT_EQ(0, graphrefresh);
     }
-
-    qvar::sim::Controller *sim = nullptr;
-    std::string dir, path;
 };
-
-// The words 0..3 a fresh controller with the same seed gives to the
-// recorder's requests (channel A's block as the variables hold it), read off
-// the wire, not through the program's decoding.
-std::vector<std::string> ExpectedLines(int count, const qvar::sim::Faults &faults = {})
-{
-    CopyVarsToPP(CHANNEL_A);
-    FillTxBuf(ORDER_LIVE_VALUES, pp);
-    unsigned char frame[FRAME_BYTES];
-    std::memcpy(frame, szWriteBuf, FRAME_BYTES);
-    qvar::sim::Controller c(1);
-    c.set_paced(false);
-    c.faults = faults;
-    std::vector<std::string> lines;
-    for (int i = 0; i < count; i++) {
-        c.host_write(frame, FRAME_BYTES, 0.0);
-        uint8_t answer[FRAME_BYTES];
-        EXPECT_EQ(size_t(FRAME_BYTES), c.host_read(answer, sizeof answer, 0.0));
-        std::string line;
-        for (int w = 0; w < 4; w++) {
-            unsigned v = unsigned(answer[4 + 2 * w]) << 8 | answer[5 + 2 * w];
-            line += (w ? "\t" : "") + std::to_string(v);
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
 {
@@ -150,7 +52,7 @@ TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
     Start();
 
     std::string expected = HEADER + "0\n";
-    for (const std::string &line : ExpectedLines(5))
+    for (const std::string &line : AnswersSent(5))
         expected += line + "\n";
     EXPECT_EQ(expected, ReadAll(path));
 
@@ -175,7 +77,7 @@ TEST_F(Recording, WordsAreWrittenAsUnsigned16BitNumbers)
     sim->faults.corrupt_word = 0;
     Settings(0, 3);
     Start();
-    const std::vector<std::string> expected = ExpectedLines(3, sim->faults);
+    const std::vector<std::string> expected = AnswersSent(3, sim->faults);
     EXPECT_EQ(expected, SampleLines());
     unsigned first = 0;
     ASSERT_EQ(1, std::sscanf(expected[0].c_str(), "%u", &first));

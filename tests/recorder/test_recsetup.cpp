@@ -24,18 +24,17 @@ using namespace qvar_test;
 
 namespace {
 
-class RecSetup : public ::testing::Test {
+class RecSetup : public ProgramTest {
 protected:
     void SetUp() override
     {
-        FreshSim();
-        ASSERT_TRUE(StartProgram());
+        ProgramTest::SetUp();
         dir = TempDir();
     }
     void TearDown() override
     {
         SetFileSelectHook(nullptr);
-        StopProgram();
+        ProgramTest::TearDown();
         std::error_code ec;
         fs::remove_all(dir, ec);
     }

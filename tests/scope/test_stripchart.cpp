@@ -50,14 +50,8 @@ TEST(Copy1D, CopiesBitForBit)
     EXPECT_EQ(-20003, Copy1D(x, -1, y));
 }
 
-class Charts : public ::testing::Test {
+class Charts : public ProgramTest {
 protected:
-    void SetUp() override
-    {
-        FreshSim();
-        ASSERT_TRUE(StartProgram());
-    }
-    void TearDown() override { StopProgram(); }
     void Source(int s) { SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, s); }
     void Answer(std::vector<uint16_t> words)
     {

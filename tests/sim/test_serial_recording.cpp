@@ -3,17 +3,9 @@
 // qvar-sim on a pseudo-terminal and through a far end of the test's own. Every
 // recorded line must be an answer the controller sent, in order.
 #define QVAR_HIDE_SYNC
-#include "app/app.h"
-#include "link/com232.h"
-#include "platform/files/files.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"
-#include "platform/ui/ui.h"
-#include "recorder/recorder.h"
-#include "sim/controller.h"
-#include "state/qvar.h"
-#include "tests/support/program.h"
-#include "ui_ids.h"
+#include "tests/support/recording.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -37,27 +29,6 @@ namespace fs = std::filesystem;
 using namespace qvar_test;
 
 namespace {
-
-// Words 0..3 of the first `count` live answers a controller with this seed
-// sends, as the recorder writes them.
-std::vector<std::string> AnswersSent(int count, uint64_t seed = 1)
-{
-    CopyVarsToPP(0);
-    FillTxBuf(8, pp);
-    qvar::sim::Controller c(seed);
-    c.set_paced(false);
-    std::vector<std::string> lines;
-    for (int i = 0; i < count; i++) {
-        c.host_write(szWriteBuf, FRAME_BYTES, 0.0);
-        uint8_t answer[FRAME_BYTES];
-        c.host_read(answer, sizeof answer, 0.0);
-        std::string line;
-        for (int w = 0; w < 4; w++)
-            line += (w ? "\t" : "") + std::to_string(unsigned(answer[4 + 2 * w]) << 8 | answer[5 + 2 * w]);
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // A far end on a pseudo-terminal: a paced controller, and one stray byte
 // after each answer, alternately right behind it and a few milliseconds later.
@@ -119,50 +90,14 @@ private:
     std::atomic<bool> stop_{false};
 };
 
-class NoisyLine : public ::testing::Test {
+class NoisyLine : public RecordingTest {
 protected:
-    void SetUp() override
-    {
-        sim = &FreshSim();
-        ASSERT_TRUE(StartProgram());
-        dir = TempDir();
-        path = dir + "/rec.dat";
-        CopyText(recfile_name, PATH_LEN, path.c_str());
-        sim->reset_counters();
-        StartStatusLog();
-    }
-    void TearDown() override
-    {
-        SetStatusListener(nullptr);
-        StopProgram();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-
-    static std::string PortsDir() { return std::string(std::getenv("XDG_CONFIG_HOME")) + "/qvar-scope/ports"; }
-
-    // Makes the program use the pinned port `number`.
-    static void UsePort(int number)
-    {
-        IsolatePorts();
-        CloseCom(com);
-        com = number;
-        InitRS232(com);
-    }
-
     // Records `samples` lines at interval 0; the lines written.
     std::vector<std::string> Record(unsigned samples)
     {
-        SetCtrlVal(panelPopUp, POPUP_INTERVAL, 0u);
-        SetCtrlVal(panelPopUp, POPUP_SAMPLES, samples);
-        CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0);
-        std::ifstream f(path);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(f, line);)
-            lines.push_back(line);
-        if (!lines.empty())
-            lines.erase(lines.begin());   // the header
-        return lines;
+        Settings(0, samples);
+        Start();
+        return SampleLines();
     }
 
     // Every line is an answer sent, in the order sent; some may be missing.
@@ -176,17 +111,6 @@ protected:
             ++next;
         }
     }
-
-    bool LogHas(const std::string &text)
-    {
-        for (const std::string &s : StatusLog())
-            if (s == text)
-                return true;
-        return false;
-    }
-
-    qvar::sim::Controller *sim = nullptr;
-    std::string dir, path;
 };
 
 TEST_F(NoisyLine, SurplusByteBehindEveryAnswerOnTheBuiltInPort)
@@ -228,19 +152,6 @@ TEST_F(NoisyLine, StrayBytesBetweenAnswersThroughATerminal)
     EXPECT_EQ(40u, lines.size());
     ExpectAnswersInOrder(lines, AnswersSent(80));
     CloseCom(com);
-}
-
-// qvar-sim beside the tests, on port `number` with `args`; "" if it did not start.
-std::string StartQvarSim(QProcess &server, int number, QStringList args)
-{
-    const std::string exe = QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim";
-    if (!fs::exists(exe))
-        return "";
-    args << "--port" << QString::number(number);
-    server.start(QString::fromStdString(exe), args);
-    if (!server.waitForReadyRead(5000))
-        return "";
-    return server.readLine().trimmed().toStdString();
 }
 
 TEST_F(NoisyLine, QvarSimWithSurplusAndUnpacedAtFullRate)

@@ -5,6 +5,7 @@
 #include "state/qvar.h"
 
 #include "app/app.h"
+#include "link/com232.h"
 #include "platform/serial/serial.h"
 #include "platform/serial/serial_sim.h"
 #include "platform/ui/ui.h"
@@ -13,6 +14,7 @@
 #include "ui_ids.h"
 
 #include <QCoreApplication>
+#include <QProcess>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
@@ -45,6 +47,35 @@ void IsolatePorts()
     }
     setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
     ComSetScanRoots((root + "/dev").c_str(), (root + "/sys").c_str());
+}
+
+std::string PortsDir()
+{
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    return std::string(config ? config : "") + "/qvar-scope/ports";
+}
+
+void UsePort(int number)
+{
+    IsolatePorts();
+    CloseCom(com);
+    com = number;
+    InitRS232(com);
+}
+
+std::string StartQvarSim(QProcess &server, int number, const std::vector<std::string> &args)
+{
+    const std::string exe = QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim";
+    if (!fs::exists(exe))
+        return "";
+    QStringList list;
+    for (const std::string &a : args)
+        list << QString::fromStdString(a);
+    list << "--port" << QString::number(number);
+    server.start(QString::fromStdString(exe), list);
+    if (!server.waitForReadyRead(5000))
+        return "";
+    return server.readLine().trimmed().toStdString();
 }
 
 qvar::sim::Controller &FreshSim()

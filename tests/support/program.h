@@ -10,6 +10,7 @@
 #include <vector>
 
 namespace qvar::sim { class Controller; }
+class QProcess;
 
 namespace qvar_test {
 
@@ -59,6 +60,17 @@ bool Visible(int panel, int control);
 int  Attribute(int panel, int control, int attribute);
 int  PanelAttribute(int panel, int attribute);
 std::string StatusLine();
+
+// The folder of pinned-port links under the test's XDG_CONFIG_HOME.
+std::string PortsDir();
+
+// Makes the running program use port `number`, after a rescan so that a pin
+// made since start-up is seen.
+void UsePort(int number);
+
+// qvar-sim beside the tests serving port `number` with `args`; the path of
+// its terminal, or "" if it did not start.
+std::string StartQvarSim(QProcess &server, int number, const std::vector<std::string> &args);
 
 // A temporary folder for the test's files.
 std::string TempDir();
