@@ -176,6 +176,30 @@ int GetGraphPlot(int panel, int control, int index, double *x, double *y, int ma
 // How often the control's picture has actually been redrawn.
 int GetChartRedrawCount(int panel, int control);
 
+// Chart tools, reached through a chart's context menu (right button) and
+// callable as well. Strip charts keep the last `points` points they were
+// handed per trace (100 by default, as the program's history; 1000 or
+// 10000), for the run: while paused the user scrolls back through them.
+int SetChartHistoryDepth(int panel, int control, int points);
+int GetChartHistoryDepth(int panel, int control);
+// The kept points of one trace (1-based), oldest first; the count.
+int GetChartHistory(int panel, int control, int trace, double *y, int max);
+// A graph plot's name, for the crosshair and the data file's header.
+int SetGraphPlotName(int panel, int control, int plot, const char *name);
+// A strip chart or graph as drawn, as PNG at `scale` (1 or 2) times its size;
+// as CSV: a header line naming the traces, then one row per point (its x,
+// then each trace's value): the kept points or graph points, with
+// `visibleOnly` those inside the shown x range. The file is written beside
+// its name and renamed into place: a failed write leaves nothing under the
+// name, and a name that exists and is no regular file is refused. 0 or
+// UI_ERR_FILE.
+int SaveChartPicture(int panel, int control, const char *pngFile, int scale);
+int SaveChartData(int panel, int control, const char *csvFile, int visibleOnly);
+// Where the chart tools report a failure ("Cannot write picture file!",
+// "Cannot write data file!"): the program's status line. nullptr: nowhere.
+typedef void (*ChartMessagePtr)(const char *text);
+void SetChartMessageCallback(ChartMessagePtr fn);
+
 // Event loop.
 int RunUserInterface(void);        // returns the code given to QuitUserInterface
 int QuitUserInterface(int code);
