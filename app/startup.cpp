@@ -86,6 +86,8 @@ int StartUp(int argc, char *argv[])
 
     InitRS232(com);
 
+    // The charts grow with the main window; the recorder panel keeps its size.
+    SetPanelAttribute(panelHandle, ATTR_SIZABLE, 1);
     DisplayPanel(panelHandle);
     SetPanelPos(panelPARA_A, 105, 10);
     SetPanelPos(panelPARA_B, 105, 10);

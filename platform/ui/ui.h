@@ -75,6 +75,10 @@ enum {
     ATTR_POINTS_PER_SCREEN,     // int, strip charts: width of the X axis in points
     ATTR_SCROLL_MODE,           // int, strip charts: SCROLL_CONTINUOUS
     ATTR_TRACE_COLOR,           // int 0xRRGGBB, for SetTraceAttribute
+    ATTR_SIZABLE,               // int 0/1, top-level panels: the window can be resized and
+                                // maximised, never below its design size; its strip charts
+                                // and graphs grow with it, what lies below them moves down,
+                                // bands above them widen, everything else keeps its place
 };
 
 #define FONT_APPLICATION "application"

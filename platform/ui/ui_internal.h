@@ -113,6 +113,10 @@ Kind kindOf(const uir::Control &c);
 void setupControl(Panel &p, Ctrl &c, const uir::Control &desc);
 void pushDisplay(Ctrl &c);
 
+// Panels whose window grows (ui_resize.cpp).
+void setSizable(Panel &p, bool on);
+bool sizable(const Panel &p);
+
 // Charts (ui_charts.cpp).
 void setupStripChart(Ctrl &c, const uir::Control &desc);
 void setupGraph(Ctrl &c, const uir::Control &desc);
