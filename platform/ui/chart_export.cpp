@@ -299,3 +299,21 @@ int SetGraphPlotName(int panel, int control, int plot, const char *name)
     }
     return UI_ERR_VALUE;
 }
+
+int SetStripChartTraceName(int panel, int control, int trace, const char *name)
+{
+    int err = 0;
+    Ctrl *c = findCtrl(panel, control, &err);
+    if (!c)
+        return err;
+    if (!c->strip)
+        return UI_ERR_CONTROL;
+    if (trace < 1 || trace > c->strip->view->traceCount())
+        return UI_ERR_VALUE;
+    // Called with every plot: no copy unless it changes.
+    QString &current = c->strip->view->trace(trace - 1).name;
+    const QUtf8StringView wanted(name ? name : "");
+    if (QAnyStringView::compare(current, wanted) != 0)
+        current = wanted.toString();
+    return 0;
+}

@@ -188,8 +188,10 @@ int SetChartHistoryDepth(int panel, int control, int points);
 int GetChartHistoryDepth(int panel, int control);
 // The kept points of one trace (1-based), oldest first; the count.
 int GetChartHistory(int panel, int control, int trace, double *y, int max);
-// A graph plot's name, for the crosshair and the data file's header.
+// A graph plot's or a strip chart trace's (1-based) name, for the crosshair
+// and the data file's header ("Trace n" without).
 int SetGraphPlotName(int panel, int control, int plot, const char *name);
+int SetStripChartTraceName(int panel, int control, int trace, const char *name);
 // A strip chart or graph as drawn, as PNG at `scale` (1 or 2) times its size;
 // as CSV: a header line naming the traces, then one row per point (its x,
 // then each trace's value): the kept points or graph points, with

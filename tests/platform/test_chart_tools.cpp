@@ -153,10 +153,12 @@ TEST_F(ChartToolsTest, CsvExportRoundTripsTheHistoryAndTheVisibleRange)
 {
     SetChartHistoryDepth(main_, T_STRIP, 1000);
     plot(400);
+    EXPECT_EQ(SetStripChartTraceName(main_, T_STRIP, 2, "channel B"), 0);
+    EXPECT_EQ(SetStripChartTraceName(main_, T_STRIP, 3, "none"), UI_ERR_VALUE);
     ASSERT_EQ(SaveChartData(main_, T_STRIP, path("all.csv").c_str(), 0), 0);
     const auto rows = readCsv(path("all.csv"));
     ASSERT_EQ(rows.size(), 1 + 409u);   // 10 seeded + 399 newest
-    EXPECT_EQ(rows[0], (std::vector<std::string>{"point", "Trace 1", "Trace 2"}));
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"point", "Trace 1", "channel B"}));
     const std::vector<double> a = kept(1), b = kept(2);
     for (size_t i = 0; i < a.size(); ++i) {
         ASSERT_EQ(rows[i + 1].size(), 3u);
