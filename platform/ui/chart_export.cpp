@@ -250,10 +250,12 @@ void installChartTools(Ctrl &c)
     // Paused, the picture holds every kept point to scroll back to; resumed,
     // the live view goes back to what fits the screen.
     v->setPauseHook([cp](bool paused) {
-        if (paused)
+        if (paused) {
             showKept(*cp->strip);
-        else
+            cp->dirty = true;   // a read-back gets the screen's span again
+        } else {
             pushStripChart(*cp);
+        }
     });
 }
 

@@ -135,6 +135,7 @@ TEST_F(ChartToolsTest, PausedChartScrollsBackThroughTheWholeDepth)
     plot(1500);
     ChartView *c = view(T_STRIP);
     c->setPaused(true);
+    EXPECT_EQ(GetStripChartTrace(main_, T_STRIP, 1, nullptr, 2000), 10);   // read-back: the screen's span
     plot(5);   // the history moves on behind the paused picture
     const std::vector<double> k = kept(1);
     ASSERT_EQ(k.size(), 1000u);
