@@ -79,6 +79,7 @@ int StartUp(int argc, char *argv[])
 
     // The link reports to the main panel from here on.
     SetStatusSink(ShowStatusOnPanel);
+    SetChartMessageCallback(ShowStatus);
     SetParameterSink(SetPanelValues);
     bool haveProjectDir = GetProjectDir(proj_dir) == 0;
     InitVars();
@@ -88,6 +89,8 @@ int StartUp(int argc, char *argv[])
 
     InitRS232(com);
 
+    // The charts grow with the main window; the recorder panel keeps its size.
+    SetPanelAttribute(panelHandle, ATTR_SIZABLE, 1);
     DisplayPanel(panelHandle);
     SetPanelPos(panelPARA_A, 105, 10);
     SetPanelPos(panelPARA_B, 105, 10);

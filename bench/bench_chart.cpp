@@ -2,7 +2,9 @@
 // widget with the NORM chart's six 100-point traces (value, band and
 // reference) against the floor program's bare QPainter chart of the same
 // size, frame by frame in alternating blocks, at the chart's size and at
-// twice its width and height.
+// twice its width and height. Then a paused chart holding the deepest
+// history (six traces of 10,000 points) panned step by step, as the user
+// scrolls back through it: a step must redraw within a display frame.
 #include "bench/support/figures.h"
 #include "bench/support/floor.h"
 #include "platform/ui/chart_view.h"
@@ -98,6 +100,29 @@ void Compare(const char *what, int w, int h, int floorW, int floorH, double boun
     Figure("tool / floor", t / f, "x", Bound::AtMost, bound);
 }
 
+void PannedDeepHistory()
+{
+    constexpr int kDepth = 10000;
+    std::unique_ptr<ChartView> c = NewToolChart(kWidth, kHeight);
+    for (int t = 0; t < 6; ++t) {
+        auto &pts = c->trace(t).points;
+        pts.resize(kDepth);
+        for (int i = 0; i < kDepth; ++i)   // newest at x 100, as a live chart has it
+            pts[size_t(i)] = QPointF(101 - kDepth + i, 120 + 750 * (std::sin(i * 0.15) > 0.3) + t * 20);
+    }
+    c->setPaused(true);
+    std::vector<double> ms;
+    for (int b = 0; b < kBlocks; ++b)
+        ms.push_back(Block([&](int i) {
+            const double at = -double((b * kFrames + i) * 9 % (kDepth - 100));
+            c->setView(Range{at, at + 100}, std::nullopt);
+            c->repaint();
+        }));
+    std::sort(ms.begin(), ms.end());
+    std::printf(" paused, 6 x %d points, one pan step per frame:\n", kDepth);
+    Figure("CPU per pan step", ms[ms.size() / 2], "ms", Bound::AtMost, 16.0);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -112,5 +137,6 @@ int main(int argc, char **argv)
     Compare("the chart's size, 665 x 420", kWidth, kHeight, kWidth, kHeight, 1.3);
     Compare("twice as wide and high, against the floor at the chart's size", 2 * kWidth, 2 * kHeight, kWidth,
             kHeight, 2.5);
+    PannedDeepHistory();
     return Verdict("bench_chart");
 }

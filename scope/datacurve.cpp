@@ -228,12 +228,17 @@ void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *
     SetAxisScalingMode(panelHandle, PANEL_GRAPH_DATA, AXIS_Y, AXIS_MANUAL, 0.0, 1024.0);
 
     const int n = CURVE_POINTS;
-    PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, upper, n, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, BLACK);
-    PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, lower, n, PLOT_THIN_LINE, POINT_NONE, LINE_SOLID, BLACK);
-    PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, step, n, PLOT_THIN_LINE, POINT_NONE, LINE_DASH, BLUE);
+    // Named for the crosshair and the chart's data file.
+    auto plot = [&](const uint16_t *y, int style, int line, int colour, const char *name) {
+        SetGraphPlotName(panelHandle, PANEL_GRAPH_DATA,
+                         PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, y, n, style, POINT_NONE, line, colour), name);
+    };
+    plot(upper, PLOT_THIN_LINE, LINE_SOLID, BLACK, "maximum");
+    plot(lower, PLOT_THIN_LINE, LINE_SOLID, BLACK, "minimum");
+    plot(step, PLOT_THIN_LINE, LINE_DASH, BLUE, "trigger step");
     if (IsNormSource(source) && source != SOURCE_NORM_AB && source != SOURCE_NORM_T) {
         int colour = IsChannelBSource(source) ? DARK_GREY : RED;
-        PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, curve, n, PLOT_THICK_LINE, POINT_NONE, LINE_SOLID, colour);
+        plot(curve, PLOT_THICK_LINE, LINE_SOLID, colour, "curve");
     }
-    PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, reference, n, PLOT_THIN_LINE, POINT_NONE, LINE_DASH, BLUE);
+    plot(reference, PLOT_THIN_LINE, LINE_DASH, BLUE, "reference");
 }

@@ -44,11 +44,18 @@ int RingSource(void)
     return s;
 }
 
+// Trace names for the crosshair and the chart's data file.
+const char *const rawNames[] = {"channel A", "channel B"};
+const char *const normNames[] = {"upper threshold", "lower threshold", "reference", "maximum", "minimum", "value"};
+
 void PrepareChart(int chart, int traces)
 {
     SetCtrlAttribute(panelHandle, chart, ATTR_POINTS_PER_SCREEN, POINTS + 1);
     SetCtrlAttribute(panelHandle, chart, ATTR_SCROLL_MODE, SCROLL_CONTINUOUS);
     SetCtrlAttribute(panelHandle, chart, ATTR_NUM_TRACES, traces);
+    const char *const *names = chart == PANEL_CHART_RAW ? rawNames : normNames;
+    for (int t = 0; t < traces; t++)
+        SetStripChartTraceName(panelHandle, chart, t + 1, names[t]);
 }
 
 } // namespace

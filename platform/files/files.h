@@ -63,6 +63,14 @@ typedef int (*FileSelectHook)(const char *startDir, const char *defaultName, con
                               const char *title, int buttonStyle, char pathOut[FILE_PATH_MAX]);
 void SetFileSelectHook(FileSelectHook hook);
 
+// Asks for a file to save to without waiting for the answer: the dialog
+// starts in `startDir`, the program's loops keep running, and `done(path,
+// data)` runs once a name is chosen (not at all when cancelled). With a hook
+// set, the hook answers at once and `done` runs before this returns.
+typedef void (*FileChosenPtr)(const char *path, void *data);
+void FileSavePopupThen(const char *startDir, const char *defaultName, const char *filter,
+                       const char *title, FileChosenPtr done, void *data);
+
 // The program's directory, or where it is installed in a folder the user cannot
 // write, a folder the user can write ($XDG_DATA_HOME/qvar-scope, by default
 // ~/.local/share/qvar-scope, with the home from the password database when

@@ -182,3 +182,37 @@ int FileSelectPopup(const char *startDir, const char *defaultName, const char *f
     QFileInfo fi(files.first());
     return fi.exists() && !fi.isDir() ? 1 : 2;
 }
+
+void FileSavePopupThen(const char *startDir, const char *defaultName, const char *filter,
+                       const char *title, FileChosenPtr done, void *data)
+{
+    if (!done)
+        return;
+    char path[FILE_PATH_MAX] = {};
+    if (g_hook) {
+        const bool chosen = answerByHook(startDir, defaultName, filter, title, FILE_BUTTON_SAVE, path) > 0;
+        done(chosen ? path : nullptr, data);
+        return;
+    }
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return done(nullptr, data);
+    QString dir = fromLocal(startDir);
+    if (dir.isEmpty())
+        dir = QDir::currentPath();
+    // Not exec(): a modal loop here would hold up whatever loop of the
+    // program (a running scope) delivered the request.
+    auto *dlg = new SelectDialog(fromLocal(title), dir, false, true);
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    setButtons(*dlg, FILE_BUTTON_SAVE, true, true);
+    dlg->setDirectory(dir);
+    setFilter(*dlg, filter, true);
+    if (defaultName && *defaultName)
+        dlg->selectFile(fromLocal(defaultName));
+    QObject::connect(dlg, &QDialog::finished, dlg, [dlg, done, data](int result) {
+        const QStringList files = dlg->selectedFiles();
+        const QByteArray chosen = files.isEmpty() ? QByteArray() : QFile::encodeName(files.first());
+        const bool ok = result == QDialog::Accepted && !chosen.isEmpty() && chosen.size() < FILE_PATH_MAX;
+        done(ok ? chosen.constData() : nullptr, data);
+    });
+    dlg->show();
+}

@@ -114,6 +114,8 @@ void ChartView::setPaused(bool paused)
 {
     if (paused == paused_)
         return;
+    if (pauseHook_)
+        pauseHook_(paused);
     paused_ = paused;
     if (paused_)
         frozen_ = traces_;
@@ -256,7 +258,7 @@ void ChartView::layout()
 void ChartView::drawBackground()
 {
     plotArea();
-    const qreal dpr = devicePixelRatioF();
+    const qreal dpr = drawScale();
     background_ = QPixmap(size() * dpr);
     background_.setDevicePixelRatio(dpr);
     background_.fill(Qt::white);
@@ -328,7 +330,7 @@ void ChartView::drawTraces(QPainter &p)
 
 void ChartView::paintEvent(QPaintEvent *e)
 {
-    if (!backgroundValid_ || background_.size() != size() * devicePixelRatioF())
+    if (!backgroundValid_ || background_.size() != size() * drawScale())
         drawBackground();
     QPainter p(this);
     // Only the part being repainted: a whole-picture copy clipped afterwards

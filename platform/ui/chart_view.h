@@ -22,10 +22,16 @@
 //   the picture: traces keep taking what the program hands over (read-back
 //   gives the newest), the screen shows them as they were, marked "paused",
 //   and the toggle reads "Resume" until it is pressed again.
+// - The right button opens a context menu the owner fills (none without a
+//   filler). A pause hook runs before the picture freezes, so the owner can
+//   hand over more than is shown (older points to scroll back to).
+// - picture() draws the chart without crosshair or toggle, at a whole-number
+//   multiple of its size.
 #pragma once
 
 #include <QColor>
 #include <QFrame>
+#include <QImage>
 #include <QPixmap>
 #include <QPointF>
 #include <QPolygonF>
@@ -34,9 +40,11 @@
 #include <QSizeF>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
+class QMenu;
 class QToolButton;
 
 namespace qvar::ui {
@@ -112,6 +120,11 @@ public:
     // How many times the plot has been painted (tests, benches).
     int paints() const { return paints_; }
 
+    void setMenuFiller(std::function<void(QMenu &)> fill) { menuFiller_ = std::move(fill); }
+    void fillMenu(QMenu &menu) const;
+    void setPauseHook(std::function<void(bool paused)> hook) { pauseHook_ = std::move(hook); }
+    QImage picture(int scale);
+
 protected:
     void paintEvent(QPaintEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
@@ -122,6 +135,7 @@ protected:
     void wheelEvent(QWheelEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void leaveEvent(QEvent *e) override;
+    void contextMenuEvent(QContextMenuEvent *e) override;
 
 private:
     enum class Drag { None, Zoom, Pan };
@@ -152,6 +166,10 @@ private:
     QPointF dragFrom_, dragTo_;        // pixels
     Range dragX_, dragY_;              // the view when a pan began
     QSizeF dragPlot_;                  // and the plot area's size then
+    std::function<void(QMenu &)> menuFiller_;
+    std::function<void(bool)> pauseHook_;
+    qreal pictureScale_ = 0;           // > 0 while picture() draws
+    qreal drawScale() const { return pictureScale_ > 0 ? pictureScale_ : devicePixelRatioF(); }
 };
 
 } // namespace qvar::ui

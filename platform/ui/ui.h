@@ -75,6 +75,10 @@ enum {
     ATTR_POINTS_PER_SCREEN,     // int, strip charts: width of the X axis in points
     ATTR_SCROLL_MODE,           // int, strip charts: SCROLL_CONTINUOUS
     ATTR_TRACE_COLOR,           // int 0xRRGGBB, for SetTraceAttribute
+    ATTR_SIZABLE,               // int 0/1, top-level panels: the window can be resized and
+                                // maximised, never below its design size; its strip charts
+                                // and graphs grow with it, what lies below them moves down,
+                                // bands above them widen, everything else keeps its place
 };
 
 #define FONT_APPLICATION "application"
@@ -196,6 +200,32 @@ int GetChartRedrawCount(int panel, int control);
 // axes again). x and y are fractions of the plot area from its left and top.
 enum { CHART_HOVER = 1, CHART_LEAVE, CHART_WHEEL, CHART_PAUSE, CHART_RESET };
 int ChartUserInput(int panel, int control, int action, double x, double y, int notches);
+
+// Chart tools, reached through a chart's context menu (right button) and
+// callable as well. Strip charts keep the last `points` points they were
+// handed per trace (100 by default, as the program's history; 1000 or
+// 10000), for the run: while paused the user scrolls back through them.
+int SetChartHistoryDepth(int panel, int control, int points);
+int GetChartHistoryDepth(int panel, int control);
+// The kept points of one trace (1-based), oldest first; the count.
+int GetChartHistory(int panel, int control, int trace, double *y, int max);
+// A graph plot's or a strip chart trace's (1-based) name, for the crosshair
+// and the data file's header ("Trace n" without).
+int SetGraphPlotName(int panel, int control, int plot, const char *name);
+int SetStripChartTraceName(int panel, int control, int trace, const char *name);
+// A strip chart or graph as drawn, as PNG at `scale` (1 or 2) times its size;
+// as CSV: a header line naming the traces, then one row per point (its x,
+// then each trace's value): the kept points or graph points, with
+// `visibleOnly` those inside the shown x range. The file is written beside
+// its name and renamed into place: a failed write leaves nothing under the
+// name, and a name that exists and is no regular file is refused. 0 or
+// UI_ERR_FILE.
+int SaveChartPicture(int panel, int control, const char *pngFile, int scale);
+int SaveChartData(int panel, int control, const char *csvFile, int visibleOnly);
+// Where the chart tools report a failure ("Cannot write picture file!",
+// "Cannot write data file!"): the program's status line. nullptr: nowhere.
+typedef void (*ChartMessagePtr)(const char *text);
+void SetChartMessageCallback(ChartMessagePtr fn);
 
 // Event loop.
 int RunUserInterface(void);        // returns the code given to QuitUserInterface

@@ -83,6 +83,7 @@ void setupStripChart(Ctrl &c, const uir::Control &d)
     s.view->setYRange(Range{s.yAxis.min, s.yAxis.max});
     setXRange(s);
     setTraceCount(s);
+    installChartTools(c);
 }
 
 void setupGraph(Ctrl &c, const uir::Control &d)
@@ -93,6 +94,7 @@ void setupGraph(Ctrl &c, const uir::Control &d)
     g.xAxis = Axis{AXIS_MANUAL, prop(d, "xMin", 0), prop(d, "xMax", 100)};
     g.yAxis = Axis{AXIS_MANUAL, prop(d, "yMin", 0), prop(d, "yMax", 100)};
     applyGraphAxes(g);
+    installChartTools(c);
 }
 
 void pushStripChart(Ctrl &c)
@@ -140,6 +142,7 @@ int chartAttribute(Ctrl &c, int attribute, int value, bool set, int *out)
         if (value != s.traces) {
             s.traces = value;
             s.data.clear();
+            clearKept(s);
             setTraceCount(s);
         }
         return 0;
@@ -222,6 +225,7 @@ int PlotStripChart(int panel, int control, const double *values, int count, int 
         for (int i = 0; i < usable; ++i)
             s.data[size_t(i)] = values[start + size_t(i) * size_t(skip + 1)];
     }
+    keepNewest(s);
     noteActivity();
     markDirty(panel, *c);
     return 0;

@@ -43,10 +43,16 @@ struct StripChart {
     int scrollMode = SCROLL_CONTINUOUS;
     std::vector<double> data;          // interleaved, oldest first, as handed over
     Axis yAxis;
+    // The chart's own history: the newest point of every plot, `depth`
+    // points at most, circular by point (`keptFirst` is the oldest slot).
+    int depth = 100;
+    std::vector<double> kept;
+    size_t keptFirst = 0, keptCount = 0;
 };
 
 struct GraphPlot {
     int handle = 0;
+    QString name;
     std::vector<double> x, y;          // as handed over; the view holds what is drawn
     int color = 0;
 };
@@ -107,6 +113,10 @@ Kind kindOf(const uir::Control &c);
 void setupControl(Panel &p, Ctrl &c, const uir::Control &desc);
 void pushDisplay(Ctrl &c);
 
+// Panels whose window grows (ui_resize.cpp).
+void setSizable(Panel &p, bool on);
+bool sizable(const Panel &p);
+
 // Charts (ui_charts.cpp).
 void setupStripChart(Ctrl &c, const uir::Control &desc);
 void setupGraph(Ctrl &c, const uir::Control &desc);
@@ -114,6 +124,14 @@ void pushStripChart(Ctrl &c);
 void resizeChart(Ctrl &c);
 int chartAttribute(Ctrl &c, int attribute, int value, bool set, int *out);
 int chartLabel(Ctrl &c, const QString &text);
+
+// The chart's own history and export (chart_history.cpp, chart_export.cpp).
+void keepNewest(StripChart &s);
+void clearKept(StripChart &s);
+const double *keptPoint(const StripChart &s, size_t i);   // i from the oldest
+void showKept(StripChart &s);
+int setDepth(StripChart &s, int depth);
+void installChartTools(Ctrl &c);
 
 // Event pump and repaint coalescing (ui_loop.cpp).
 void postEvent(int panel, int control, int event, int data1 = 0, int data2 = 0);

@@ -459,8 +459,13 @@ int SetPanelAttribute(int panel, int attribute, int value)
     case ATTR_DIMMED: w->setEnabled(value == 0); break;
     case ATTR_LEFT: w->move(value, w->y()); break;
     case ATTR_TOP: w->move(w->x(), value); break;
-    case ATTR_WIDTH: w->setFixedWidth(value); break;
-    case ATTR_HEIGHT: w->setFixedHeight(value); break;
+    case ATTR_WIDTH: sizable(*p) ? w->resize(value, w->height()) : w->setFixedWidth(value); break;
+    case ATTR_HEIGHT: sizable(*p) ? w->resize(w->width(), value) : w->setFixedHeight(value); break;
+    case ATTR_SIZABLE:
+        if (p->parent)
+            return UI_ERR_ATTRIBUTE;
+        setSizable(*p, value != 0);
+        break;
     default: return UI_ERR_ATTRIBUTE;
     }
     noteActivity();
@@ -481,6 +486,7 @@ int GetPanelAttribute(int panel, int attribute, int *value)
     case ATTR_TOP: v = w->y(); break;
     case ATTR_WIDTH: v = w->width(); break;
     case ATTR_HEIGHT: v = w->height(); break;
+    case ATTR_SIZABLE: v = sizable(*p); break;
     default: return UI_ERR_ATTRIBUTE;
     }
     if (value)

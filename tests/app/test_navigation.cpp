@@ -123,3 +123,39 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
 }
 
 } // namespace
+
+TEST_F(Navigation, GrownMainWindowGrowsTheChartsAndKeepsEverythingElseInPlace)
+{
+    QWidget *main = UiPanelWidget(panelHandle);
+    const QRect chart = UiCtrlWidget(panelHandle, PANEL_CHART_NORM)->geometry();
+    const QRect run = UiCtrlWidget(panelHandle, PANEL_BTN_RUN)->geometry();
+    const QRect selector = UiCtrlWidget(panelHandle, PANEL_SEL_CHA)->geometry();
+    const QSize design = main->size();
+    EXPECT_EQ(PanelAttribute(panelHandle, ATTR_SIZABLE), 1);
+    EXPECT_EQ(PanelAttribute(panelPopUp, ATTR_SIZABLE), 0);
+    EXPECT_EQ(UiPanelWidget(panelPopUp)->minimumSize(), UiPanelWidget(panelPopUp)->maximumSize());
+
+    main->resize(1600, 1000);
+    ProcessSystemEvents();
+    const QSize grow(1600 - design.width(), 1000 - design.height());
+    for (int c : {PANEL_CHART_RAW, PANEL_CHART_NORM, PANEL_GRAPH_DATA}) {
+        QWidget *w = UiCtrlWidget(panelHandle, c);
+        EXPECT_EQ(w->geometry(), QRect(chart.topLeft(), chart.size() + grow)) << c;
+        for (QWidget *inner : w->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            EXPECT_EQ(inner->size(), w->size()) << "the chart itself fills its place";
+    }
+    EXPECT_EQ(UiCtrlWidget(panelHandle, PANEL_BTN_RUN)->geometry(), run.translated(0, grow.height()));
+    EXPECT_EQ(UiCtrlWidget(panelHandle, PANEL_SEL_CHA)->geometry(), selector);
+    for (int p : {panelPARA_A, panelPARA_B, panelPARA_C}) {
+        EXPECT_EQ(PanelAttribute(p, ATTR_LEFT), 10);
+        EXPECT_EQ(PanelAttribute(p, ATTR_TOP), 105);
+    }
+
+    // Never below the design's size; back there, the design's places.
+    SetPanelAttribute(panelHandle, ATTR_WIDTH, 600);
+    SetPanelAttribute(panelHandle, ATTR_HEIGHT, 400);
+    ProcessSystemEvents();
+    EXPECT_EQ(main->size(), design);
+    EXPECT_EQ(UiCtrlWidget(panelHandle, PANEL_CHART_NORM)->geometry(), chart);
+    EXPECT_EQ(UiCtrlWidget(panelHandle, PANEL_BTN_RUN)->geometry(), run);
+}

@@ -11,6 +11,7 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -264,4 +265,55 @@ TEST(FileSelectDialog, PathTooLongForTheBufferIsAnError)
     whenDialogShows({[](QFileDialog *d) { answer(d, QStringLiteral("long.cfg")); }});
     EXPECT_EQ(popup(deep, "RDX3para.cfg", FILE_BUTTON_SAVE, 0, 1, 1, out), FILE_ERR_TOO_LONG);
     EXPECT_STREQ(out, "before");
+}
+
+namespace {
+
+QFileDialog *shownSaveDialog()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *d = qobject_cast<QFileDialog *>(w); d && d->isVisible())
+            return d;
+    return nullptr;
+}
+
+void noteChosen(const char *path, void *data)
+{
+    auto *seen = static_cast<std::vector<std::string> *>(data);
+    seen->push_back(path ? path : "(cancelled)");
+}
+
+} // namespace
+
+TEST(FileSaveDialog, ReturnsAtOnceAndAnswersOnceWhenChosenOrCancelled)
+{
+    TempDir tmp;
+    tmp.touch("old.csv");   // something to list
+    std::vector<std::string> seen;
+    for (const char *typed : {"chart", static_cast<const char *>(nullptr)}) {
+        FileSavePopupThen(tmp.path().c_str(), "x.csv", "*.csv", "Save data", noteChosen, &seen);
+        EXPECT_EQ(seen.size(), typed ? 0u : 1u) << "nothing chosen before the dialog answers";
+        QFileDialog *d = nullptr;
+        for (int i = 0; i < 2000 && !(d && listed(d)); ++i) {   // up to 10 s on a loaded machine
+            QApplication::processEvents();
+            QThread::msleep(5);
+            d = shownSaveDialog();
+        }
+        ASSERT_TRUE(d && listed(d));
+        EXPECT_EQ(fs::canonical(d->directory().absolutePath().toStdString()), fs::canonical(tmp.path()));
+        if (typed)
+            answer(d, QString::fromLatin1(typed));
+        else
+            d->reject();
+        for (int i = 0; i < 100 && shownSaveDialog(); ++i)
+            QApplication::processEvents();
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{tmp.file("chart.csv"), "(cancelled)"}));
+
+    SetFileSelectHook(recordingHook);   // a hook answers before the call returns
+    g_answer = "/tmp/hooked.csv";
+    g_result = 2;
+    FileSavePopupThen(tmp.path().c_str(), "x.csv", "*.csv", "Save data", noteChosen, &seen);
+    SetFileSelectHook(nullptr);
+    EXPECT_EQ(seen.back(), "/tmp/hooked.csv");
 }
