@@ -305,7 +305,9 @@ void frame_taken(Port &p, size_t count, double first, double last)
         return;
     const double nominal = static_cast<double>(count - 1) * p.char_time();
     const double span = last - first;
-    if (span >= 0.25 * nominal && span <= 3.0 * nominal)
+    if (const int known = p.backend->pacing(); known >= 0)
+        p.paced = known == 1;
+    else if (span >= 0.25 * nominal && span <= 3.0 * nominal)
         p.paced = true;
     if (p.paced)
         p.surplusUntil = last + 2.0 * p.char_time();
@@ -589,6 +591,13 @@ int ComWrt(int port, const char *buffer, int count)
         if (left <= 0)
             break;
         std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, 0.002)));
+    }
+    // A far end known to answer at once may answer right behind the frame
+    // taken last: no surplus window may swallow that answer.
+    if (const int known = p->backend->pacing(); known >= 0) {
+        p->paced = known == 1;
+        if (!p->paced)
+            p->surplusUntil = -std::numeric_limits<double>::infinity();
     }
     if (written > 0 && p->paced) {
         p->quietUntil = started + static_cast<double>(written) * p->char_time();

@@ -58,6 +58,9 @@ public:
     {
         return count <= 1 ? next_arrival() : std::numeric_limits<double>::infinity();
     }
+    // Whether the far end answers at the line's pace (1) or at once (0), when
+    // the backend knows it; -1 leaves the service to tell it from the timing.
+    virtual int pacing() const { return -1; }
 };
 
 // Opens a termios device at 19200 8N1 raw, exclusive. Returns nullptr and sets

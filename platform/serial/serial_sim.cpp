@@ -44,6 +44,10 @@ public:
         return static_cast<int>(c_.host_read(out, k, now));
     }
 
+    // The controller says how it answers, so a switch of its pacing never
+    // has to be guessed from an answer that then comes "too early".
+    int pacing() const override { return c_.paced() ? 1 : 0; }
+
     int send(const uint8_t *data, size_t count) override
     {
         if (vanished())

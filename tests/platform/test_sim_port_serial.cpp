@@ -243,6 +243,27 @@ TEST_F(SimSerial, BuiltInPortFillsItsQueueAtLineRate)
     EXPECT_EQ(word0(answer), 0x00AA);
 }
 
+TEST_F(SimSerial, BuiltInPortFollowsItsControllerFromPacedToUnpaced)
+{
+    // Once unpaced, the answer comes before the request could have crossed a
+    // real line; the port must not take it for an early stray and lose it.
+    const int sim = ComSimulatedPort();
+    ASSERT_GE(open_port(sim), 0);
+    ASSERT_EQ(SetComTime(sim, 0.5), 0);
+    const std::string req = frame(ORDER_ECHO);
+    char answer[36];
+    for (bool paced : {true, false, true}) {
+        SCOPED_TRACE(paced ? "paced" : "unpaced");
+        c->set_paced(paced);
+        for (int i = 0; i < 3; i++) {
+            ASSERT_EQ(ComWrt(sim, req.data(), 36), 36);
+            ASSERT_EQ(ComRd(sim, answer, 36), 36);
+            EXPECT_EQ(word0(answer), 0x00AA);
+        }
+    }
+    EXPECT_EQ(ComDroppedBytes(sim), 0);
+}
+
 TEST_F(SimSerial, ReadTimesOutOnASilentController)
 {
     const int sim = ComSimulatedPort();
