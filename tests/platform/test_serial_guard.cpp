@@ -4,6 +4,7 @@
 // reports failure.
 #include "platform/serial/serial.h"
 #include "platform/serial/sysio.h"
+#include "tests/support/port_sandbox.h"
 
 #include <gtest/gtest.h>
 
@@ -28,52 +29,10 @@ using qvar::sysio::Call;
 
 namespace {
 
-struct Pty {
-    Pty()
-    {
-        char name[128];
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0)
-            path = name;
-    }
-    ~Pty()
-    {
-        close(master);
-        close(slave);
-    }
-    int master = -1, slave = -1;
-    std::string path;
-};
+using qvar_test::Pty;
 
-class PortChanges : public ::testing::Test {
+class PortChanges : public qvar_test::PortSandbox {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/qvar-guard-XXXXXX";
-        root_ = mkdtemp(tmpl);
-        for (const char *d : {"dev", "sys/class/tty", "cfg/qvar-scope/ports"})
-            fs::create_directories(root_ / d);
-        if (const char *old = std::getenv("XDG_CONFIG_HOME"))
-            savedXdg_ = old;
-        setenv("XDG_CONFIG_HOME", (root_ / "cfg").c_str(), 1);
-        ComSetScanRoots((root_ / "dev").c_str(), (root_ / "sys").c_str());
-    }
-    void TearDown() override
-    {
-        for (int p = 1; p <= 8; ++p)
-            CloseCom(p);
-        qvar::sysio::reset_table();
-        if (savedXdg_)
-            setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
-        ComSetScanRoots((root_ / "none").c_str(), (root_ / "none").c_str());
-        fs::remove_all(root_);
-    }
-
-    fs::path link(int number) { return root_ / "cfg/qvar-scope/ports" / ("com" + std::to_string(number)); }
-    void pin(int number, const std::string &target) { fs::create_symlink(target, link(number)); }
-    void device(const std::string &name) { std::ofstream(root_ / "dev" / name) << ""; }
-
     // number -> the entry, as the selector gets it.
     static std::map<int, ComPortInfo> list()
     {
@@ -85,9 +44,6 @@ protected:
         return out;
     }
     static int open_port(int number) { return OpenComConfig(number, "", 19200, 0, 8, 1, 512, 512); }
-
-    fs::path root_;
-    std::optional<std::string> savedXdg_;
 };
 
 TEST_F(PortChanges, PortsPluggedAndPulledShowAtTheNextListingWithStableNumbers)
