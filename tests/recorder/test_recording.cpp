@@ -70,6 +70,30 @@ TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
     EXPECT_EQ(0x000000, StatusBoxAttr(ATTR_TEXT_COLOR));
 }
 
+TEST_F(Recording, PausedChartsChangeNothingOnTheWireOrInTheFile)
+{
+    // Pausing only freezes the picture: at line timing the requests still go
+    // out one after another, and the file holds every answer as sent.
+    sim->set_paced(true);
+    ASSERT_EQ(0, ChartUserInput(panelHandle, PANEL_CHART_NORM, CHART_PAUSE, 0, 0, 0));
+    ASSERT_EQ(0, ChartUserInput(panelHandle, PANEL_CHART_RAW, CHART_PAUSE, 0, 0, 0));
+
+    Settings(0, 12);
+    const double t0 = Timer();
+    Start();
+    const double took = Timer() - t0;
+
+    std::string expected = HEADER + "0\n";
+    for (const std::string &line : AnswersSent(12))
+        expected += line + "\n";
+    EXPECT_EQ(expected, ReadAll(path));
+    EXPECT_EQ(13u, sim->requests(ORDER_LIVE_VALUES));
+    // 12 exchanges of 37.7 ms; a pause that held requests back would show.
+    EXPECT_LT(took, 12 * 0.0377 + 0.6);
+    ASSERT_EQ(0, ChartUserInput(panelHandle, PANEL_CHART_NORM, CHART_PAUSE, 0, 0, 0));
+    ASSERT_EQ(0, ChartUserInput(panelHandle, PANEL_CHART_RAW, CHART_PAUSE, 0, 0, 0));
+}
+
 TEST_F(Recording, WordsAreWrittenAsUnsigned16BitNumbers)
 {
     // An inverted normalised value lies far above 32767: it must not come
