@@ -31,6 +31,7 @@ int main(int argc, char *argv[])
             return 0;
         }
     }
+    CatchTermination();
     SetDesktopFileName("org.qvarrdx3.Scope");
     return QvarMain(argc, argv);
 }

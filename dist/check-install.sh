@@ -66,7 +66,7 @@ sim=$("$p/bin/qvar-cli" ports | awk -F'\t' '$2 == "-" { print $1 }')
 export HOME="$root/home"
 mkdir -p "$HOME"
 rc=0
-QT_QPA_PLATFORM=offscreen timeout --preserve-status -s TERM 6 "$p/bin/qvar-scope" \
+QT_QPA_PLATFORM=offscreen timeout --preserve-status -s TERM 3 "$p/bin/qvar-scope" \
     </dev/null >/dev/null 2>"$root/err.txt" || rc=$?
 [ "$rc" = 0 ] || fail "installed qvar-scope: exit $rc: $(cat "$root/err.txt")"
 rm "$p/share/qvar-scope/QVARRDX3V20.uir"

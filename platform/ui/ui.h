@@ -123,6 +123,9 @@ void SetDesktopFileName(const char *name);
 // does: EVENT_CLOSE through the pump, so the program ends the way a user's
 // close ends it (a recording keeps every line). 0 gives the signals their
 // defaults back. Needs the run-time (after InitUserInterface).
+// CatchTermination, first thing in main, holds such a signal from the start
+// until CloseOnTermination names the panel it closes.
+void CatchTermination(void);
 void CloseOnTermination(int panel);
 // Start for a program without windows: only the event pump (serial receive
 // callbacks, ProcessSystemEvents, PostDeferredCall), no display needed; no

@@ -43,27 +43,36 @@ void Drain()
 
 } // namespace
 
+void CatchTermination(void)
+{
+    if (wakePipe[0] < 0 && ::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction sa {};
+    sigemptyset(&sa.sa_mask);
+    sa.sa_handler = OnSignal;
+    sa.sa_flags = SA_RESTART;
+    for (int sig : kSignals)
+        ::sigaction(sig, &sa, nullptr);
+}
+
 void CloseOnTermination(int panel)
 {
     closingPanel = panel;
-    struct sigaction sa {};
-    sigemptyset(&sa.sa_mask);
     if (panel <= 0) {
+        struct sigaction sa {};
+        sigemptyset(&sa.sa_mask);
         sa.sa_handler = SIG_DFL;
         for (int sig : kSignals)
             ::sigaction(sig, &sa, nullptr);
         return;
     }
-    if (wakePipe[0] < 0) {
-        if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
+    CatchTermination();
+    if (wakePipe[0] >= 0 && !notifier && QCoreApplication::instance()) {
+        // A signal caught before now has left its byte in the pipe: the
+        // notifier sees it at the pump's first look.
         notifier = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, QCoreApplication::instance());
         QObject::connect(notifier, &QSocketNotifier::activated, [] { Drain(); });
     }
-    sa.sa_handler = OnSignal;
-    sa.sa_flags = SA_RESTART;
-    for (int sig : kSignals)
-        ::sigaction(sig, &sa, nullptr);
 }
 
 void SetDesktopFileName(const char *name)
