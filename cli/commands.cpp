@@ -233,7 +233,7 @@ int CmdGet(const CliOptions &o, FILE *out)
     if (r != CLI_OK)
         return r;
     target = o.memory;
-    order = (target == RAM) ? 2 : 4;
+    order = (target == RAM) ? ORDER_READ_RAM : ORDER_READ_EEPROM;
     PushGET(target, 0);
     bool ok = rx_flag == 1;
     PushGET(target, 1);
@@ -345,9 +345,9 @@ int CmdCommand(const CliOptions &o, FILE *out)
         return r;
     if (o.command == "teach") {
         ShowStatus("Teach new Reference-Value ...");
-        SendCommand(6, "New setpoint value teached!");
+        SendCommand(ORDER_TEACH, "New setpoint value teached!");
     } else {
-        SendCommand(o.command == "reset" ? 10 : 11, nullptr);
+        SendCommand(o.command == "reset" ? ORDER_RESET : ORDER_REFRESH, nullptr);
     }
     // The read-back's answer is the last thing that set the flag.
     if (rx_flag != 1) {

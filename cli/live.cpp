@@ -48,7 +48,7 @@ void NapWhileNoAnswerCanBeComplete(void)
 void FirstLiveRequest(void)
 {
     SettleLiveLine();
-    order = 8;
+    order = ORDER_LIVE_VALUES;
     SendLiveRequest();
     if (nBytesW == FRAME_BYTES)
         ShowStatus("Line Ok!");
