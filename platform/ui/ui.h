@@ -121,8 +121,9 @@ int  InitUserInterface(int argc, char *argv[]);
 void SetDesktopFileName(const char *name);
 // From now on SIGTERM, SIGHUP and SIGINT close `panel` as its close box
 // does: EVENT_CLOSE through the pump, so the program ends the way a user's
-// close ends it (a recording keeps every line). 0 gives the signals their
-// defaults back. Needs the run-time (after InitUserInterface).
+// close ends it (a recording keeps every line). 0, once the program closes,
+// stops that but keeps the signals caught, so a repeated one cannot cut the
+// orderly end short. Needs the run-time (after InitUserInterface).
 // CatchTermination, first thing in main, holds such a signal from the start
 // until CloseOnTermination names the panel it closes.
 void CatchTermination(void);

@@ -57,16 +57,15 @@ void CatchTermination(void)
 
 void CloseOnTermination(int panel)
 {
-    closingPanel = panel;
-    if (panel <= 0) {
-        struct sigaction sa {};
-        sigemptyset(&sa.sa_mask);
-        sa.sa_handler = SIG_DFL;
-        for (int sig : kSignals)
-            ::sigaction(sig, &sa, nullptr);
-        return;
-    }
+    // With no panel the program is already closing. The signals stay caught
+    // (their bytes simply stay unread): a session's end often signals more
+    // than once, and `timeout` signals the child and then its whole group,
+    // so a second one that came after the panel closed would otherwise kill
+    // the program halfway through its own orderly end.
+    closingPanel = panel > 0 ? panel : 0;
     CatchTermination();
+    if (panel <= 0)
+        return;
     if (wakePipe[0] >= 0 && !notifier && QCoreApplication::instance()) {
         // A signal caught before now has left its byte in the pipe: the
         // notifier sees it at the pump's first look.
