@@ -1,6 +1,7 @@
 // ui_controls.cpp - controls: what each kind of widget means as a value, the
 // user events it raises, attributes, run-time text controls and list items.
 #include "platform/ui/ui_internal.h"
+#include "platform/ui/number_display.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -154,6 +155,7 @@ void setupKind(Ctrl &c, const uir::Control &desc)
             if (s->isReadOnly()) {
                 c.kind = Kind::Display;
                 s->setFocusPolicy(Qt::NoFocus);
+                fill(c, new NumberDisplay(s));
             }
             c.value = c.shown = s->value();
         }
@@ -268,10 +270,8 @@ void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
 void pushDisplay(Ctrl &c)
 {
     if (c.kind == Kind::Display) {
-        if (auto *s = qobject_cast<QSpinBox *>(c.w.data())) {
-            const QSignalBlocker block(s);
-            s->setValue(static_cast<int>(c.value));
-        }
+        if (auto *d = dynamic_cast<NumberDisplay *>(c.inner))
+            d->setNumber(static_cast<int>(c.value));
         c.shown = c.value;
     } else if (c.kind == Kind::StripChart) {
         pushStripChart(c);

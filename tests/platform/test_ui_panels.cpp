@@ -154,7 +154,7 @@ TEST_F(UiTest, ValuesOfEachKind)
     unsigned short u = 0;
     ASSERT_EQ(GetCtrlVal(main_, T_DISP, &u), 0);
     EXPECT_EQ(u, 999);
-    EXPECT_EQ(qobject_cast<QSpinBox *>(W(T_DISP))->value(), 999);   // W() pushes pending updates
+    EXPECT_EQ(ShownNumber(W(T_DISP)), "999");   // W() pushes pending updates
     SetCtrlVal(main_, T_DISP, 70000u);
     GetCtrlVal(main_, T_DISP, &u);
     EXPECT_EQ(u, 70000 & 0xFFFF);

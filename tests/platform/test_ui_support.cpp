@@ -1,5 +1,6 @@
 // test_ui_support.cpp - the fixture behind ui_testing.h.
 #include "ui_testing.h"
+#include "platform/ui/number_display.h"
 
 #include <QFile>
 
@@ -9,6 +10,14 @@ std::vector<Seen> &seen()
 {
     static std::vector<Seen> s;
     return s;
+}
+
+std::string ShownNumber(QWidget *control)
+{
+    for (QObject *o : control->children())
+        if (auto *d = dynamic_cast<qvar::ui::NumberDisplay *>(o))
+            return d->text().toStdString();
+    return {};
 }
 
 int Record(int panel, int control, int event, void *, int, int)

@@ -41,6 +41,9 @@ std::string WriteUir(const QTemporaryDir &dir, const char *name, const std::stri
 std::string TestUirXml();
 void InstallTable();
 
+// What a read-only numeric control shows on screen ("" when it shows none).
+std::string ShownNumber(QWidget *control);
+
 // Pumps until `pred` holds or `seconds` have passed.
 template <typename Pred>
 bool PumpUntil(Pred pred, double seconds = 1.0);
