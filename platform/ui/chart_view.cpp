@@ -274,20 +274,16 @@ void ChartView::drawBackground()
     const QFontMetrics fm(lf);
     p.setFont(lf);
     const double left = plot_.left(), right = plot_.right(), top = plot_.top(), bottom = plot_.bottom();
+    drawGrid(p);
+    p.setPen(kLabel);
     for (double v : ticks(shownX())) {
         const double px = std::round(toPixel(QPointF(v, 0)).x());
-        p.setPen(kGrid);
-        p.drawLine(QPointF(px, top), QPointF(px, bottom));
-        p.setPen(kLabel);
         const QString s = label(v);
         const int w = fm.horizontalAdvance(s);
         p.drawText(QPointF(px - w / 2.0, bottom + kLabelGap + fm.ascent()), s);
     }
     for (double v : ticks(shownY())) {
         const double py = std::round(toPixel(QPointF(0, v)).y());
-        p.setPen(kGrid);
-        p.drawLine(QPointF(left, py), QPointF(right, py));
-        p.setPen(kLabel);
         const QString s = label(v);
         const int w = fm.horizontalAdvance(s);
         p.drawText(QPointF(left - kLabelGap - w, py + fm.ascent() / 2.0 - 1), s);
@@ -297,6 +293,49 @@ void ChartView::drawBackground()
     p.drawLine(QPointF(left, bottom), QPointF(right, bottom));
     drawFrame(&p);
     backgroundValid_ = true;
+}
+
+void ChartView::drawGrid(QPainter &p)
+{
+    const double left = plot_.left(), right = plot_.right(), top = plot_.top(), bottom = plot_.bottom();
+    p.setPen(kGrid);
+    for (double v : ticks(shownX())) {
+        const double px = std::round(toPixel(QPointF(v, 0)).x());
+        p.drawLine(QPointF(px, top), QPointF(px, bottom));
+    }
+    for (double v : ticks(shownY())) {
+        const double py = std::round(toPixel(QPointF(0, v)).y());
+        p.drawLine(QPointF(left, py), QPointF(right, py));
+    }
+}
+
+// The background under the repainted rectangle `r`. Inside the axes it is
+// white and the grid, drawn afresh: cheaper than copying the picture, which
+// would read as many bytes again as it writes. The rim (axes, labels, the
+// frame) comes from the picture.
+void ChartView::drawBackgroundIn(QPainter &p, const QRect &r)
+{
+    const qreal dpr = background_.devicePixelRatio();
+    const auto copy = [&](const QRect &part) {
+        if (!part.isEmpty())
+            p.drawPixmap(part, background_, QRectF(part.x() * dpr, part.y() * dpr, part.width() * dpr,
+                                                   part.height() * dpr));
+    };
+    // Two pixels clear of the axes, whose pen may round either way.
+    const QRect inner = plot_.toAlignedRect().adjusted(2, 2, -2, -2) & r;
+    if (inner.isEmpty() || dpr != 1.0) {
+        copy(r);
+        return;
+    }
+    copy(QRect(r.left(), r.top(), r.width(), inner.top() - r.top()));
+    copy(QRect(r.left(), inner.bottom() + 1, r.width(), r.bottom() - inner.bottom()));
+    copy(QRect(r.left(), inner.top(), inner.left() - r.left(), inner.height()));
+    copy(QRect(inner.right() + 1, inner.top(), r.right() - inner.right(), inner.height()));
+    p.fillRect(inner, Qt::white);
+    p.save();
+    p.setClipRect(inner);
+    drawGrid(p);
+    p.restore();
 }
 
 void ChartView::drawTraces(QPainter &p)
@@ -335,9 +374,7 @@ void ChartView::paintEvent(QPaintEvent *e)
     QPainter p(this);
     // Only the part being repainted: a whole-picture copy clipped afterwards
     // costs as much as the traces themselves.
-    const QRect r = e->rect();
-    const qreal dpr = background_.devicePixelRatio();
-    p.drawPixmap(r, background_, QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
+    drawBackgroundIn(p, e->rect());
     drawTraces(p);
     if (paused_) {
         p.setPen(QColor(160, 0, 0));

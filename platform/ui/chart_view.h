@@ -143,6 +143,8 @@ private:
     void zoomAt(QPointF pixel, double factor, bool xAxis, bool yAxis);
     void layout();
     void drawBackground();
+    void drawGrid(QPainter &p);
+    void drawBackgroundIn(QPainter &p, const QRect &r);
     void invalidateBackground();
     void drawTraces(class QPainter &p);
     const std::vector<Trace> &shownTraces() const { return paused_ ? frozen_ : traces_; }
