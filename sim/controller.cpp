@@ -104,6 +104,7 @@ void Controller::reset_counters()
 {
     per_order_.clear();
     requests_total_ = bytes_received_ = answers_sent_ = 0;
+    first_request_ = last_request_ = 0;
 }
 
 uint64_t Controller::requests(uint16_t order) const
@@ -261,6 +262,9 @@ void Controller::handle(const uint8_t *frame, double done)
         data[i] = be16(frame + 4 + 2 * i);
     ++per_order_[order];
     ++requests_total_;
+    if (requests_total_ == 1)
+        first_request_ = done;
+    last_request_ = done;
 
     const bool answer = !faults.silent &&
         std::find(faults.mute.begin(), faults.mute.end(), order) == faults.mute.end();

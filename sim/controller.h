@@ -113,6 +113,10 @@ public:
     uint64_t requests_total() const { return requests_total_; }
     uint64_t bytes_received() const { return bytes_received_; }
     uint64_t answers_sent() const { return answers_sent_; }
+    // When the first and the last request counted were complete: the pace of
+    // the host's requests, free of where a measurement's window cuts them.
+    double   first_request_at() const { return first_request_; }
+    double   last_request_at() const { return last_request_; }
     void     reset_counters();
 
 private:
@@ -154,6 +158,7 @@ private:
     uint64_t requests_total_ = 0;
     uint64_t bytes_received_ = 0;
     uint64_t answers_sent_ = 0;
+    double   first_request_ = 0, last_request_ = 0;
 };
 
 } // namespace qvar::sim

@@ -17,9 +17,9 @@ void AdvanceFloorChart(QWidget *chart);
 // The floor program for `seconds`: frames of 36 bytes at the line's byte rate
 // (1920 bytes/s) and exchange rate (26.67/s) into a pseudo-terminal, a poll()
 // loop taking them, one repaint of `chart` per complete frame. Returns the
-// loop's CPU share of one core in percent (the feeding thread plays the
-// line and is not counted), or a negative value if it could not run; the
-// frames taken per second go to *frameRate.
+// process's CPU share of one core in percent, all its threads but the
+// feeding one, which plays the line; a negative value if it could not run.
+// The frames taken per second go to *frameRate.
 double RunFloor(QWidget *chart, double seconds, double *frameRate);
 
 } // namespace qvar_bench

@@ -332,10 +332,17 @@ void ChartView::drawBackgroundIn(QPainter &p, const QRect &r)
     copy(QRect(r.left(), inner.top(), inner.left() - r.left(), inner.height()));
     copy(QRect(inner.right() + 1, inner.top(), r.right() - inner.right(), inner.height()));
     p.fillRect(inner, Qt::white);
-    p.save();
-    p.setClipRect(inner);
-    drawGrid(p);
-    p.restore();
+    // The grid's lines as one-pixel rectangles cut to the inside: the same
+    // pixels as the picture's aliased lines, without a clip to test them by.
+    const QRect plot(QPoint(int(plot_.left()), int(plot_.top())), QPoint(int(plot_.right()), int(plot_.bottom())));
+    for (double v : ticks(shownX())) {
+        const int px = int(std::round(toPixel(QPointF(v, 0)).x()));
+        p.fillRect(QRect(px, plot.top(), 1, plot.height()) & inner, kGrid);
+    }
+    for (double v : ticks(shownY())) {
+        const int py = int(std::round(toPixel(QPointF(0, v)).y()));
+        p.fillRect(QRect(plot.left(), py, plot.width(), 1) & inner, kGrid);
+    }
 }
 
 void ChartView::drawTraces(QPainter &p)
