@@ -69,22 +69,42 @@ void ChartView::drawCrosshair(QPainter &p)
     QStringList lines{QStringLiteral("point %1").arg(values.front().x, 0, 'g', 6)};
     for (const Reading &r : values)
         lines << QStringLiteral("%1: %2").arg(traceName(shownTraces()[size_t(r.trace)], r.trace)).arg(r.y, 0, 'g', 6);
-    int w = 0;
-    for (const QString &l : lines)
-        w = std::max(w, fm.horizontalAdvance(l));
-    QRectF box(at + QPointF(12, 12), QSizeF(w + 8, fm.height() * lines.size() + 4));
+    // Copies: they share their layout, and the cache may move as it grows.
+    std::vector<QStaticText> texts;
+    qreal w = 0;
+    for (const QString &l : lines) {
+        texts.push_back(readoutLine(l));
+        w = std::max(w, texts.back().size().width());
+    }
+    QRectF box(at + QPointF(12, 12), QSizeF(std::ceil(w) + 8, fm.height() * lines.size() + 4));
     if (box.right() > plot_.right())
         box.moveRight(at.x() - 12);
     if (box.bottom() > plot_.bottom())
         box.moveBottom(at.y() - 12);
+    // Opaque: a blended box cost as much as the traces under it.
+    const QRect frame = box.toAlignedRect();
+    p.fillRect(frame, Qt::white);
     p.setPen(QColor(160, 160, 160));
-    p.setBrush(QColor(255, 255, 255, 230));
-    p.drawRect(box);
-    p.setBrush(Qt::NoBrush);
-    for (int i = 0; i < lines.size(); ++i) {
-        p.setPen(i == 0 ? QColor(40, 40, 40) : shownTraces()[size_t(values[size_t(i - 1)].trace)].color);
-        p.drawText(QPointF(box.left() + 4, box.top() + 2 + fm.ascent() + i * fm.height()), lines[i]);
+    p.drawRect(frame.adjusted(0, 0, -1, -1));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        p.setPen(i == 0 ? QColor(40, 40, 40) : shownTraces()[size_t(values[i - 1].trace)].color);
+        p.drawStaticText(QPointF(box.left() + 4, box.top() + 2 + qreal(i) * fm.height()), texts[i]);
     }
+}
+
+const QStaticText &ChartView::readoutLine(const QString &line)
+{
+    for (const auto &[text, laid] : readoutText_)
+        if (text == line)
+            return laid;
+    // Lines that went out of use go, oldest first; a readout has a handful.
+    if (readoutText_.size() >= 32)
+        readoutText_.erase(readoutText_.begin(), readoutText_.begin() + 16);
+    QStaticText laid(line);
+    laid.setTextFormat(Qt::PlainText);
+    laid.prepare(QTransform(), font());
+    readoutText_.emplace_back(line, std::move(laid));
+    return readoutText_.back().second;
 }
 
 void ChartView::zoomAt(QPointF pixel, double factor, bool xAxis, bool yAxis)

@@ -8,6 +8,7 @@
 #include "platform/ui/chart_view.h"
 #include "platform/ui/chart_decimate.h"
 
+#include <QEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
@@ -232,6 +233,16 @@ void ChartView::resizeEvent(QResizeEvent *e)
     backgroundValid_ = false;
     layout();
     placePauseToggle();
+}
+
+void ChartView::changeEvent(QEvent *e)
+{
+    // Title, labels and the readout are laid out in the widget's font.
+    if (e->type() == QEvent::FontChange) {
+        readoutText_.clear();
+        invalidateBackground();
+    }
+    QFrame::changeEvent(e);
 }
 
 // The plot area: what is left inside the frame after the title above, the

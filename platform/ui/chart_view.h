@@ -38,6 +38,7 @@
 #include <QRectF>
 #include <QSize>
 #include <QSizeF>
+#include <QStaticText>
 #include <QString>
 
 #include <functional>
@@ -128,6 +129,7 @@ public:
 protected:
     void paintEvent(QPaintEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
+    void changeEvent(QEvent *e) override;
     void mouseMoveEvent(QMouseEvent *e) override;
     void mousePressEvent(QMouseEvent *e) override;
     void mouseReleaseEvent(QMouseEvent *e) override;
@@ -159,6 +161,10 @@ private:
     QRectF plot_;                      // valid for the size layout() last saw
     QSize laidOutFor_;
     QPolygonF scratch_;                // reused per trace when painting
+    // The crosshair's readout lines laid out once: most of them read the same
+    // from one frame to the next while the chart scrolls under the cursor.
+    std::vector<std::pair<QString, QStaticText>> readoutText_;
+    const QStaticText &readoutLine(const QString &line);
     int paints_ = 0;
     bool paused_ = false;
     std::vector<Trace> frozen_;        // what the screen shows while paused
