@@ -25,6 +25,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -204,29 +205,20 @@ void RecordingBesideTheFloor(double seconds)
     AgainstTheFloor(PANEL_CHART_NORM, 6, seconds, 100.0 * cpu / wall);
 }
 
-} // namespace
-
-int main()
+// The cases to run: all, or those named on the command line (norm, raw,
+// recording, tools, hidden, unpaced), for a closer look at one of them.
+bool Wanted(int argc, char **argv, const char *name)
 {
-    std::printf("bench_scope: scope loop with the NORM chart on screen\n");
-    if (!StartOnSimulator(true)) {
-        Fail("the program did not start");
-        return Verdict("bench_scope");
-    }
-    qvar::sim::Controller &sim = *ComSimController();
+    if (argc < 2)
+        return true;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
 
-    // Every exchange is 36 bytes out and 36 back on the line, plus the
-    // controller's turnaround.
-    const double lineRate = sim.byte_rate() / 72.0;
-    const double lineRateWithTurnaround = LineCapacity(sim);
-
-    Info("line's rate (72 bytes at 1920 bytes/s)", lineRate, "1/s");
-    Info("line's rate with the controller's turnaround", lineRateWithTurnaround, "1/s");
-    const Run norm = BesideTheFloor("NORM", kSourceNorm, PANEL_CHART_NORM, 6, 10.0);
-    BesideTheFloor("RAW", kSourceRaw, PANEL_CHART_RAW, 2, 10.0);
-    RecordingBesideTheFloor(10.0);
-    WithTheTools(norm, 10.0);
-
+void ChartHidden()
+{
     // The same at line timing with the chart hidden, to tell the cost of the
     // redraws from that of the waiting.
     std::printf(" at line timing, chart hidden, 3 s:\n");
@@ -235,10 +227,14 @@ int main()
     Info("process CPU, share of one core", 100.0 * hidden.cpu / hidden.wall, "%");
     Info("chart redraws per second", hidden.redraws / hidden.wall, "1/s");
     SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VISIBLE, 1);
+}
 
+void Unpaced(qvar::sim::Controller &sim)
+{
     std::printf(" without line timing, 3 s:\n");
     sim.set_paced(false);
     const Run fast = ScopeFor(3.0);
+    sim.set_paced(true);
     if (fast.result != 0)
         Fail("the unpaced run ended by its time-out, not by Stop");
     if (!ChartOnScreen())
@@ -249,6 +245,34 @@ int main()
     if (fast.redraws == 0)
         Fail("the chart was never redrawn");
     Info("process CPU, share of one core", 100.0 * fast.cpu / fast.wall, "%");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::printf("bench_scope: scope loop with the NORM chart on screen\n");
+    if (!StartOnSimulator(true)) {
+        Fail("the program did not start");
+        return Verdict("bench_scope");
+    }
+    qvar::sim::Controller &sim = *ComSimController();
+    Info("line's rate (72 bytes at 1920 bytes/s)", sim.byte_rate() / 72.0, "1/s");
+    Info("line's rate with the controller's turnaround", LineCapacity(sim), "1/s");
+
+    Run norm;
+    if (Wanted(argc, argv, "norm") || Wanted(argc, argv, "tools"))
+        norm = BesideTheFloor("NORM", kSourceNorm, PANEL_CHART_NORM, 6, 10.0);
+    if (Wanted(argc, argv, "raw"))
+        BesideTheFloor("RAW", kSourceRaw, PANEL_CHART_RAW, 2, 10.0);
+    if (Wanted(argc, argv, "recording"))
+        RecordingBesideTheFloor(10.0);
+    if (Wanted(argc, argv, "tools"))
+        WithTheTools(norm, 10.0);
+    if (Wanted(argc, argv, "hidden"))
+        ChartHidden();
+    if (Wanted(argc, argv, "unpaced"))
+        Unpaced(sim);
 
     qvar_test::StopProgram();
     return Verdict("bench_scope");

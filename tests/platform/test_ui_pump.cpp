@@ -140,7 +140,7 @@ TEST(UiPump, FileDescriptorActivityEndsTheWait)
     // The median: the machine is shared, single rounds may be descheduled.
     std::sort(lag.begin(), lag.end());
     EXPECT_LT(lag[lag.size() / 2], 0.0005);
-    EXPECT_LT(lag.back(), 0.010);
+    EXPECT_LT(lag[lag.size() * 9 / 10], 0.005);
     close(fds[0]);
     close(fds[1]);
 }
