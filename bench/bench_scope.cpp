@@ -96,39 +96,78 @@ bool ChartOnScreen(int chart = PANEL_CHART_NORM)
     return panelShown == 1 && chartShown == 1;
 }
 
-// The floor's half of a case: its CPU for as long, a chart of the chart's
-// size with as many traces, and the tool's figure as a ratio of it.
-void AgainstTheFloor(int chart, int traces, double seconds, double toolCpu)
+// Tool and floor take turns, a few rounds each, so that whatever the machine
+// does meanwhile weighs on both alike; one long stretch each would compare
+// two different machines.
+constexpr int kRounds = 3;
+constexpr double kRoundSeconds = 4.0;
+
+// A case's totals over its rounds.
+struct Turns {
+    Run tool;                 // summed: wall, cpu, exchanges, redraws
+    double pacedSum = 0;      // for the mean of the rounds' paced rates
+    double floorCpu = 0, floorWall = 0, floorFrames = 0;
+    bool floorFailed = false;
+
+    void addTool(const Run &r)
+    {
+        tool.wall += r.wall;
+        tool.cpu += r.cpu;
+        tool.exchanges += r.exchanges;
+        tool.redraws += r.redraws;
+        pacedSum += r.paced;
+    }
+    // One floor round beside the tool's, with a chart of the tool chart's
+    // size and as many traces.
+    void addFloor(QWidget *floorChart)
+    {
+        double frames = 0;
+        const double share = RunFloor(floorChart, kRoundSeconds, &frames);
+        floorFailed = floorFailed || share <= 0;
+        floorCpu += share / 100.0 * kRoundSeconds;
+        floorWall += kRoundSeconds;
+        floorFrames += frames * kRoundSeconds;
+    }
+    void report(const qvar::sim::Controller &sim) const
+    {
+        Figure("exchanges per second", pacedSum / kRounds, "1/s", Bound::AtLeast, 0.995 * LineCapacity(sim));
+        Info("chart redraws per second", tool.redraws / tool.wall, "1/s");
+        Info("floor: frames per second", floorFrames / floorWall, "1/s");
+        const double toolShare = 100.0 * tool.cpu / tool.wall, floorShare = 100.0 * floorCpu / floorWall;
+        Info("tool: process CPU, share of one core", toolShare, "%");
+        Info("floor: CPU, share of one core", floorShare, "%");
+        if (floorFailed)
+            Fail("the floor program did not run");
+        else
+            Figure("tool / floor CPU", toolShare / floorShare, "x", Bound::AtMost, 1.5);
+    }
+};
+
+std::unique_ptr<QWidget> FloorLike(int chart, int traces)
 {
     int w = 0, h = 0;
     GetCtrlAttribute(panelHandle, chart, ATTR_WIDTH, &w);
     GetCtrlAttribute(panelHandle, chart, ATTR_HEIGHT, &h);
-    std::unique_ptr<QWidget> floorChart(NewFloorChart(w, h, traces, 100));
-    double floorFrames = 0;
-    const double floorCpu = RunFloor(floorChart.get(), seconds, &floorFrames);
-    Info("floor: frames per second", floorFrames, "1/s");
-    Info("tool: process CPU, share of one core", toolCpu, "%");
-    Info("floor: CPU, share of one core", floorCpu, "%");
-    if (floorCpu <= 0)
-        Fail("the floor program did not run");
-    else
-        Figure("tool / floor CPU", toolCpu / floorCpu, "x", Bound::AtMost, 1.5);
+    return std::unique_ptr<QWidget>(NewFloorChart(w, h, traces, 100));
 }
 
-// The tool at line timing on one graph source, then the floor program for as
-// long with a chart of the same size and as many traces.
-Run BesideTheFloor(const char *name, int source, int chart, int traces, double seconds)
+// The tool at line timing on one graph source, in turns with the floor
+// program.
+void BesideTheFloor(const char *name, int source, int chart, int traces)
 {
-    std::printf(" %s at line timing beside the floor, %.0f s each:\n", name, seconds);
-    const Run tool = ScopeFor(seconds, false, source);
-    if (tool.result != 0)
-        Fail(std::string(name) + ": the run ended by its time-out, not by Stop");
-    if (!ChartOnScreen(chart))
-        Fail(std::string(name) + ": the chart was not on screen");
-    Figure("exchanges per second", tool.paced, "1/s", Bound::AtLeast, 0.995 * LineCapacity(*ComSimController()));
-    Info("chart redraws per second", tool.redraws / tool.wall, "1/s");
-    AgainstTheFloor(chart, traces, seconds, 100.0 * tool.cpu / tool.wall);
-    return tool;
+    std::printf(" %s at line timing beside the floor, %d turns of %.0f s each:\n", name, kRounds, kRoundSeconds);
+    const std::unique_ptr<QWidget> floorChart = FloorLike(chart, traces);
+    Turns turns;
+    for (int round = 0; round < kRounds; ++round) {
+        const Run tool = ScopeFor(kRoundSeconds, false, source);
+        if (tool.result != 0)
+            Fail(std::string(name) + ": the run ended by its time-out, not by Stop");
+        if (!ChartOnScreen(chart))
+            Fail(std::string(name) + ": the chart was not on screen");
+        turns.addTool(tool);
+        turns.addFloor(floorChart.get());
+    }
+    turns.report(*ComSimController());
 }
 
 qvar::ui::ChartView *NormView()
@@ -139,70 +178,102 @@ qvar::ui::ChartView *NormView()
     return nullptr;
 }
 
-// The chart tools against the plain NORM run: paused, the line must carry
-// the same exchanges; zoomed with the crosshair shown, the CPU may rise by a
-// tenth at most.
-void WithTheTools(const Run &plain, double seconds)
+void Accumulate(Run &sum, const Run &r)
+{
+    sum.wall += r.wall;
+    sum.cpu += r.cpu;
+    sum.paced += r.paced / kRounds;
+}
+
+// The chart tools beside the plain NORM chart, in turns: paused, the line
+// must carry the same exchanges; zoomed with the crosshair shown, the CPU
+// may rise by a tenth at most.
+void WithTheTools()
 {
     qvar::ui::ChartView *view = NormView();
     if (!view) {
         Fail("no NORM chart widget");
         return;
     }
-    const double plainRate = plain.paced;
-    std::printf(" NORM at line timing, chart paused, %.0f s:\n", seconds);
-    view->setPaused(true);
-    const Run paused = ScopeFor(seconds);
-    view->setPaused(false);
-    const double pausedRate = paused.paced;
-    Info("exchanges per second", pausedRate, "1/s");
-    Figure("paused / plain exchange rate - 1", 100.0 * std::abs(pausedRate / plainRate - 1), "%", Bound::AtMost, 1.0);
-    Info("process CPU, share of one core", 100.0 * paused.cpu / paused.wall, "%");
+    std::printf(" NORM at line timing: plain, paused, zoomed with the crosshair shown, %d turns of %.0f s each:\n",
+                kRounds, kRoundSeconds);
+    Run plain, paused, zoomed;
+    for (int round = 0; round < kRounds; ++round) {
+        Accumulate(plain, ScopeFor(kRoundSeconds));
 
-    std::printf(" NORM at line timing, zoomed, crosshair shown, %.0f s:\n", seconds);
-    view->setView(qvar::ui::Range{20, 60}, qvar::ui::Range{0, 600});
-    const QPointF centre = view->plotArea().center();
-    QMouseEvent move(QEvent::MouseMove, centre, view->mapToGlobal(centre), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(view, &move);
-    if (!view->hovering())
-        Fail("the crosshair is not shown");
-    const Run zoomed = ScopeFor(seconds);
-    view->resetView();
-    Info("exchanges per second", zoomed.paced, "1/s");
+        view->setPaused(true);
+        Accumulate(paused, ScopeFor(kRoundSeconds));
+        view->setPaused(false);
+
+        view->setView(qvar::ui::Range{20, 60}, qvar::ui::Range{0, 600});
+        const QPointF centre = view->plotArea().center();
+        QMouseEvent move(QEvent::MouseMove, centre, view->mapToGlobal(centre), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(view, &move);
+        if (!view->hovering())
+            Fail("the crosshair is not shown");
+        Accumulate(zoomed, ScopeFor(kRoundSeconds));
+        // The pointer leaves: the cases after this one draw no crosshair.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(view, &leave);
+        view->resetView();
+    }
     const double plainCpu = 100.0 * plain.cpu / plain.wall, zoomedCpu = 100.0 * zoomed.cpu / zoomed.wall;
-    Info("process CPU, share of one core", zoomedCpu, "%");
+    Info("plain: exchanges per second", plain.paced, "1/s");
+    Info("plain: process CPU, share of one core", plainCpu, "%");
+    Info("paused: exchanges per second", paused.paced, "1/s");
+    Figure("paused / plain exchange rate - 1", 100.0 * std::abs(paused.paced / plain.paced - 1), "%", Bound::AtMost,
+           1.0);
+    Info("paused: process CPU, share of one core", 100.0 * paused.cpu / paused.wall, "%");
+    Info("zoomed: exchanges per second", zoomed.paced, "1/s");
+    Info("zoomed: process CPU, share of one core", zoomedCpu, "%");
     Figure("zoomed / plain CPU", zoomedCpu / plainCpu, "x", Bound::AtMost, 1.1);
+    if (view->hovering())
+        Fail("the crosshair stayed after the pointer left");
 }
 
 // A recording at interval 0 at line timing, the NORM chart drawn meanwhile,
-// stopped by the recorder's stop button.
-void RecordingBesideTheFloor(double seconds)
+// stopped by the recorder's stop button; in turns with the floor program.
+Run RecordFor(double seconds)
 {
-    std::printf(" recording at interval 0, line timing, beside the floor, %.0f s each:\n", seconds);
     qvar::sim::Controller &sim = *ComSimController();
-    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, kSourceNorm);
-    DisplayPanel(panelPopUp);
     const std::string dir = qvar_test::TempDir();
     CopyText(recfile_name, PATH_LEN, (dir + "/paced.dat").c_str());
     SetCtrlVal(panelPopUp, POPUP_INTERVAL, 0u);
     SetCtrlVal(panelPopUp, POPUP_SAMPLES, 65535u);
     sim.reset_counters();
+    Run r;
     const int redrawsBefore = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM);
     const int stop = StopAfter(seconds, [] { CC_BTNStopRecord(panelPopUp, POPUP_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
     const double cpu0 = ProcessCpuSeconds();
     const double t0 = Timer();
     CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0);
-    const double wall = Timer() - t0;
-    const double cpu = ProcessCpuSeconds() - cpu0;
+    r.wall = Timer() - t0;
+    r.cpu = ProcessCpuSeconds() - cpu0;
     CancelStop(stop);
-    HidePanel(panelPopUp);
     std::filesystem::remove_all(dir);
-    if (wall < seconds * 0.9)
+    if (r.wall < seconds * 0.9)
         Fail("the recording ended early");
-    Figure("exchanges per second", PacedRate(sim), "1/s", Bound::AtLeast, 0.995 * LineCapacity(sim));
-    Info("chart redraws per second", (GetChartRedrawCount(panelHandle, PANEL_CHART_NORM) - redrawsBefore) / wall,
-         "1/s");
-    AgainstTheFloor(PANEL_CHART_NORM, 6, seconds, 100.0 * cpu / wall);
+    r.exchanges = sim.requests(8);
+    r.paced = PacedRate(sim);
+    r.redraws = GetChartRedrawCount(panelHandle, PANEL_CHART_NORM) - redrawsBefore;
+    return r;
+}
+
+void RecordingBesideTheFloor()
+{
+    std::printf(" recording at interval 0, line timing, beside the floor, %d turns of %.0f s each:\n", kRounds,
+                kRoundSeconds);
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, kSourceNorm);
+    DisplayPanel(panelPopUp);
+    const std::unique_ptr<QWidget> floorChart = FloorLike(PANEL_CHART_NORM, 6);
+    Turns turns;
+    for (int round = 0; round < kRounds; ++round) {
+        turns.addTool(RecordFor(kRoundSeconds));
+        turns.addFloor(floorChart.get());
+    }
+    HidePanel(panelPopUp);
+    turns.report(*ComSimController());
 }
 
 // The cases to run: all, or those named on the command line (norm, raw,
@@ -260,15 +331,14 @@ int main(int argc, char **argv)
     Info("line's rate (72 bytes at 1920 bytes/s)", sim.byte_rate() / 72.0, "1/s");
     Info("line's rate with the controller's turnaround", LineCapacity(sim), "1/s");
 
-    Run norm;
-    if (Wanted(argc, argv, "norm") || Wanted(argc, argv, "tools"))
-        norm = BesideTheFloor("NORM", kSourceNorm, PANEL_CHART_NORM, 6, 10.0);
+    if (Wanted(argc, argv, "norm"))
+        BesideTheFloor("NORM", kSourceNorm, PANEL_CHART_NORM, 6);
     if (Wanted(argc, argv, "raw"))
-        BesideTheFloor("RAW", kSourceRaw, PANEL_CHART_RAW, 2, 10.0);
+        BesideTheFloor("RAW", kSourceRaw, PANEL_CHART_RAW, 2);
     if (Wanted(argc, argv, "recording"))
-        RecordingBesideTheFloor(10.0);
+        RecordingBesideTheFloor();
     if (Wanted(argc, argv, "tools"))
-        WithTheTools(norm, 10.0);
+        WithTheTools();
     if (Wanted(argc, argv, "hidden"))
         ChartHidden();
     if (Wanted(argc, argv, "unpaced"))
