@@ -21,8 +21,11 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QProcess>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -57,6 +60,38 @@ double PacedRate(const qvar::sim::Controller &sim)
 double LineCapacity(const qvar::sim::Controller &sim)
 {
     return 1.0 / (72.0 / sim.byte_rate() + qvar::sim::kDefaultTurnaround);
+}
+
+// When a widget was painted, from an event filter: the moments the line's
+// answers reached the screen.
+class PaintClock : public QObject {
+public:
+    explicit PaintClock(QWidget *w) : w_(w) { w->installEventFilter(this); }
+    ~PaintClock() override
+    {
+        if (w_)
+            w_->removeEventFilter(this);
+    }
+    std::vector<double> times;
+
+protected:
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            times.push_back(Timer());
+        return false;
+    }
+
+private:
+    QPointer<QWidget> w_;
+};
+
+// Paints per second over the stretch from the first to the last: at line
+// timing one paint per answer, so the exchange rate of a line whose far end
+// cannot be asked (qvar-sim in a process of its own).
+double PaintRate(const std::vector<double> &t)
+{
+    return t.size() >= 2 && t.back() > t.front() ? double(t.size() - 1) / (t.back() - t.front()) : 0.0;
 }
 
 // One scope run on the NORM chart, stopped by the Stop button's callback from
@@ -170,12 +205,80 @@ void BesideTheFloor(const char *name, int source, int chart, int traces)
     turns.report(*ComSimController());
 }
 
-qvar::ui::ChartView *NormView()
+qvar::ui::ChartView *ChartTitled(const QString &title)
 {
     for (QWidget *w : QApplication::allWidgets())
-        if (auto *c = dynamic_cast<qvar::ui::ChartView *>(w); c && c->title() == QStringLiteral("NORM"))
+        if (auto *c = dynamic_cast<qvar::ui::ChartView *>(w); c && c->title() == title)
             return c;
     return nullptr;
+}
+
+qvar::ui::ChartView *NormView() { return ChartTitled(QStringLiteral("NORM")); }
+
+// How long after its last byte came each answer was on screen: the first
+// paint of the NORM chart after it.
+void AnswerToScreen(double seconds)
+{
+    std::printf(" NORM at line timing, answer to screen, %.0f s:\n", seconds);
+    qvar::ui::ChartView *view = NormView();
+    if (!view) {
+        Fail("no NORM chart widget");
+        return;
+    }
+    PaintClock clock(view);
+    ScopeFor(seconds);
+    const std::vector<double> &answers = ComSimController()->answer_times();
+    std::vector<double> delay;
+    for (double a : answers) {
+        const auto p = std::lower_bound(clock.times.begin(), clock.times.end(), a);
+        if (p != clock.times.end())
+            delay.push_back(*p - a);
+    }
+    // The last answer may have come after the Stop, with no paint to follow.
+    if (delay.size() + 1 < answers.size() || delay.empty()) {
+        Fail("answers that were never painted");
+        return;
+    }
+    std::sort(delay.begin(), delay.end());
+    Info("answers", double(delay.size()), "");
+    Info("answer to screen, median", 1e3 * delay[delay.size() / 2], "ms");
+    Info("answer to screen, 99 in 100", 1e3 * delay[delay.size() * 99 / 100], "ms");
+    Figure("answer to screen, slowest", 1e3 * delay.back(), "ms", Bound::AtMost, 1e3 / 60);
+}
+
+// The same scope through qvar-sim on a pseudo-terminal, its own process, in
+// turns with the floor: the tool's side of a real serial port. The exchange
+// rate comes from the chart's paints, one per answer at line timing.
+void ThroughQvarSim(const char *name, int source, int chart, const QString &title, int traces)
+{
+    std::printf(" %s through qvar-sim on a pseudo-terminal, beside the floor, %d turns of %.0f s each:\n", name,
+                kRounds, kRoundSeconds);
+    QProcess server;
+    constexpr int kPort = 5;
+    if (qvar_test::StartQvarSim(server, kPort, {}).empty()) {
+        Fail("qvar-sim did not start");
+        return;
+    }
+    const int before = com;
+    qvar_test::UsePort(kPort);
+    qvar::ui::ChartView *view = ChartTitled(title);
+    const std::unique_ptr<QWidget> floorChart = FloorLike(chart, traces);
+    Turns turns;
+    for (int round = 0; round < kRounds && view; ++round) {
+        PaintClock clock(view);
+        Run tool = ScopeFor(kRoundSeconds, false, source);
+        if (tool.result != 0)
+            Fail(std::string(name) + ": the run ended by its time-out, not by Stop");
+        tool.paced = PaintRate(clock.times);
+        turns.addTool(tool);
+        turns.addFloor(floorChart.get());
+    }
+    if (!view)
+        Fail("no chart widget titled " + title.toStdString());
+    turns.report(*ComSimController());
+    qvar_test::UsePort(before);
+    server.terminate();
+    server.waitForFinished(3000);
 }
 
 void Accumulate(Run &sum, const Run &r)
@@ -277,7 +380,8 @@ void RecordingBesideTheFloor()
 }
 
 // The cases to run: all, or those named on the command line (norm, raw,
-// recording, tools, hidden, unpaced), for a closer look at one of them.
+// recording, tools, latency, qvarsim, hidden, unpaced), for a closer look at
+// one of them.
 bool Wanted(int argc, char **argv, const char *name)
 {
     if (argc < 2)
@@ -339,6 +443,12 @@ int main(int argc, char **argv)
         RecordingBesideTheFloor();
     if (Wanted(argc, argv, "tools"))
         WithTheTools();
+    if (Wanted(argc, argv, "latency"))
+        AnswerToScreen(4.0);
+    if (Wanted(argc, argv, "qvarsim")) {
+        ThroughQvarSim("NORM", kSourceNorm, PANEL_CHART_NORM, QStringLiteral("NORM"), 6);
+        ThroughQvarSim("RAW", kSourceRaw, PANEL_CHART_RAW, QStringLiteral("RAW A/B"), 2);
+    }
     if (Wanted(argc, argv, "hidden"))
         ChartHidden();
     if (Wanted(argc, argv, "unpaced"))

@@ -105,6 +105,7 @@ void Controller::reset_counters()
     per_order_.clear();
     requests_total_ = bytes_received_ = answers_sent_ = 0;
     first_request_ = last_request_ = 0;
+    answer_times_.clear();
 }
 
 uint64_t Controller::requests(uint16_t order) const
@@ -233,6 +234,8 @@ void Controller::send_bytes(std::vector<uint8_t> bytes, double done)
     }
     rx_free_ = t;
     ++answers_sent_;
+    if (answer_times_.size() < 65536)
+        answer_times_.push_back(t);
 }
 
 void Controller::send_frame(uint16_t order, const Block &data, double done)

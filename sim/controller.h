@@ -117,6 +117,9 @@ public:
     // the host's requests, free of where a measurement's window cuts them.
     double   first_request_at() const { return first_request_; }
     double   last_request_at() const { return last_request_; }
+    // When each answer counted was complete at the host (its last byte), the
+    // first 65536 of them.
+    const std::vector<double> &answer_times() const { return answer_times_; }
     void     reset_counters();
 
 private:
@@ -159,6 +162,7 @@ private:
     uint64_t bytes_received_ = 0;
     uint64_t answers_sent_ = 0;
     double   first_request_ = 0, last_request_ = 0;
+    std::vector<double> answer_times_;
 };
 
 } // namespace qvar::sim

@@ -65,7 +65,11 @@ void UsePort(int number)
 
 std::string StartQvarSim(QProcess &server, int number, const std::vector<std::string> &args)
 {
-    const std::string exe = QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim";
+    // Tests live a folder below the programs, measuring programs beside them.
+    const std::string here = QCoreApplication::applicationDirPath().toStdString();
+    std::string exe = here + "/../qvar-sim";
+    if (!fs::exists(exe))
+        exe = here + "/qvar-sim";
     if (!fs::exists(exe))
         return "";
     QStringList list;
