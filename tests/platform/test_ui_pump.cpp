@@ -79,8 +79,11 @@ TEST(UiPump, PollingLoopNoticesItsTimeOutSoonAfterItIsDue)
         late.push_back(Timer() - due);
     }
     std::sort(late.begin(), late.end());
+    // Rounds, not the worst one: on a shared machine any single round may be
+    // descheduled for a tenth of a second; a pump that oversleeps is late in
+    // most of them.
     EXPECT_LT(late[late.size() / 2], 0.015);
-    EXPECT_LT(late.back(), 0.100) << "a descheduled round may be late, not this late";
+    EXPECT_LT(late[late.size() * 3 / 4], 0.050);
 }
 
 TEST(UiPump, PendingEventsReturnAtOnce)

@@ -24,6 +24,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -31,9 +32,23 @@ namespace qvar_test {
 
 std::string TempDir()
 {
+    // Each test runs as a process of its own; what it made goes when it ends.
+    static struct Made {
+        std::vector<std::string> dirs;
+        ~Made()
+        {
+            for (const std::string &d : dirs) {
+                std::error_code ec;
+                fs::remove_all(d, ec);
+            }
+        }
+    } made;
     char pattern[] = "/tmp/qvar-test-XXXXXX";
     const char *dir = mkdtemp(pattern);
-    return dir ? std::string(dir) : std::string("/tmp");
+    if (!dir)
+        return "/tmp";
+    made.dirs.emplace_back(dir);
+    return made.dirs.back();
 }
 
 void IsolatePorts()
