@@ -10,6 +10,7 @@
 #include "bench/support/floor.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
+#include "platform/serial/serial.h"
 #include "platform/serial/serial_sim.h"
 #include "platform/ui/chart_view.h"
 #include "platform/ui/ui.h"
@@ -259,7 +260,6 @@ void ThroughQvarSim(const char *name, int source, int chart, const QString &titl
         Fail("qvar-sim did not start");
         return;
     }
-    const int before = com;
     qvar_test::UsePort(kPort);
     qvar::ui::ChartView *view = ChartTitled(title);
     const std::unique_ptr<QWidget> floorChart = FloorLike(chart, traces);
@@ -276,9 +276,13 @@ void ThroughQvarSim(const char *name, int source, int chart, const QString &titl
     if (!view)
         Fail("no chart widget titled " + title.toStdString());
     turns.report(*ComSimController());
-    qvar_test::UsePort(before);
+    // Back on the built-in controller, whose number the pin may have moved.
     server.terminate();
     server.waitForFinished(3000);
+    qvar_test::IsolatePorts();
+    qvar_test::UsePort(ComSimulatedPort());
+    if (!ComSimController() || com != ComSimulatedPort())
+        Fail("the built-in controller did not come back");
 }
 
 void Accumulate(Run &sum, const Run &r)
