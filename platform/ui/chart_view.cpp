@@ -288,13 +288,13 @@ void ChartView::drawBackground()
     drawGrid(p);
     p.setPen(kLabel);
     for (double v : ticks(shownX())) {
-        const double px = std::round(toPixel(QPointF(v, 0)).x());
+        const double px = gridX(v);
         const QString s = label(v);
         const int w = fm.horizontalAdvance(s);
         p.drawText(QPointF(px - w / 2.0, bottom + kLabelGap + fm.ascent()), s);
     }
     for (double v : ticks(shownY())) {
-        const double py = std::round(toPixel(QPointF(0, v)).y());
+        const double py = gridY(v);
         const QString s = label(v);
         const int w = fm.horizontalAdvance(s);
         p.drawText(QPointF(left - kLabelGap - w, py + fm.ascent() / 2.0 - 1), s);
@@ -306,18 +306,19 @@ void ChartView::drawBackground()
     backgroundValid_ = true;
 }
 
+// The pixel column and row of a grid line, as the picture and the repainted
+// inside both draw it.
+int ChartView::gridX(double v) const { return int(std::round(toPixel(QPointF(v, 0)).x())); }
+int ChartView::gridY(double v) const { return int(std::round(toPixel(QPointF(0, v)).y())); }
+
 void ChartView::drawGrid(QPainter &p)
 {
     const double left = plot_.left(), right = plot_.right(), top = plot_.top(), bottom = plot_.bottom();
     p.setPen(kGrid);
-    for (double v : ticks(shownX())) {
-        const double px = std::round(toPixel(QPointF(v, 0)).x());
-        p.drawLine(QPointF(px, top), QPointF(px, bottom));
-    }
-    for (double v : ticks(shownY())) {
-        const double py = std::round(toPixel(QPointF(0, v)).y());
-        p.drawLine(QPointF(left, py), QPointF(right, py));
-    }
+    for (double v : ticks(shownX()))
+        p.drawLine(QPointF(gridX(v), top), QPointF(gridX(v), bottom));
+    for (double v : ticks(shownY()))
+        p.drawLine(QPointF(left, gridY(v)), QPointF(right, gridY(v)));
 }
 
 // The background under the repainted rectangle `r`. Inside the axes it is
@@ -346,14 +347,10 @@ void ChartView::drawBackgroundIn(QPainter &p, const QRect &r)
     // The grid's lines as one-pixel rectangles cut to the inside: the same
     // pixels as the picture's aliased lines, without a clip to test them by.
     const QRect plot(QPoint(int(plot_.left()), int(plot_.top())), QPoint(int(plot_.right()), int(plot_.bottom())));
-    for (double v : ticks(shownX())) {
-        const int px = int(std::round(toPixel(QPointF(v, 0)).x()));
-        p.fillRect(QRect(px, plot.top(), 1, plot.height()) & inner, kGrid);
-    }
-    for (double v : ticks(shownY())) {
-        const int py = int(std::round(toPixel(QPointF(0, v)).y()));
-        p.fillRect(QRect(plot.left(), py, plot.width(), 1) & inner, kGrid);
-    }
+    for (double v : ticks(shownX()))
+        p.fillRect(QRect(gridX(v), plot.top(), 1, plot.height()) & inner, kGrid);
+    for (double v : ticks(shownY()))
+        p.fillRect(QRect(plot.left(), gridY(v), plot.width(), 1) & inner, kGrid);
 }
 
 void ChartView::drawTraces(QPainter &p)

@@ -145,6 +145,8 @@ private:
     void zoomAt(QPointF pixel, double factor, bool xAxis, bool yAxis);
     void layout();
     void drawBackground();
+    int gridX(double v) const;
+    int gridY(double v) const;
     void drawGrid(QPainter &p);
     void drawBackgroundIn(QPainter &p, const QRect &r);
     void invalidateBackground();

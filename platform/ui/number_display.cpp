@@ -34,7 +34,8 @@ void NumberDisplay::setNumber(int value)
     if (value == value_)
         return;
     value_ = value;
-    update(textRect());
+    // Before the first picture the text's place is not known yet.
+    update(faceValid_ ? textRect_ : rect());
 }
 
 QString NumberDisplay::text() const
@@ -66,18 +67,14 @@ void NumberDisplay::changeEvent(QEvent *e)
     QWidget::changeEvent(e);
 }
 
-// Where the spin box's line edit shows its text, less the line edit's own
-// margins.
-QRect NumberDisplay::textRect() const
-{
-    QRect r = rect();
-    if (const auto *edit = box_->findChild<QLineEdit *>())
-        r = edit->geometry();
-    return r.adjusted(2, 0, -2, 0);
-}
-
 void NumberDisplay::drawFace()
 {
+    // The text stands where the spin box's line edit shows it, less the line
+    // edit's own margins; that place moves only with what redraws the face.
+    textRect_ = rect();
+    if (const auto *edit = box_->findChild<QLineEdit *>())
+        textRect_ = edit->geometry();
+    textRect_.adjust(2, 0, -2, 0);
     const qreal dpr = devicePixelRatioF();
     face_ = QPixmap(size() * dpr);
     face_.setDevicePixelRatio(dpr);
@@ -116,7 +113,7 @@ void NumberDisplay::paintEvent(QPaintEvent *e)
         plain = plain && i >= 0;
         width += i >= 0 ? advance_[size_t(i)] : 0;
     }
-    const QRect r = textRect();
+    const QRect &r = textRect_;
     p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
     if (!plain) {   // a prefix or suffix: laid out as a whole
         p.drawText(r, int(box_->alignment()), s);

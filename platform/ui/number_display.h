@@ -35,11 +35,11 @@ protected:
 
 private:
     void drawFace();
-    QRect textRect() const;
 
     QSpinBox *box_;
     int value_ = 0;
     QPixmap face_;               // the spin box without its text
+    QRect textRect_;             // where its text goes, set with the face
     bool faceValid_ = false;
     // '0'..'9' and '-', laid out once per font.
     std::array<QStaticText, 11> glyph_;

@@ -63,9 +63,9 @@ void CloseOnTermination(int panel)
     // so a second one that came after the panel closed would otherwise kill
     // the program halfway through its own orderly end.
     closingPanel = panel > 0 ? panel : 0;
-    CatchTermination();
     if (panel <= 0)
         return;
+    CatchTermination();
     if (wakePipe[0] >= 0 && !notifier && QCoreApplication::instance()) {
         // A signal caught before now has left its byte in the pipe: the
         // notifier sees it at the pump's first look.
