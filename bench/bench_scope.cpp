@@ -32,11 +32,18 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 using namespace qvar_bench;
 
 namespace {
+
+// Tool and floor take turns, a few rounds each, so that whatever the machine
+// does meanwhile weighs on both alike; one long stretch each would compare
+// two different machines.
+constexpr int kRounds = 3;
+constexpr double kRoundSeconds = 4.0;
 
 struct Run {
     double wall = 0, cpu = 0;
@@ -44,6 +51,16 @@ struct Run {
     double paced = 0;   // exchanges per second as the controller took them
     int redraws = 0;
     int result = -1;
+
+    // One round of kRounds: times and counts add up, the rate is their mean.
+    void add(const Run &r)
+    {
+        wall += r.wall;
+        cpu += r.cpu;
+        exchanges += r.exchanges;
+        redraws += r.redraws;
+        paced += r.paced / kRounds;
+    }
 };
 
 // The pace of the requests as the controller took them: n requests span n-1
@@ -132,27 +149,12 @@ bool ChartOnScreen(int chart = PANEL_CHART_NORM)
     return panelShown == 1 && chartShown == 1;
 }
 
-// Tool and floor take turns, a few rounds each, so that whatever the machine
-// does meanwhile weighs on both alike; one long stretch each would compare
-// two different machines.
-constexpr int kRounds = 3;
-constexpr double kRoundSeconds = 4.0;
-
 // A case's totals over its rounds.
 struct Turns {
-    Run tool;                 // summed: wall, cpu, exchanges, redraws
-    double pacedSum = 0;      // for the mean of the rounds' paced rates
+    Run tool;
     double floorCpu = 0, floorWall = 0, floorFrames = 0;
     bool floorFailed = false;
 
-    void addTool(const Run &r)
-    {
-        tool.wall += r.wall;
-        tool.cpu += r.cpu;
-        tool.exchanges += r.exchanges;
-        tool.redraws += r.redraws;
-        pacedSum += r.paced;
-    }
     // One floor round beside the tool's, with a chart of the tool chart's
     // size and as many traces.
     void addFloor(QWidget *floorChart)
@@ -166,7 +168,7 @@ struct Turns {
     }
     void report(const qvar::sim::Controller &sim) const
     {
-        Figure("exchanges per second", pacedSum / kRounds, "1/s", Bound::AtLeast, 0.995 * LineCapacity(sim));
+        Figure("exchanges per second", tool.paced, "1/s", Bound::AtLeast, 0.995 * LineCapacity(sim));
         Info("chart redraws per second", tool.redraws / tool.wall, "1/s");
         Info("floor: frames per second", floorFrames / floorWall, "1/s");
         const double toolShare = 100.0 * tool.cpu / tool.wall, floorShare = 100.0 * floorCpu / floorWall;
@@ -187,23 +189,35 @@ std::unique_ptr<QWidget> FloorLike(int chart, int traces)
     return std::unique_ptr<QWidget>(NewFloorChart(w, h, traces, 100));
 }
 
-// The tool at line timing on one graph source, in turns with the floor
-// program.
-void BesideTheFloor(const char *name, int source, int chart, int traces)
+// The scope on one graph source in turns with the floor program, the floor's
+// chart of the same size with as many traces. With `painted`, the exchange
+// rate comes from that chart's paints, one per answer at line timing: the far
+// end may be a process of its own, which cannot be asked.
+void InTurns(const char *name, int source, int chart, int traces, QWidget *painted)
 {
-    std::printf(" %s at line timing beside the floor, %d turns of %.0f s each:\n", name, kRounds, kRoundSeconds);
     const std::unique_ptr<QWidget> floorChart = FloorLike(chart, traces);
     Turns turns;
     for (int round = 0; round < kRounds; ++round) {
-        const Run tool = ScopeFor(kRoundSeconds, false, source);
+        std::optional<PaintClock> clock;
+        if (painted)
+            clock.emplace(painted);
+        Run tool = ScopeFor(kRoundSeconds, false, source);
         if (tool.result != 0)
             Fail(std::string(name) + ": the run ended by its time-out, not by Stop");
         if (!ChartOnScreen(chart))
             Fail(std::string(name) + ": the chart was not on screen");
-        turns.addTool(tool);
+        if (clock)
+            tool.paced = PaintRate(clock->times);
+        turns.tool.add(tool);
         turns.addFloor(floorChart.get());
     }
     turns.report(*ComSimController());
+}
+
+void BesideTheFloor(const char *name, int source, int chart, int traces)
+{
+    std::printf(" %s at line timing beside the floor, %d turns of %.0f s each:\n", name, kRounds, kRoundSeconds);
+    InTurns(name, source, chart, traces, nullptr);
 }
 
 qvar::ui::ChartView *ChartTitled(const QString &title)
@@ -261,21 +275,10 @@ void ThroughQvarSim(const char *name, int source, int chart, const QString &titl
         return;
     }
     qvar_test::UsePort(kPort);
-    qvar::ui::ChartView *view = ChartTitled(title);
-    const std::unique_ptr<QWidget> floorChart = FloorLike(chart, traces);
-    Turns turns;
-    for (int round = 0; round < kRounds && view; ++round) {
-        PaintClock clock(view);
-        Run tool = ScopeFor(kRoundSeconds, false, source);
-        if (tool.result != 0)
-            Fail(std::string(name) + ": the run ended by its time-out, not by Stop");
-        tool.paced = PaintRate(clock.times);
-        turns.addTool(tool);
-        turns.addFloor(floorChart.get());
-    }
-    if (!view)
+    if (qvar::ui::ChartView *view = ChartTitled(title))
+        InTurns(name, source, chart, traces, view);
+    else
         Fail("no chart widget titled " + title.toStdString());
-    turns.report(*ComSimController());
     // Back on the built-in controller, whose number the pin may have moved.
     server.terminate();
     server.waitForFinished(3000);
@@ -283,13 +286,6 @@ void ThroughQvarSim(const char *name, int source, int chart, const QString &titl
     qvar_test::UsePort(ComSimulatedPort());
     if (!ComSimController() || com != ComSimulatedPort())
         Fail("the built-in controller did not come back");
-}
-
-void Accumulate(Run &sum, const Run &r)
-{
-    sum.wall += r.wall;
-    sum.cpu += r.cpu;
-    sum.paced += r.paced / kRounds;
 }
 
 // The chart tools beside the plain NORM chart, in turns: paused, the line
@@ -306,10 +302,10 @@ void WithTheTools()
                 kRounds, kRoundSeconds);
     Run plain, paused, zoomed;
     for (int round = 0; round < kRounds; ++round) {
-        Accumulate(plain, ScopeFor(kRoundSeconds));
+        plain.add(ScopeFor(kRoundSeconds));
 
         view->setPaused(true);
-        Accumulate(paused, ScopeFor(kRoundSeconds));
+        paused.add(ScopeFor(kRoundSeconds));
         view->setPaused(false);
 
         view->setView(qvar::ui::Range{20, 60}, qvar::ui::Range{0, 600});
@@ -319,7 +315,7 @@ void WithTheTools()
         QApplication::sendEvent(view, &move);
         if (!view->hovering())
             Fail("the crosshair is not shown");
-        Accumulate(zoomed, ScopeFor(kRoundSeconds));
+        zoomed.add(ScopeFor(kRoundSeconds));
         // The pointer leaves: the cases after this one draw no crosshair.
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(view, &leave);
@@ -376,7 +372,7 @@ void RecordingBesideTheFloor()
     const std::unique_ptr<QWidget> floorChart = FloorLike(PANEL_CHART_NORM, 6);
     Turns turns;
     for (int round = 0; round < kRounds; ++round) {
-        turns.addTool(RecordFor(kRoundSeconds));
+        turns.tool.add(RecordFor(kRoundSeconds));
         turns.addFloor(floorChart.get());
     }
     HidePanel(panelPopUp);
