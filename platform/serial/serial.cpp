@@ -150,7 +150,7 @@ struct Port {
         if (notifier && QCoreApplication::instance())
             notifier->setEnabled(false);
         for (QObject *o : {static_cast<QObject *>(notifier), static_cast<QObject *>(arrivalTimer),
-                           static_cast<QObject *>(drainTimer)})
+                           static_cast<QObject *>(drainTimer), static_cast<QObject *>(holdTimer)})
             retire(o);
     }
 
@@ -184,10 +184,12 @@ struct Port {
     bool running = false;           // its callback is on the stack
     bool awaitingDrain = false;     // written since the last TXEMPTY
     bool lineFailed = false;        // watchers stopped after a line error
+    double holdUntil = -std::numeric_limits<double>::infinity();   // device not watched before
 
     QSocketNotifier *notifier = nullptr;
     QTimer *arrivalTimer = nullptr;
     QTimer *drainTimer = nullptr;
+    QTimer *holdTimer = nullptr;    // ends a hold on the device watcher
 };
 
 Clock::time_point deadline_after(double seconds)
@@ -313,6 +315,41 @@ void frame_taken(Port &p, size_t count, double first, double last)
         p.surplusUntil = last + 2.0 * p.char_time();
 }
 
+bool holding(const Port &p) { return p.holdUntil > -std::numeric_limits<double>::infinity(); }
+
+void release_hold(Port &p)
+{
+    p.holdUntil = -std::numeric_limits<double>::infinity();
+    if (p.holdTimer)
+        p.holdTimer->stop();
+}
+
+// A paced line hands over an answer a byte at a time, and a watched device
+// would wake the program for each of them: 36 wake-ups a frame, most of the
+// waiting's cost. When a wake-up found a single byte, the bytes still missing
+// cannot all be there before the line has carried them, so the watcher rests
+// until shortly before the last could arrive and then watches byte by byte
+// again: the frame's callback comes when its last byte does. Bytes read at the
+// end of the rest carry that moment as their stamp, which is later than they
+// came; the surplus and early rules only look at a frame's first and last
+// bytes, and those are still read as they come. Any event bit a byte brings
+// (the event character) is reported with the rest's end.
+void maybe_hold(Port &p, int taken, double woke)
+{
+    constexpr double kMargin = 0.001;   // timer and wake-up lateness
+    if (taken != 1 || !p.paced || !p.notifier || !p.holdTimer || p.lineFailed || !p.callback ||
+        !(p.mask & COM_EV_RECEIVE) || !p.armed)
+        return;
+    const size_t count = static_cast<size_t>(p.notifyCount);
+    if (p.queue.size() >= count)
+        return;
+    const double rest = static_cast<double>(count - p.queue.size() - 1) * p.char_time() - kMargin;
+    if (rest < 0.002)
+        return;
+    p.holdUntil = woke + rest;
+    p.holdTimer->start(static_cast<int>(std::floor(rest * 1000.0)));
+}
+
 void stop_line(Port &p)
 {
     p.lineFailed = true;
@@ -339,7 +376,7 @@ void update(Port &p)
         p.due |= COM_EV_TXEMPTY;
     }
     if (p.notifier) {
-        bool on = !p.lineFailed && p.queue.space() > 0;
+        bool on = !p.lineFailed && p.queue.space() > 0 && !holding(p);
         if (p.notifier->isEnabled() != on)
             p.notifier->setEnabled(on);
     }
@@ -413,11 +450,14 @@ void on_line_activity(int number)
     Port *p = get(number);
     if (!p || p->lineFailed)
         return;
+    const double woke = Timer();
+    release_hold(*p);
     int r = intake(*p);
     // A readable descriptor that yields nothing is a hang-up; the watcher
     // would otherwise fire again at once.
     if (r < 0 || (r == 0 && p->notifier && p->queue.space() > 0 && p->backend->wait_readable(0) < 0))
         stop_line(*p);
+    maybe_hold(*p, r, woke);
     settle(*p);
     if (qvar::pump::dispatch_allowed())
         deliver(number);
@@ -442,6 +482,9 @@ void remove_watchers(Port &p)
     retire(p.notifier);
     retire(p.arrivalTimer);
     retire(p.drainTimer);
+    retire(p.holdTimer);
+    p.holdTimer = nullptr;
+    p.holdUntil = -std::numeric_limits<double>::infinity();
     p.notifier = nullptr;
     p.arrivalTimer = nullptr;
     p.drainTimer = nullptr;
@@ -457,6 +500,12 @@ void add_watchers(Port &p)
             p.notifier = new QSocketNotifier(fd, QSocketNotifier::Read);
             QObject::connect(p.notifier, &QSocketNotifier::activated,
                              [number] { on_line_activity(number); });
+        }
+        if (!p.holdTimer) {
+            p.holdTimer = new QTimer;
+            p.holdTimer->setSingleShot(true);
+            p.holdTimer->setTimerType(Qt::PreciseTimer);
+            QObject::connect(p.holdTimer, &QTimer::timeout, [number] { on_line_activity(number); });
         }
     } else if (!p.arrivalTimer) {
         p.arrivalTimer = new QTimer;
@@ -684,6 +733,7 @@ int FlushInQ(int port)
         return r;
     p->queue.clear();
     p->stamps.clear();
+    release_hold(*p);
     p->backend->flush_input();
     p->due &= ~(COM_EV_RECEIVE | COM_EV_RXFLAG);
     settle(*p);
@@ -729,6 +779,7 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     p->armed = true;
     p->due = 0;
     p->awaitingDrain = false;
+    release_hold(*p);
     add_watchers(*p);
     settle(*p);
     return 0;
@@ -758,7 +809,7 @@ int serial_deliver()
         // A device with a live notifier is read when the dispatcher sees it
         // readable; reading it here as well would cost a system call a pass.
         // Also after a failure: a line that carries bytes again comes back.
-        const bool watched = p->notifier && p->notifier->isEnabled();
+        const bool watched = p->notifier && (p->notifier->isEnabled() || holding(*p));
         if (!watched && intake(*p) < 0)
             stop_line(*p);
         settle(*p);

@@ -4,6 +4,7 @@
 #include "platform/ui/pump.h"
 #include "platform/serial/serial.h"
 #include "platform/serial/sysio.h"
+#include "platform/ui/ui.h"
 #include "tests/support/port_sandbox.h"
 
 #include <QCoreApplication>
@@ -12,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -51,6 +54,7 @@ struct Recorder {
     bool closeOwnPort = false;
     std::vector<int> events;
     std::vector<std::string> frames;
+    std::vector<Clock::time_point> frameTimes;
 };
 
 void record(int port, int events, void *data)
@@ -65,6 +69,7 @@ void record(int port, int events, void *data)
         char buf[36];
         int n = ComRd(port, buf, 36);
         r->frames.emplace_back(buf, n > 0 ? static_cast<size_t>(n) : 0u);
+        r->frameTimes.push_back(Clock::now());
         FlushInQ(port);
     }
 }
@@ -588,6 +593,65 @@ TEST_F(SerialPty, SystemCallFailuresMapToCodesAndInterruptionsAreRetried)
     fail_nth(Call::Read, 1, EIO);
     feed(pattern(4));
     EXPECT_TRUE(pump_until([&] { return !rec.events.empty(); }, 1.0));
+}
+
+// A controller's answer comes a byte at a time; waking the program for each
+// of them was most of what a running scope cost. The frame's callback must
+// still come with its last byte, and the event character still be reported.
+TEST_F(SerialPty, PacedAnswerWakesTheProgramAFewTimesAFrameYetIsTakenWithItsLastByte)
+{
+    Recorder rec;
+    rec.takeFrame = true;
+    ASSERT_EQ(open_port(), 0);
+    ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE | COM_EV_RXFLAG, 36, 0x55, record, &rec), 0);
+
+    constexpr int kFrames = 14;
+    std::string frame = pattern(36, 60);
+    frame[1] = 0x55;
+    std::vector<Clock::time_point> lastByte(kFrames);
+    std::thread line([&] {
+        const auto byte = std::chrono::duration<double>(10.0 / 19200.0);
+        auto t = Clock::now();
+        for (int f = 0; f < kFrames; ++f) {
+            t += 20ms;   // the request's time on the line
+            for (char c : frame) {
+                std::this_thread::sleep_until(t);
+                if (write(master_, &c, 1) != 1)
+                    return;
+                t += std::chrono::duration_cast<Clock::duration>(byte);
+            }
+            lastByte[static_cast<size_t>(f)] = Clock::now();
+        }
+    });
+    // The line is told paced by the first frames; count from the fourth on.
+    rusage r0{};
+    const auto t0 = Clock::now();
+    while (rec.frames.size() < static_cast<size_t>(kFrames) && since(t0) < 5.0) {
+        ProcessSystemEvents();
+        if (rec.frames.size() == 3 && r0.ru_nvcsw == 0)
+            getrusage(RUSAGE_THREAD, &r0);
+    }
+    rusage r1{};
+    getrusage(RUSAGE_THREAD, &r1);
+    line.join();
+
+    ASSERT_EQ(rec.frames.size(), static_cast<size_t>(kFrames));
+    for (const std::string &f : rec.frames)
+        EXPECT_EQ(f, frame);
+    int flagged = 0;
+    for (int e : rec.events)
+        flagged += (e & COM_EV_RXFLAG) != 0;
+    EXPECT_GE(flagged, kFrames);
+    // Waking once a byte takes 36 sleeps a frame; a loaded machine that hands
+    // over bytes in bunches only takes fewer.
+    const double perFrame = double(r1.ru_nvcsw + r1.ru_nivcsw - r0.ru_nvcsw - r0.ru_nivcsw) / (kFrames - 3);
+    EXPECT_LT(perFrame, 18.0);
+    std::vector<double> late;
+    for (size_t f = 0; f < lastByte.size(); ++f)
+        late.push_back(std::chrono::duration<double>(rec.frameTimes[f] - lastByte[f]).count());
+    std::sort(late.begin(), late.end());
+    EXPECT_LT(late[late.size() / 2], 0.002);
+    EXPECT_LT(late[late.size() * 9 / 10], 0.010);
 }
 
 TEST_F(SerialPty, SimulatedControllerAnswersThroughItsArrivalTimer)
