@@ -84,11 +84,23 @@ int CmdWatch(const CliOptions &o, FILE *out)
         }
         if (rx_flag == 1) {
             // The answer is in pp until the next request overwrites it.
+            unsigned words[16];
             for (int i = 0; i < 16; i++)
-                std::fprintf(out, "%u%c", unsigned(pp[i]), i == 15 ? '\n' : '\t');
+                words[i] = pp[i];
+            const bool last = o.count >= 0 && lines + 1 >= o.count;
+            // At line rate the next request leaves before the line is
+            // printed: printing then overlaps the controller's answer
+            // instead of holding up the request.
+            const bool sendNow = !last && o.interval <= 0 && !InterruptCaught();
+            if (sendNow)
+                SendLiveRequest();
+            for (int i = 0; i < 16; i++)
+                std::fprintf(out, "%u%c", words[i], i == 15 ? '\n' : '\t');
             std::fflush(out);
             if (++lines == o.count)
                 break;
+            if (sendNow)
+                continue;
             if (o.interval > 0)
                 PauseUntil(tstart + o.interval);
             if (!InterruptCaught())
