@@ -119,6 +119,7 @@ int WaitRxFull(void)
 {
     ret = 1;
     tstart = Timer();
+    SetWaitDeadline(tstart + ANSWER_TIMEOUT);
     for (;;) {
         ProcessSystemEvents();
         tdiff = Timer() - tstart;

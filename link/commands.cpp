@@ -26,6 +26,7 @@ void SendCommand(int32_t code, const char *afterWrite)
     // The read-back measures its own wait in the same tdiff, so a read-back
     // that times out also ends here as a time-out.
     tstart = Timer();
+    SetWaitDeadline(tstart + ANSWER_TIMEOUT);
     do {
         if (rx_flag == 1) {
             PushGET(RAM, CHANNEL_A);

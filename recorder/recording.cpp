@@ -105,6 +105,7 @@ bool RecordLines(uint16_t interval, uint16_t samples)
         }
         if (lines >= samples)
             stop_flag = 1;
+        SetWaitDeadline(tstart + ANSWER_TIMEOUT);
         ProcessSystemEvents();
         if (stop_flag != 0)
             break;

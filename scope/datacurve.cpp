@@ -87,8 +87,10 @@ const char *FormulaText(int source)
 void PauseWithEvents(double seconds)
 {
     double t0 = Timer();
-    while (Timer() - t0 < seconds)
+    while (Timer() - t0 < seconds) {
+        SetWaitDeadline(t0 + seconds);
         ProcessSystemEvents();
+    }
 }
 
 // The controls that could start a second exchange while the block reads own

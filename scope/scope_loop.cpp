@@ -79,6 +79,7 @@ int CC_BTNRun(int, int, int event, void *, int, int)
                 return 1;
             }
         }
+        SetWaitDeadline(tstart + SCOPE_TIMEOUT);
         ProcessSystemEvents();
     } while (stop_flag == 0);
 

@@ -435,6 +435,7 @@ int deliver(int number)
     void *data = p->callbackData;
     const uint64_t id = p->id;
     p->running = true;
+    qvar::pump::note_callback();
     cb(number, events, data);
     p = get(number);
     if (p && p->id == id) {

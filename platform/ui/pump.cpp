@@ -14,7 +14,11 @@ std::vector<bool> &scopes()
     static std::vector<bool> s;
     return s;
 }
+unsigned long g_callbacks = 0;
 } // namespace
+
+void note_callback() { ++g_callbacks; }
+unsigned long callbacks_run() { return g_callbacks; }
 
 bool dispatch_allowed()
 {

@@ -11,6 +11,11 @@ namespace qvar::pump {
 
 bool dispatch_allowed();
 
+// Counts the program's callbacks (control, panel, receive) as they run; a
+// loop's wait deadline holds only while none has run since it was set.
+void note_callback();
+unsigned long callbacks_run();
+
 class Inside {
 public:
     Inside();

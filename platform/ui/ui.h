@@ -27,7 +27,9 @@
 //   ProcessSystemEvents runs everything pending (GUI and serial receive
 //   callbacks) and returns; when nothing is pending it waits for GUI or serial
 //   activity, a program timer or a simulated line's next byte, and returns as
-//   soon as one arrives, or after about 10 ms at most.
+//   soon as one arrives, or after about 10 ms at most. A loop that pumps
+//   until a time-out says when it falls due (SetWaitDeadline); the pump then
+//   sleeps up to that moment instead of returning every 10 ms.
 // - Charts show what they are handed; the screen is repainted at the display's
 //   rate however often the program plots.
 // - Results: 0 or a value on success, a negative UI_ERR_ code on failure.
@@ -235,6 +237,11 @@ void SetChartMessageCallback(ChartMessagePtr fn);
 int RunUserInterface(void);        // returns the code given to QuitUserInterface
 int QuitUserInterface(int code);
 int ProcessSystemEvents(void);
+// The calling loop pumps until Timer() reaches `due` unless a callback ends
+// it first: a waiting ProcessSystemEvents may sleep until then (and returns
+// once it is due). Forgotten when it falls due or when any callback has run,
+// so a loop that ended early leaves nothing behind for the next one.
+void SetWaitDeadline(double due);
 // Runs `fn(data)` once, from the event pump, `seconds` from now (like a
 // callback of any other control). Returns 0.
 typedef void (*DeferredCallbackPtr)(void *data);

@@ -15,6 +15,7 @@ void Deliver(DeferredCallbackPtr fn, void *data)
         QTimer::singleShot(1, Qt::PreciseTimer, QCoreApplication::instance(), [fn, data] { Deliver(fn, data); });
         return;
     }
+    qvar::pump::note_callback();
     fn(data);
 }
 

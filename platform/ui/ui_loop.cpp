@@ -37,6 +37,8 @@ struct LoopState {
     unsigned long activity = 0;                 // program calls that changed the screen
     unsigned long activityAtLastPump = 0;
     double lastFlush = -1;                      // Timer() of the last push of dirty controls
+    double deadline = std::numeric_limits<double>::infinity();   // SetWaitDeadline
+    unsigned long callbacksAtDeadline = 0;
     bool inSerialHook = false;
 };
 
@@ -51,12 +53,25 @@ constexpr int kRepaintMs = 16;   // about the display's refresh rate
 // checked by a polling loop is noticed at most this late, and a silent line
 // costs a hundred wake-ups a second.
 constexpr int kWaitBoundMs = 10;
+// How long a pump sleeps at most towards a loop's deadline: a safety net for
+// a wake-up that never comes, not a pace.
+constexpr int kDeadlineBoundMs = 1000;
+
+// The loop's deadline, while it still holds; infinity when there is none.
+double waitDeadline()
+{
+    LoopState &s = st();
+    if (std::isfinite(s.deadline) && pump::callbacks_run() != s.callbacksAtDeadline)
+        s.deadline = std::numeric_limits<double>::infinity();
+    return s.deadline;
+}
 
 void deliver(const Event &e)
 {
     Panel *p = findPanel(e.panel);
     if (!p)
         return;   // discarded meanwhile
+    pump::note_callback();
     if (e.control == 0) {
         if (p->cb)
             p->cb(e.panel, e.event, p->cbData, e.data1, e.data2);
@@ -212,6 +227,13 @@ int QuitUserInterface(int code)
     return 0;
 }
 
+void SetWaitDeadline(double due)
+{
+    LoopState &s = st();
+    s.deadline = std::isfinite(due) ? due : std::numeric_limits<double>::infinity();
+    s.callbacksAtDeadline = pump::callbacks_run();
+}
+
 int ProcessSystemEvents(void)
 {
     pump::Inside inside;
@@ -238,11 +260,16 @@ int ProcessSystemEvents(void)
     // is pending and returns if there was anything, and only then sleeps,
     // until an event (input, a port's socket notifier, a timer) or our bound.
     const bool mayWait = ran == 0 && s.activity == s.activityAtLastPump;
-    const double left = mayWait ? pump::serial_next_arrival() - Timer() : 0.0;
+    const double deadline = waitDeadline();
+    const double now = Timer();
+    if (deadline <= now)
+        s.deadline = std::numeric_limits<double>::infinity();   // due: the loop looks now
+    const double left = mayWait ? std::min(pump::serial_next_arrival(), deadline) - now : 0.0;
     if (mayWait && left < 0.001) {
-        // A simulated line tells when its frame will be complete; Qt's timers
-        // count whole milliseconds, so sleep to the moment itself. Nothing
-        // else is pending, and the sleep is shorter than any wait allowed.
+        // A simulated line tells when its frame will be complete, a loop when
+        // its time-out falls due; Qt's timers count whole milliseconds, so
+        // sleep to the moment itself. Nothing else is pending, and the sleep
+        // is shorter than any wait allowed.
         if (left > 0)
             Delay(left);
         pump::serial_deliver();
@@ -250,11 +277,13 @@ int ProcessSystemEvents(void)
     } else if (mayWait) {
         // Sleep until something is due: the dispatcher wakes for input, a
         // socket notifier or a timer of the program; our own timer covers the
-        // simulated line's next byte (to the whole millisecond before it, the
-        // rest is slept above on the next pass) and the safety bound, which
-        // only the loops' time-outs rely on.
+        // simulated line's next byte and the loop's deadline (to the whole
+        // millisecond before them, the rest is slept above on the next pass)
+        // and the safety bound, which only loops that gave no deadline rely
+        // on for their time-outs.
         const double dueMs = std::floor(left * 1000.0);
-        s.wake->start(int(std::min<double>(kWaitBoundMs, dueMs)));
+        const int bound = std::isfinite(deadline) ? kDeadlineBoundMs : kWaitBoundMs;
+        s.wake->start(int(std::min<double>(bound, dueMs)));
         d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         s.wake->stop();
         pump::serial_deliver();

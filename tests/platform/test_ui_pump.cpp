@@ -86,6 +86,53 @@ TEST(UiPump, PollingLoopNoticesItsTimeOutSoonAfterItIsDue)
     EXPECT_LT(late[late.size() * 3 / 4], 0.050);
 }
 
+// The program's loops tell the pump their time-out: it sleeps to it instead of
+// waking a hundred times a second, the loop sees it at once, and nothing of
+// it is left for the next loop once a callback has run or it has passed.
+TEST(UiPump, ToldDeadlineIsSleptToAndForgottenOnceACallbackRanOrItPassed)
+{
+    ASSERT_EQ(InitUserInterface(0, nullptr), 1);
+    ProcessSystemEvents();
+    std::vector<double> late;
+    int passes = 0;
+    for (int round = 0; round < 4; ++round) {
+        const double due = Timer() + 0.2;
+        while (Timer() < due) {
+            SetWaitDeadline(due);
+            ProcessSystemEvents();
+            ++passes;
+        }
+        late.push_back(Timer() - due);
+    }
+    // Untold, the four rounds take some eighty passes.
+    EXPECT_LE(passes, 20);
+    std::sort(late.begin(), late.end());
+    EXPECT_LT(late[late.size() / 2], 0.005);
+
+    // A callback ends the loop that set a distant deadline; the next pump
+    // waits no longer than its usual bound.
+    bool ran = false;
+    ASSERT_EQ(PostDeferredCall([](void *d) { *static_cast<bool *>(d) = true; }, &ran, 0.01), 0);
+    SetWaitDeadline(Timer() + 2.0);
+    const double giveUp = Timer() + 1.0;
+    while (!ran && Timer() < giveUp)
+        ProcessSystemEvents();
+    ASSERT_TRUE(ran);
+    double a = Timer();
+    ProcessSystemEvents();
+    EXPECT_LT(Timer() - a, 0.1);
+
+    // A deadline that has passed is not slept towards again.
+    const double due = Timer() + 0.03;
+    SetWaitDeadline(due);
+    while (Timer() < due)
+        ProcessSystemEvents();
+    a = Timer();
+    ProcessSystemEvents();
+    ProcessSystemEvents();
+    EXPECT_LT(Timer() - a, 0.1);
+}
+
 TEST(UiPump, PendingEventsReturnAtOnce)
 {
     ASSERT_EQ(InitUserInterface(0, nullptr), 1);
