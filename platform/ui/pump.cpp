@@ -15,7 +15,15 @@ std::vector<bool> &scopes()
     return s;
 }
 unsigned long g_callbacks = 0;
+PassHook g_passHook = nullptr;
 } // namespace
+
+void set_pass_hook(PassHook hook) { g_passHook = hook; }
+void run_pass_hook()
+{
+    if (g_passHook)
+        g_passHook();
+}
 
 void note_callback() { ++g_callbacks; }
 unsigned long callbacks_run() { return g_callbacks; }

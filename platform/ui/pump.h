@@ -16,6 +16,13 @@ bool dispatch_allowed();
 void note_callback();
 unsigned long callbacks_run();
 
+// Test support watches the program between pump passes: the hook runs at the
+// end of every ProcessSystemEvents (a busy loop's pass may skip Qt's
+// dispatcher, and with it any timer a test could use instead).
+using PassHook = void (*)();
+void set_pass_hook(PassHook hook);
+void run_pass_hook();
+
 class Inside {
 public:
     Inside();

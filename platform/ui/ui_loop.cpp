@@ -37,6 +37,7 @@ struct LoopState {
     unsigned long activity = 0;                 // program calls that changed the screen
     unsigned long activityAtLastPump = 0;
     double lastFlush = -1;                      // Timer() of the last push of dirty controls
+    double lastDispatch = -1;                   // Timer() of the last busy dispatcher pass
     double deadline = std::numeric_limits<double>::infinity();   // SetWaitDeadline
     unsigned long callbacksAtDeadline = 0;
     bool inSerialHook = false;
@@ -53,6 +54,10 @@ constexpr int kRepaintMs = 16;   // about the display's refresh rate
 // checked by a polling loop is noticed at most this late, and a silent line
 // costs a hundred wake-ups a second.
 constexpr int kWaitBoundMs = 10;
+// How often a busy loop lets the dispatcher look at input, timers and
+// repaints: far more often than anyone can click or see.
+constexpr double kBusyDispatchGap = 0.0005;
+
 // How long a pump sleeps at most towards a loop's deadline: a safety net for
 // a wake-up that never comes, not a pace.
 constexpr int kDeadlineBoundMs = 1000;
@@ -287,10 +292,16 @@ int ProcessSystemEvents(void)
         d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         s.wake->stop();
         pump::serial_deliver();
-    } else {
+    } else if (now - s.lastDispatch >= kBusyDispatchGap) {
+        // A busy loop (an unpaced line) gets its serial data above on every
+        // pass; the dispatcher's own pass costs a poll() of every descriptor,
+        // several times the exchange itself on a real display, so a busy loop
+        // looks at input, timers and repaints a few thousand times a second.
+        s.lastDispatch = now;
         d->processEvents(QEventLoop::AllEvents);
     }
     drain();
     s.activityAtLastPump = s.activity;
+    pump::run_pass_hook();
     return 0;
 }

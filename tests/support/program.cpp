@@ -9,6 +9,7 @@
 #include "platform/serial/serial.h"
 #include "platform/serial/serial_sim.h"
 #include "platform/ui/ui.h"
+#include "platform/ui/pump.h"
 #include "platform/ui/ui_qt.h"
 #include "sim/controller.h"
 #include "ui_ids.h"
@@ -164,16 +165,31 @@ void When(std::function<bool()> when, std::function<void()> fn, double giveUpAft
 }
 
 namespace {
-std::map<int, QTimer *> everyPump;
+struct Every {
+    QTimer *timer;                 // the passes of RunUserInterface's loop
+    std::function<void()> fn;      // and those of ProcessSystemEvents
+};
+std::map<int, Every> everyPump;
 int nextEvery = 1;
+
+void RunEveryPump()
+{
+    // A copy: a hook may cancel itself or another.
+    std::vector<std::function<void()>> hooks;
+    for (auto &[id, e] : everyPump)
+        hooks.push_back(e.fn);
+    for (auto &fn : hooks)
+        fn();
+}
 } // namespace
 
 int EveryPump(std::function<void()> fn)
 {
     auto *timer = new QTimer(QCoreApplication::instance());
-    QObject::connect(timer, &QTimer::timeout, std::move(fn));
+    QObject::connect(timer, &QTimer::timeout, fn);
     timer->start(0);
-    everyPump[nextEvery] = timer;
+    everyPump[nextEvery] = Every{timer, std::move(fn)};
+    qvar::pump::set_pass_hook(RunEveryPump);
     return nextEvery++;
 }
 
@@ -182,9 +198,11 @@ void CancelEveryPump(int id)
     auto it = everyPump.find(id);
     if (it == everyPump.end())
         return;
-    it->second->stop();
-    it->second->deleteLater();
+    it->second.timer->stop();
+    it->second.timer->deleteLater();
     everyPump.erase(it);
+    if (everyPump.empty())
+        qvar::pump::set_pass_hook(nullptr);
 }
 
 void Click(int panel, int control)
