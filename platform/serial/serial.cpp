@@ -336,14 +336,16 @@ void release_hold(Port &p)
 // (the event character) is reported with the rest's end.
 void maybe_hold(Port &p, int taken, double woke)
 {
-    constexpr double kMargin = 0.001;   // timer and wake-up lateness
+    // Qt's timers fire up to a millisecond after their whole-millisecond
+    // interval, and this wake-up came a little after its byte.
+    constexpr double kMargin = 0.0013;
     if (taken != 1 || !p.paced || !p.notifier || !p.holdTimer || p.lineFailed || !p.callback ||
         !(p.mask & COM_EV_RECEIVE) || !p.armed)
         return;
     const size_t count = static_cast<size_t>(p.notifyCount);
     if (p.queue.size() >= count)
         return;
-    const double rest = static_cast<double>(count - p.queue.size() - 1) * p.char_time() - kMargin;
+    const double rest = static_cast<double>(count - p.queue.size()) * p.char_time() - kMargin;
     if (rest < 0.002)
         return;
     p.holdUntil = woke + rest;
