@@ -376,6 +376,10 @@ void update(Port &p)
     if (p.awaitingDrain && (p.mask & COM_EV_TXEMPTY) && p.backend->output_pending() == 0) {
         p.awaitingDrain = false;
         p.due |= COM_EV_TXEMPTY;
+        // Seen on another wake-up (an answer's first byte): no need to wake
+        // for it again.
+        if (p.drainTimer)
+            p.drainTimer->stop();
     }
     if (p.notifier) {
         bool on = !p.lineFailed && p.queue.space() > 0 && !holding(p);
