@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -113,7 +114,11 @@ int main(int argc, char **argv)
         const double t0 = Now();
         viewer = std::make_unique<RecordingViewer>(QString::fromStdString(path));
         viewer->show();
-        QApplication::processEvents();   // lays the window out
+        // Lays the window out; on a real display also waits until the
+        // server has mapped it, before which nothing can be painted.
+        do
+            QApplication::processEvents();
+        while (viewer->windowHandle() && !viewer->windowHandle()->isExposed() && Now() - t0 < 2000);
         viewer->chart()->repaint();
         open.push_back(Now() - t0);
         if (viewer->chart()->paints() == 0) {
