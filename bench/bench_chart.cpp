@@ -11,6 +11,7 @@
 #include "platform/ui/ui.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 #include <QWidget>
 
 #include <algorithm>
@@ -100,6 +101,41 @@ void Compare(const char *what, int w, int h, int floorW, int floorH, double boun
     Figure("tool / floor", t / f, "x", Bound::AtMost, bound);
 }
 
+// The chart tools' share of a frame: zoomed in with the crosshair and its
+// readout shown, against the plain chart, in alternating blocks.
+void ZoomedWithCrosshair()
+{
+    std::unique_ptr<ChartView> c = NewToolChart(kWidth, kHeight);
+    const QPointF at = c->plotArea().center() + QPointF(37.3, -21.6);
+    std::vector<double> plain, tools;
+    for (int b = 0; b < kBlocks; ++b) {
+        for (bool zoomed : {false, true}) {
+            if (zoomed) {
+                c->setView(Range{30, 80}, Range{50, 1000});
+                QMouseEvent move(QEvent::MouseMove, at, c->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                                 Qt::NoModifier);
+                QApplication::sendEvent(c.get(), &move);
+            } else {
+                QEvent leave(QEvent::Leave);
+                QApplication::sendEvent(c.get(), &leave);
+                c->resetView();
+            }
+            (zoomed ? tools : plain).push_back(Block([&](int i) {
+                FillNorm(*c, i);
+                c->repaint(c->plotArea().toAlignedRect().adjusted(-3, -3, 3, 3));
+            }));
+        }
+    }
+    if (!c->hovering())
+        Fail("the crosshair was not shown");
+    std::sort(plain.begin(), plain.end());
+    std::sort(tools.begin(), tools.end());
+    std::printf(" zoomed with the crosshair shown, against the plain chart:\n");
+    Info("plain: CPU per frame", plain[plain.size() / 2], "ms");
+    Info("zoomed, crosshair: CPU per frame", tools[tools.size() / 2], "ms");
+    Info("zoomed, crosshair / plain", tools[tools.size() / 2] / plain[plain.size() / 2], "x");
+}
+
 void PannedDeepHistory()
 {
     constexpr int kDepth = 10000;
@@ -137,6 +173,7 @@ int main(int argc, char **argv)
     Compare("the chart's size, 665 x 420", kWidth, kHeight, kWidth, kHeight, 1.3);
     Compare("twice as wide and high, against the floor at the chart's size", 2 * kWidth, 2 * kHeight, kWidth,
             kHeight, 2.5);
+    ZoomedWithCrosshair();
     PannedDeepHistory();
     return Verdict("bench_chart");
 }
