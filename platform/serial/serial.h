@@ -24,6 +24,9 @@
 //   ProcessSystemEvents in ui.h), never from inside another call. A callback
 //   installed with COM_EV_RECEIVE is called once each time the queue reaches
 //   `notifyCount` bytes; it is armed again when the queue falls below it.
+//   COM_EV_TXEMPTY is reported on the first pump pass after the output queue
+//   has emptied, and no later than 20 ms after it: a request's own answer
+//   usually brings that pass, so the event costs no wake-up of its own.
 // - All calls come from the GUI thread.
 #pragma once
 

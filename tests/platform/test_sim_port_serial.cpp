@@ -2,6 +2,7 @@
 // service on the built-in port, and qvar-sim on a pty through the termios backend.
 #include "platform/clock.h"
 #include "platform/ui/pump.h"
+#include "platform/ui/ui.h"
 #include "platform/serial/serial.h"
 #include "platform/serial/serial_backend.h"
 #include "platform/serial/serial_sim.h"
@@ -302,6 +303,46 @@ TEST_F(SimSerial, CallbackRunsOnceFromThePumpWhenAFrameIsQueued)
     ComWrt(sim, req.data(), 36);
     pump_for(0.15);
     EXPECT_EQ(g_calls, 2);
+}
+
+// The program's own wait: pump, sleeping towards a deadline, until called.
+void pump_until_called(double seconds)
+{
+    const double end = Timer() + seconds;
+    while (g_calls == 0 && Timer() < end) {
+        SetWaitDeadline(end);
+        ProcessSystemEvents();
+    }
+}
+
+TEST_F(SimSerial, OutputEmptyComesWithTheAnswerYetNeverLateOnASilentLine)
+{
+    const int sim = ComSimulatedPort();
+    ASSERT_GE(open_port(sim), 0);
+    const int both = COM_EV_RECEIVE | COM_EV_TXEMPTY;
+    ASSERT_EQ(InstallComCallback(sim, both, 36, 0x55, on_receive, nullptr), 0);
+    const std::string req = frame(ORDER_LIVE_VALUES);
+    for (int round = 0; round < 3; ++round) {
+        g_calls = g_mask = 0;
+        FlushInQ(sim);
+        ComWrt(sim, req.data(), 36);
+        pump_until_called(0.5);
+        // The request left 19 ms before its answer was complete: one call
+        // reports both, where a wake-up of its own would make two.
+        EXPECT_EQ(g_mask, both) << "round " << round;
+        EXPECT_EQ(g_calls, 1) << "round " << round;
+    }
+
+    c->faults.silent = true;
+    g_calls = g_mask = 0;
+    FlushInQ(sim);
+    const double t0 = Timer();
+    ComWrt(sim, req.data(), 36);
+    pump_until_called(0.5);
+    EXPECT_EQ(g_mask, COM_EV_TXEMPTY);
+    // 19 ms on the wire and 20 ms of grace; the rest is room for a loaded machine.
+    EXPECT_GE(Timer() - t0, 0.018);
+    EXPECT_LT(Timer() - t0, 0.2);
 }
 
 namespace {
