@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <ctime>
+#include <sys/prctl.h>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -26,10 +27,23 @@ double Timer(void)
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// The slack is a per-thread setting. A polling loop sleeps to its answer's
+// last byte on every exchange, and 50 us of slack there, each time, was a
+// fifth of a percent of the line's rate.
+void PreciseWakeups(void)
+{
+    thread_local bool done = false;
+    if (!done) {
+        ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        done = true;
+    }
+}
+
 void Delay(double seconds)
 {
     if (!(seconds > 0.0))   // also rejects NaN
         return;
+    PreciseWakeups();
     timespec until{};
     clock_gettime(CLOCK_MONOTONIC, &until);
     const double whole = std::floor(seconds);

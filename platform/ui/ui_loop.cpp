@@ -153,6 +153,7 @@ void initLoop()
     if (done || !QCoreApplication::instance())
         return;
     done = true;
+    PreciseWakeups();
     ensureTimers();
     QObject::connect(st().arrival, &QTimer::timeout, st().arrival, [] { serialHook(); });
 }
