@@ -114,16 +114,6 @@ TEST_F(CurveBlocks, ChannelBSourceLandsInCurveB)
     EXPECT_STREQ("Waiting for data package 1 ... received!", szStatus);
 }
 
-TEST_F(CurveBlocks, LastBlockOfChannelASource)
-{
-    EXPECT_EQ(0, ReadData256(8, 0, 9));
-    EXPECT_EQ(0x00, szWriteBuf[4]);
-    EXPECT_EQ(0x70, szWriteBuf[5]);
-    auto curve = sim->curve(0);
-    for (int i = 112; i < 128; i++)
-        EXPECT_EQ(curve[i], yArrayA[i]) << i;
-}
-
 TEST_F(CurveBlocks, SourceNineStoresNothing)
 {
     EXPECT_EQ(0, ReadData256(2, 9, 9));

@@ -186,21 +186,4 @@ TEST_F(Exchange, PortThatDoesNotExistShowsItsText)
     EXPECT_EQ("Invalid port number", StatusLine());
 }
 
-TEST_F(Exchange, StartExchangeAtLineTimingTakesAQuarterSecondAtMost)
-{
-    ASSERT_TRUE(StartProgram());
-    sim->set_paced(true);
-    // Best of three: the figure is the line's, not the machine's load.
-    double best = 1e9;
-    for (int i = 0; i < 3; i++) {
-        CloseCom(com);
-        double t0 = Timer();
-        InitRS232(com);
-        best = std::min(best, Timer() - t0);
-    }
-    EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
-    EXPECT_GT(best, 0.17);                        // the line's own minimum
-    EXPECT_LE(best, 0.25);
-}
-
 } // namespace

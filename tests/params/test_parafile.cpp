@@ -187,43 +187,4 @@ TEST_F(ParaFile, SaveReplacesAnExistingFileAndReportsAFailedWrite)
     EXPECT_EQ("Cannot write parameter file!", StatusLog()[0]);
 }
 
-// What a user can pick in place of a file: the program keeps running (the
-// call is back at once, well within one frame of the pump), says so, and
-// changes nothing.
-TEST_F(ParaFile, NoFileToReadOrWriteIsRefusedAtOnce)
-{
-    const std::string fifo = dir + "/fifo.cfg", zero = dir + "/zero.cfg", big = dir + "/big.cfg";
-    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
-    ASSERT_EQ(0, ::symlink("/dev/zero", zero.c_str()));
-    uint32_t w[32];
-    for (uint32_t &v : w)
-        v = 5;
-    WriteText(big, FileOf(w) + std::string(10 * 1024 * 1024, ' '));
-
-    for (const std::string &name : {fifo, zero, big}) {
-        chosenPath = name;
-        powerA = 4242;
-        StartStatusLog();
-        const double t0 = Timer();
-        ReadParaFromFile();
-        EXPECT_LT(Timer() - t0, 0.1) << name;
-        EXPECT_EQ(4242, powerA) << name;
-        ASSERT_EQ(1u, StatusLog().size()) << name;
-        EXPECT_EQ("Cannot read parameter file!", StatusLog()[0]);
-    }
-    for (const std::string &name : {fifo, zero}) {
-        CopyText(file_name, sizeof file_name, name.c_str());
-        StartStatusLog();
-        const double t0 = Timer();
-        SendParaToFile();
-        EXPECT_LT(Timer() - t0, 0.1) << name;
-        ASSERT_EQ(1u, StatusLog().size()) << name;
-        EXPECT_EQ("Cannot write parameter file!", StatusLog()[0]);
-    }
-    // The pump still turns.
-    bool ran = false;
-    After(0.0, [&ran] { ran = true; });
-    EXPECT_TRUE(PumpUntil([&ran] { return ran; }, 5.0));
-}
-
 } // namespace

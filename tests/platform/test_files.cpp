@@ -71,32 +71,6 @@ TEST(ArrayToFile, FixedFieldsRightAlignAndKeepWideNumbersApart)
     EXPECT_EQ(back, wide);
 }
 
-// The recorder removes the old file and then only appends to it.
-TEST(ArrayToFile, RecorderFileIsHeaderIntervalAndTabbedLines)
-{
-    ScratchDir tmp;
-    std::string f = tmp.file("QVarRecord.dat");
-    WriteText(f, "old recording\n");
-    ASSERT_EQ(RemoveFile(f.c_str()), 0);
-    EXPECT_EQ(RemoveFile(f.c_str()), FILE_ERR_OPEN);
-
-    const char header[] = "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: ";
-    ASSERT_EQ(ArrayToFile(f.c_str(), header, FILE_ELEM_CHAR, int(sizeof header - 1), 1, FILE_GROUPS_TOGETHER,
-                          FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_BINARY, FILE_APPEND), 0);
-    EXPECT_EQ(ReadAll(f), header);
-
-    uint32_t interval = 5;
-    ASSERT_EQ(ArrayToFile(f.c_str(), &interval, FILE_ELEM_U32, 1, 1, FILE_GROUPS_TOGETHER,
-                          FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND), 0);
-    const std::vector<std::array<uint32_t, 4>> samples = {{512, 498, 2040, 2011},
-                                                          {65535, 0, 7, 12345}};
-    for (const auto &s : samples)
-        ASSERT_EQ(ArrayToFile(f.c_str(), s.data(), FILE_ELEM_U32, 4, 4, FILE_GROUPS_TOGETHER,
-                              FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND), 0);
-
-    EXPECT_EQ(ReadAll(f), std::string(header) + "5\n512\t498\t2040\t2011\n65535\t0\t7\t12345\n");
-}
-
 TEST(ArrayToFile, GroupOrderAndLayoutArrangeTheFile)
 {
     ScratchDir tmp;
@@ -253,13 +227,6 @@ TEST(PathHelpers, CopyAndAppendAreBoundedAndAllOrNothing)
 
     char small[4] = {'x', 'y', 'z', 'w'};        // no terminator inside
     EXPECT_EQ(AppendText(small, sizeof small, ""), FILE_ERR_PARAM);
-}
-
-TEST(ProgramFolders, ProgramDirHoldsTheRunningProgram)
-{
-    char dir[FILE_PATH_MAX];
-    ASSERT_EQ(GetProgramDir(dir), 0);
-    EXPECT_EQ(fs::canonical(dir), fs::canonical(QCoreApplication::applicationDirPath().toStdString()));
 }
 
 TEST(ProgramFolders, ProjectDirFallsBackToAWritableDataFolder)

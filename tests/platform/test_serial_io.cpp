@@ -177,17 +177,6 @@ protected:
     const int slave_ = pty_.slave;
 };
 
-TEST_F(PortNumbering, EmptyMachineHasOnlyTheSimulatedControllerAsPortOne)
-{
-    auto ports = scan();
-    ASSERT_EQ(ports.size(), 1u);
-    EXPECT_EQ(ports.at(1), "simulated controller");
-    EXPECT_EQ(ComSimulatedPort(), 1);
-    // The simulated port opens by its number.
-    EXPECT_EQ(open_number(1), 0);
-    EXPECT_EQ(CloseCom(1), 0);
-}
-
 TEST_F(PortNumbering, AdaptersFirstInIndexOrderThenUartsWithHardware)
 {
     for (auto name : {"ttyUSB10", "ttyUSB2", "ttyUSB0", "ttyACM1", "ttyACM0", "ttyS0", "ttyS1",

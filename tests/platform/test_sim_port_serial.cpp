@@ -143,19 +143,6 @@ void on_receive(int port, int mask, void *)
     g_queued = GetInQLen(port);
 }
 
-// Pumps like the event loop would, for `seconds`.
-void pump_for(double seconds)
-{
-    const double end = Timer() + seconds;
-    while (Timer() < end) {
-        {
-            pump::Inside inside;
-            pump::serial_deliver();
-        }
-        Delay(0.002);
-    }
-}
-
 } // namespace
 
 TEST_F(SimBackend, WaitAndReadKeepTheLineTime)
@@ -265,46 +252,6 @@ TEST_F(SimSerial, BuiltInPortFollowsItsControllerFromPacedToUnpaced)
     EXPECT_EQ(ComDroppedBytes(sim), 0);
 }
 
-TEST_F(SimSerial, ReadTimesOutOnASilentController)
-{
-    const int sim = ComSimulatedPort();
-    ASSERT_GE(open_port(sim), 0);
-    ASSERT_EQ(SetComTime(sim, 0.3), 0);
-    c->faults.silent = true;
-    const std::string req = frame(ORDER_ECHO);
-    ComWrt(sim, req.data(), 36);
-    char answer[36];
-    const double t0 = Timer();
-    EXPECT_EQ(ComRd(sim, answer, 36), 0);
-    EXPECT_GE(Timer() - t0, 0.299);
-    EXPECT_LT(Timer() - t0, 0.45);
-    EXPECT_EQ(c->requests(ORDER_ECHO), 1u);
-}
-
-TEST_F(SimSerial, CallbackRunsOnceFromThePumpWhenAFrameIsQueued)
-{
-    const int sim = ComSimulatedPort();
-    ASSERT_GE(open_port(sim), 0);
-    g_calls = g_mask = g_queued = 0;
-    ASSERT_EQ(InstallComCallback(sim, COM_EV_RECEIVE, 36, 0x55, on_receive, nullptr), 0);
-    c->faults.split = 3;
-    c->faults.split_gap = 0.02;
-    const std::string req = frame(ORDER_LIVE_VALUES);
-    ComWrt(sim, req.data(), 36);
-    // Not outside the pump, even with the whole answer there.
-    Delay(0.1);
-    EXPECT_EQ(g_calls, 0);
-    pump_for(0.1);
-    EXPECT_EQ(g_calls, 1);
-    EXPECT_TRUE(g_mask & COM_EV_RECEIVE);
-    EXPECT_EQ(g_queued, 36);
-    // Armed again only once the queue has gone below the count.
-    FlushInQ(sim);
-    ComWrt(sim, req.data(), 36);
-    pump_for(0.15);
-    EXPECT_EQ(g_calls, 2);
-}
-
 // The program's own wait: pump, sleeping towards a deadline, until called.
 void pump_until_called(double seconds)
 {
@@ -362,26 +309,6 @@ int run_sim(std::vector<std::string> args)
 }
 
 } // namespace
-
-TEST_F(SimSerial, QvarSimServesAPinnedPortUntilTerminated)
-{
-    if (!fs::exists(qvar_test::Beside("qvar-sim")))
-        GTEST_SKIP() << "qvar-sim is not built beside the tests";
-    qvar_test::Child sim;
-    ASSERT_TRUE(start_sim(sim, {"--port", "7", "--seed", "5"}));
-    EXPECT_EQ(sim.firstLine.rfind("/dev/pts/", 0), 0u) << sim.firstLine;
-    const fs::path pinned = link(7);
-    EXPECT_EQ(fs::read_symlink(pinned).string(), sim.firstLine);
-
-    double took = 0;
-    EXPECT_EQ(echo_through(7, &took), 0x00AA);
-    EXPECT_NE(ComSimulatedPort(), 7);
-    EXPECT_GT(took, 0.036);
-    EXPECT_LT(took, 0.25);
-
-    EXPECT_EQ(sim.Terminate(), 0);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(pinned)));
-}
 
 TEST_F(SimSerial, QvarSimFaultOptionsAndBadArguments)
 {

@@ -233,7 +233,7 @@ TEST_F(UiTest, PicturesAndPanelImages)
 
 // The constants compiled into the program must name the controls LoadPanel
 // hands out, in every panel of the real file.
-TEST(UiResourceFile, GeneratedIdsMatchTheLoadedPanels)
+TEST(UiResourceFile, PanelsStartAsTheProgramExpects)
 {
     ASSERT_EQ(InitUserInterface(0, nullptr), 1);
     QFile f(QCoreApplication::applicationDirPath() + "/QVARRDX3V20.uir");
@@ -254,40 +254,8 @@ TEST(UiResourceFile, GeneratedIdsMatchTheLoadedPanels)
     }
     SetCallbackTable(table.data(), int(table.size()));
 
-#define ID(x) std::pair<int, const char *>{x, #x}
-    const std::vector<std::pair<int, std::vector<std::pair<int, const char *>>>> expected = {
-        {PANEL, {ID(PANEL_STATUS), ID(PANEL_COMPORT), ID(PANEL_SEL_CHA), ID(PANEL_SEL_CHB), ID(PANEL_SEL_COM),
-                 ID(PANEL_TOG_RECORDER), ID(PANEL_RBT_RAM), ID(PANEL_RBT_EEPROM), ID(PANEL_RBT_FILE),
-                 ID(PANEL_BTN_SEND), ID(PANEL_BTN_GET), ID(PANEL_BTN_TEACH), ID(PANEL_BTN_RESET),
-                 ID(PANEL_BTN_REFRESH), ID(PANEL_NORM_A), ID(PANEL_NORM_B), ID(PANEL_RAW_A), ID(PANEL_RAW_B),
-                 ID(PANEL_AMAX), ID(PANEL_BMAX), ID(PANEL_MAXVAL_A), ID(PANEL_MINVAL_A), ID(PANEL_MAXVAL_B),
-                 ID(PANEL_MINVAL_B), ID(PANEL_TOLVAL), ID(PANEL_LED_IN1), ID(PANEL_LED_IN2),
-                 ID(PANEL_GRAPHSOURCE), ID(PANEL_CHART_RAW), ID(PANEL_CHART_NORM), ID(PANEL_GRAPH_DATA),
-                 ID(PANEL_BTN_RUN), ID(PANEL_BTN_STOP), ID(PANEL_BTN_DATA), ID(PANEL_LOGO_BG), ID(PANEL_LOGO_PIC)}},
-        {PARA_A, {ID(PARA_A_POWER), ID(PARA_A_REF), ID(PARA_A_TOL), ID(PARA_A_PRETRIGGER), ID(PARA_A_TRIGLEVEL),
-                  ID(PARA_A_TRIGBITS)}},
-        {PARA_B, {ID(PARA_B_POWER), ID(PARA_B_REF), ID(PARA_B_TOL), ID(PARA_B_PRETRIGGER), ID(PARA_B_TRIGLEVEL),
-                  ID(PARA_B_TRIGBITS)}},
-        {PARA_C, {ID(PARA_C_HYSTERESIS), ID(PARA_C_HWMODE), ID(PARA_C_AVERAGE), ID(PARA_C_POLARITY),
-                  ID(PARA_C_HOLD), ID(PARA_C_EVALMODE), ID(PARA_C_TRIGMODE), ID(PARA_C_OUTMODE),
-                  ID(PARA_C_ANAMODE)}},
-        {POPUP, {ID(POPUP_INTERVAL), ID(POPUP_SAMPLES), ID(POPUP_LINES), ID(POPUP_DAYS), ID(POPUP_HOURS),
-                 ID(POPUP_MINUTES), ID(POPUP_SECONDS), ID(POPUP_FILENAME), ID(POPUP_BTN_FILE),
-                 ID(POPUP_BTN_START), ID(POPUP_BTN_STOP), ID(POPUP_STATUS)}},
-    };
-#undef ID
-    for (const auto &[number, controls] : expected) {
-        const int h = LoadPanel(0, "QVARRDX3V20.uir", number);
-        ASSERT_GT(h, 0) << "panel " << number;
-        for (const auto &[id, name] : controls) {
-            QWidget *w = UiCtrlWidget(h, id);
-            ASSERT_NE(w, nullptr) << name;
-            EXPECT_EQ(w->objectName().toStdString(), name);
-        }
-        DiscardPanel(h);
-    }
-
-    // The start state the program relies on.
+    // The start state the program relies on; every control found by its
+    // name is the resource-file test's part.
     const int m = LoadPanel(0, "QVARRDX3V20.uir", PANEL);
     const int a = LoadPanel(m, "QVARRDX3V20.uir", PARA_A);
     EXPECT_EQ(val(a, PARA_A_TRIGBITS), 49152);

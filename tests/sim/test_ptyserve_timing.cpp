@@ -2,16 +2,16 @@
 // is never complete before a 19200 baud line could have carried the request
 // and the answer, and it is complete soon after, since every exchange of the
 // tool through qvar-sim carries whatever qvar-sim adds.
+#include "platform/clock.h"
 #include "sim/controller.h"
+#include "tests/support/process.h"
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,23 +21,14 @@
 
 namespace {
 
-std::string QvarSim() { return QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim"; }
-
-double Now()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
-
 // Reads one 36-byte answer; the moment its last byte was read, or a negative
 // value when it did not come within a second.
 double AnswerCompleteAt(int fd)
 {
     size_t got = 0;
     unsigned char buf[64];
-    const double giveUp = Now() + 1.0;
-    while (got < 36 && Now() < giveUp) {
+    const double giveUp = Timer() + 1.0;
+    while (got < 36 && Timer() < giveUp) {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0)
             continue;
@@ -45,15 +36,15 @@ double AnswerCompleteAt(int fd)
         if (n > 0)
             got += size_t(n);
     }
-    return got == 36 ? Now() : -1.0;
+    return got == 36 ? Timer() : -1.0;
 }
 
 TEST(QvarSimLine, AnswerEndsWhenTheLineCouldCarryItAndNotBefore)
 {
-    if (!std::filesystem::exists(QvarSim()))
+    if (!std::filesystem::exists(qvar_test::Beside("qvar-sim")))
         GTEST_SKIP() << "qvar-sim is not built beside the tests";
     QProcess sim;
-    sim.start(QString::fromStdString(QvarSim()), {});
+    sim.start(QString::fromStdString(qvar_test::Beside("qvar-sim")), {});
     ASSERT_TRUE(sim.waitForReadyRead(5000));
     const std::string tty = sim.readLine().trimmed().toStdString();
     const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -68,7 +59,7 @@ TEST(QvarSimLine, AnswerEndsWhenTheLineCouldCarryItAndNotBefore)
     const unsigned char echo[36] = {0x00, 0x55, 0x00, 0x05};
     std::vector<double> beyond;
     for (int round = 0; round < 25; ++round) {
-        const double sent = Now();
+        const double sent = Timer();
         ASSERT_EQ(36, write(fd, echo, sizeof echo));
         const double done = AnswerCompleteAt(fd);
         ASSERT_GT(done, 0) << "round " << round << ": no whole answer";
