@@ -2,6 +2,7 @@
 // the command line and the EEPROM file.
 #include "sim/ptyserve.h"
 
+#include "platform/clock.h"
 #include "platform/serial/serial.h"
 #include "sim/controller.h"
 
@@ -19,7 +20,6 @@
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 #include <string_view>
 #include <vector>
@@ -180,7 +180,7 @@ int PtyServer::run(sim::Controller &controller, const std::function<void()> &aft
     // A line's bytes come when they are due, not up to the kernel's default
     // 50 us of timer slack later: that slack, taken on every answer's last
     // byte, was a measurable share of each exchange's time.
-    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    PreciseWakeups();
     std::vector<uint8_t> pending;
     uint8_t buf[4096];
     while (!g_stop) {

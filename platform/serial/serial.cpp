@@ -296,7 +296,19 @@ void stop_line(Port &p)
         p.arrivalTimer->stop();
 }
 
-double receive_due(const Port &p);
+// When a receive event of this port can fall due: the arrival of the byte
+// that fills the queue up to the notify count. Nobody waits for single bytes:
+// the other events are picked up by the next pump.
+double receive_due(const Port &p)
+{
+    constexpr double never = std::numeric_limits<double>::infinity();
+    if (!p.callback || p.lineFailed || p.queue.space() == 0 || !(p.mask & COM_EV_RECEIVE) || !p.armed)
+        return never;
+    const size_t count = static_cast<size_t>(p.notifyCount);
+    if (p.queue.size() >= count)
+        return Timer();
+    return p.backend->arrival_of(count - p.queue.size());
+}
 
 // A frame that completes within the grace reports the emptied queue with
 // it: a pump pass that wakes a moment before the frame, to sleep the rest
@@ -332,20 +344,6 @@ void update(Port &p)
         if (p.notifier->isEnabled() != on)
             p.notifier->setEnabled(on);
     }
-}
-
-// When a receive event of this port can fall due: the arrival of the byte
-// that fills the queue up to the notify count. Nobody waits for single bytes:
-// the other events are picked up by the next pump.
-double receive_due(const Port &p)
-{
-    constexpr double never = std::numeric_limits<double>::infinity();
-    if (!p.callback || p.lineFailed || p.queue.space() == 0 || !(p.mask & COM_EV_RECEIVE) || !p.armed)
-        return never;
-    const size_t count = static_cast<size_t>(p.notifyCount);
-    if (p.queue.size() >= count)
-        return Timer();
-    return p.backend->arrival_of(count - p.queue.size());
 }
 
 // Aims the timer at the byte that completes what the callback waits for, on a
