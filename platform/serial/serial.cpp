@@ -29,6 +29,7 @@
 #include "platform/serial/serial_backend.h"
 #include "platform/serial/serial_internal.h"
 #include "platform/serial/serial_queue.h"
+#include "platform/serial/serial_alarm.h"
 
 #include <QCoreApplication>
 #include <QObject>
@@ -84,7 +85,7 @@ struct Port {
         if (notifier && QCoreApplication::instance())
             notifier->setEnabled(false);
         for (QObject *o : {static_cast<QObject *>(notifier), static_cast<QObject *>(arrivalTimer),
-                           static_cast<QObject *>(drainTimer), static_cast<QObject *>(holdTimer)})
+                           static_cast<QObject *>(drainTimer), static_cast<QObject *>(holdAlarm)})
             retire(o);
     }
 
@@ -124,7 +125,7 @@ struct Port {
     QSocketNotifier *notifier = nullptr;
     QTimer *arrivalTimer = nullptr;
     QTimer *drainTimer = nullptr;
-    QTimer *holdTimer = nullptr;    // ends a hold on the device watcher
+    Alarm *holdAlarm = nullptr;     // ends a hold on the device watcher
 };
 
 Clock::time_point deadline_after(double seconds)
@@ -255,36 +256,43 @@ bool holding(const Port &p) { return p.holdUntil > -std::numeric_limits<double>:
 void release_hold(Port &p)
 {
     p.holdUntil = -std::numeric_limits<double>::infinity();
-    if (p.holdTimer)
-        p.holdTimer->stop();
+    if (p.holdAlarm)
+        p.holdAlarm->stop();
 }
 
 // A paced line hands over an answer a byte at a time, and a watched device
 // would wake the program for each of them: 36 wake-ups a frame, most of the
 // waiting's cost. When a wake-up found a single byte, the bytes still missing
 // cannot all be there before the line has carried them, so the watcher rests
-// until shortly before the last could arrive and then watches byte by byte
-// again: the frame's callback comes when its last byte does. Bytes read at the
-// end of the rest carry that moment as their stamp, which is later than they
-// came; the surplus and early rules only look at a frame's first and last
-// bytes, and those are still read as they come. Any event bit a byte brings
-// (the event character) is reported with the rest's end.
+// until a moment before the last could arrive and then watches again: the
+// frame's callback comes when its last byte does. Bytes read at the end of
+// the rest carry that moment as their stamp, which is later than they came;
+// the surplus and early rules only look at a frame's first and last bytes,
+// and those are still read as they come. Any event bit a byte brings (the
+// event character) is reported with the rest's end.
+//
+// The last byte cannot come before the request has left the wire and the
+// whole answer has crossed it, nor before the line has carried the bytes
+// still missing since this one; the rest ends a little before the later of
+// the two. The first holds for an answer, the second for any frame, but this
+// wake-up may have come well after its byte.
 void maybe_hold(Port &p, int taken, double woke)
 {
-    // Qt's timers fire up to a millisecond after their whole-millisecond
-    // interval, and this wake-up came a little after its byte.
-    constexpr double kMargin = 0.0013;
-    if (taken != 1 || !p.paced || !p.notifier || !p.holdTimer || p.lineFailed || !p.callback ||
+    constexpr double kWokeLate = 0.0005;   // how late the wake-up for a byte may come
+    constexpr double kAlarmLate = 0.00025; // how late the alarm may ring; less than a byte
+    if (taken != 1 || !p.paced || !p.notifier || !p.holdAlarm || p.lineFailed || !p.callback ||
         !(p.mask & COM_EV_RECEIVE) || !p.armed)
         return;
     const size_t count = static_cast<size_t>(p.notifyCount);
     if (p.queue.size() >= count)
         return;
-    const double rest = static_cast<double>(count - p.queue.size()) * p.char_time() - kMargin;
-    if (rest < 0.002)
+    const double byLine = p.quietUntil + static_cast<double>(count) * p.char_time();
+    const double byByte = woke + static_cast<double>(count - p.queue.size()) * p.char_time() - kWokeLate;
+    const double end = std::max(byLine, byByte) - kAlarmLate;
+    if (end - woke < 0.002)
         return;
-    p.holdUntil = woke + rest;
-    p.holdTimer->start(static_cast<int>(std::floor(rest * 1000.0)));
+    p.holdUntil = end;
+    p.holdAlarm->start(end);
 }
 
 void stop_line(Port &p)
@@ -433,8 +441,8 @@ void remove_watchers(Port &p)
     retire(p.notifier);
     retire(p.arrivalTimer);
     retire(p.drainTimer);
-    retire(p.holdTimer);
-    p.holdTimer = nullptr;
+    retire(p.holdAlarm);
+    p.holdAlarm = nullptr;
     p.holdUntil = -std::numeric_limits<double>::infinity();
     p.notifier = nullptr;
     p.arrivalTimer = nullptr;
@@ -452,12 +460,8 @@ void add_watchers(Port &p)
             QObject::connect(p.notifier, &QSocketNotifier::activated,
                              [number] { on_line_activity(number); });
         }
-        if (!p.holdTimer) {
-            p.holdTimer = new QTimer;
-            p.holdTimer->setSingleShot(true);
-            p.holdTimer->setTimerType(Qt::PreciseTimer);
-            QObject::connect(p.holdTimer, &QTimer::timeout, [number] { on_line_activity(number); });
-        }
+        if (!p.holdAlarm)
+            p.holdAlarm = new Alarm([number] { on_line_activity(number); });
     } else if (!p.arrivalTimer) {
         p.arrivalTimer = new QTimer;
         p.arrivalTimer->setSingleShot(true);
