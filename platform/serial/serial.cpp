@@ -610,7 +610,7 @@ int ComWrt(int port, const char *buffer, int count)
     }
     if (written > 0 && (p->mask & COM_EV_TXEMPTY) && p->callback) {
         p->awaitingDrain = true;
-        const double secs = static_cast<double>(written) * p->bitsPerChar / static_cast<double>(p->baud);
+        const double secs = static_cast<double>(written) * p->char_time();
         p->drainReportBy = Timer() + secs + kTxEmptyGrace;
         if (p->drainTimer) {
             // Until the line is due to be idle there is nothing to look at,

@@ -47,10 +47,10 @@ void Alarm::start(double at)
     // epoch. A zero value would disarm the timer, so a moment already past
     // rings a nanosecond from now. Re-arming also drops a ring not yet seen.
     const double secs = std::max(left, 1e-9);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(secs);
-    spec.it_value.tv_nsec = std::max(1L, static_cast<long>((secs - std::floor(secs)) * 1e9));
-    if (fd_ >= 0 && ::timerfd_settime(fd_, 0, &spec, nullptr) == 0)
+    itimerspec due{};
+    due.it_value.tv_sec = static_cast<time_t>(secs);
+    due.it_value.tv_nsec = std::max(1L, static_cast<long>((secs - std::floor(secs)) * 1e9));
+    if (fd_ >= 0 && ::timerfd_settime(fd_, 0, &due, nullptr) == 0)
         return;
     // A rest that never ends would leave its frame unread: a coarse timer
     // is better than none.
