@@ -68,7 +68,8 @@ std::unique_ptr<ChartView> NewToolChart(int w, int h)
     for (int t = 0; t < 6; ++t)
         c->trace(t).color = colours[t];
     FillNorm(*c, 0);
-    c->show();
+    if (!ShowExposed(c.get()))
+        Fail("the tool's chart was never exposed");
     c->repaint();
     return c;
 }
@@ -79,7 +80,8 @@ void Compare(const char *what, int w, int h, int floorW, int floorH, double boun
 {
     std::unique_ptr<ChartView> tool = NewToolChart(w, h);
     std::unique_ptr<QWidget> floor(NewFloorChart(floorW, floorH, 6, 100));
-    floor->show();
+    if (!ShowExposed(floor.get()))
+        Fail("the floor's chart was never exposed");
     floor->repaint();
     std::vector<double> toolMs, floorMs;
     for (int b = 0; b < kBlocks; ++b) {
