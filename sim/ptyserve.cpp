@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -30,6 +31,14 @@ namespace {
 // How long before an answer's last byte is due the server wakes for it:
 // beyond what a timer is usually late by, short enough to cost little CPU.
 constexpr double kPunctualLead = 150e-6;
+
+// How long after an answer's last byte the server keeps watching the line
+// without going to sleep. A controller's UART takes a request's first byte
+// the moment it arrives; a server asleep in ppoll first has to be woken,
+// and on an idle virtual CPU that adds 50-150 us to every exchange, a time
+// no real line has. Hosts send their next request within a fraction of a
+// millisecond of an answer or not for a long while, so the watch is short.
+constexpr double kListenAfterAnswer = 1e-3;
 
 volatile sig_atomic_t g_stop = 0;
 sigset_t g_waitMask;          // the mask ppoll waits with: stop signals let through
@@ -175,6 +184,29 @@ bool PtyServer::take_request(sim::Controller &controller, const uint8_t *data, s
     return true;
 }
 
+// Hands over every byte that has reached the end of the line by now, as far
+// as the terminal takes them; the rest waits in `pending` or in the model.
+// *handed tells whether the model gave any. False on a failed write.
+bool PtyServer::hand_over(sim::Controller &controller, std::vector<uint8_t> &pending, bool *handed)
+{
+    uint8_t buf[4096];
+    size_t n;
+    while (pending.size() < kMaxBacklog && (n = controller.host_read(buf, sizeof buf, now_seconds())) > 0) {
+        pending.insert(pending.end(), buf, buf + n);
+        *handed = true;
+    }
+    while (!pending.empty()) {
+        const ssize_t w = ::write(master_, pending.data(), pending.size());
+        if (w > 0)
+            pending.erase(pending.begin(), pending.begin() + w);
+        else if (w < 0 && errno == EAGAIN)
+            return true;
+        else if (!(w < 0 && errno == EINTR))
+            return false;
+    }
+    return true;
+}
+
 int PtyServer::run(sim::Controller &controller, const std::function<void()> &after_input)
 {
     // A line's bytes come when they are due, not up to the kernel's default
@@ -183,30 +215,18 @@ int PtyServer::run(sim::Controller &controller, const std::function<void()> &aft
     PreciseWakeups();
     std::vector<uint8_t> pending;
     uint8_t buf[4096];
+    double listen_until = 0;
     while (!g_stop) {
-        // Hand over every byte that has reached the end of the line by now,
-        // as far as the terminal takes them; the rest waits in the model.
-        size_t n;
-        while (pending.size() < kMaxBacklog &&
-               (n = controller.host_read(buf, sizeof buf, now_seconds())) > 0)
-            pending.insert(pending.end(), buf, buf + n);
-        while (!pending.empty()) {
-            const ssize_t w = ::write(master_, pending.data(), pending.size());
-            if (w > 0) {
-                pending.erase(pending.begin(), pending.begin() + w);
-            } else if (w < 0 && errno == EINTR) {
-                continue;
-            } else if (w < 0 && errno == EAGAIN) {
-                break;
-            } else {
-                return 1;
-            }
-        }
+        bool handed = false;
+        if (!hand_over(controller, pending, &handed))
+            return 1;
 
         pollfd p{master_, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
         timespec ts{};
         timespec *timeout = nullptr;
         const double next = controller.next_arrival();
+        if (handed && pending.empty() && !std::isfinite(next))
+            listen_until = now_seconds() + kListenAfterAnswer;
         // The last byte queued ends an answer, and the host's next request
         // waits for it: that one is woken for a little early and then waited
         // for to the microsecond, where a timer alone often fires 30-100 us
@@ -222,6 +242,12 @@ int PtyServer::run(sim::Controller &controller, const std::function<void()> &aft
             ts.tv_sec = static_cast<time_t>(wait);
             ts.tv_nsec = static_cast<long>((wait - static_cast<double>(ts.tv_sec)) * 1e9);
             timeout = &ts;
+        } else if (now_seconds() < listen_until) {
+            // Zero: look, and come straight back. The yield lets the
+            // terminal's kernel worker, which carries bytes between the two
+            // ends, run on this CPU instead of queueing behind the watch.
+            timeout = &ts;
+            sched_yield();
         }
         const int r = ::ppoll(&p, 1, timeout, g_signalsInstalled ? &g_waitMask : nullptr);
         if (r < 0) {

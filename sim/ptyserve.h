@@ -8,7 +8,10 @@
 // - run() moves bytes between the master side and the controller, on the
 //   controller's line timing, until SIGINT or SIGTERM arrives (or stop() is
 //   called from a handler) and returns 0; nonzero after an I/O failure.
-//   `after_input` runs after each batch of bytes the host wrote.
+//   `after_input` runs after each batch of bytes the host wrote. For 1 ms
+//   after each answer it watches the line without sleeping, so a request
+//   sent right behind the answer is taken as a UART would take it; after that
+//   it sleeps until a byte is due or the host writes.
 // - pin_port() makes the pty show up as port number N for the host (a link
 //   com<N> in $XDG_CONFIG_HOME/qvar-scope/ports/, default
 //   ~/.config/qvar-scope/ports/); the destructor removes that link again if
@@ -54,6 +57,7 @@ public:
 
 private:
     bool take_request(sim::Controller &controller, const uint8_t *data, size_t n);
+    bool hand_over(sim::Controller &controller, std::vector<uint8_t> &pending, bool *handed);
 
     unsigned long long dropped_ = 0;
     int master_ = -1;

@@ -1,7 +1,8 @@
 // qvar-sim's line timing as a host on its pseudo-terminal sees it: an answer
 // is never complete before a 19200 baud line could have carried the request
 // and the answer, and it is complete soon after, since every exchange of the
-// tool through qvar-sim carries whatever qvar-sim adds.
+// tool through qvar-sim carries whatever qvar-sim adds. The watch for the next
+// request that follows each answer ends by itself.
 #include "platform/clock.h"
 #include "sim/controller.h"
 #include "tests/support/process.h"
@@ -13,6 +14,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <ctime>
 
 #include <algorithm>
 #include <filesystem>
@@ -20,6 +22,16 @@
 #include <vector>
 
 namespace {
+
+// CPU seconds a process of ours has used so far.
+double CpuOf(qint64 pid)
+{
+    clockid_t clock;
+    timespec ts{};
+    if (clock_getcpuclockid(pid_t(pid), &clock) != 0 || clock_gettime(clock, &ts) != 0)
+        return -1;
+    return double(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
 
 // Reads one 36-byte answer; the moment its last byte was read, or a negative
 // value when it did not come within a second.
@@ -39,7 +51,7 @@ double AnswerCompleteAt(int fd)
     return got == 36 ? Timer() : -1.0;
 }
 
-TEST(QvarSimLine, AnswerEndsWhenTheLineCouldCarryItAndNotBefore)
+TEST(QvarSimLine, AnswerEndsWhenTheLineCouldCarryItAndNotBeforeAndASilentLineCostsNothing)
 {
     if (!std::filesystem::exists(qvar_test::Beside("qvar-sim")))
         GTEST_SKIP() << "qvar-sim is not built beside the tests";
@@ -72,6 +84,13 @@ TEST(QvarSimLine, AnswerEndsWhenTheLineCouldCarryItAndNotBefore)
     // About 0.1 ms on a quiet machine; a timer-paced server that wakes late
     // for every byte, or a coarse one, is over this in most rounds.
     EXPECT_LT(beyond[beyond.size() / 2], 3e-3);
+
+    // After the last answer the line stays silent: a watch for the next
+    // request that never ended would keep a core busy.
+    const double cpu0 = CpuOf(sim.processId());
+    ASSERT_GE(cpu0, 0);
+    Delay(0.5);
+    EXPECT_LT(CpuOf(sim.processId()) - cpu0, 0.05);
     close(fd);
     sim.terminate();
     ASSERT_TRUE(sim.waitForFinished(5000));
