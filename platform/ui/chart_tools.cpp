@@ -65,17 +65,28 @@ void ChartView::drawCrosshair(QPainter &p)
     const std::vector<Reading> values = readingAt(at);
     if (values.empty())
         return;
-    const QFontMetrics fm(font());
-    QStringList lines{QStringLiteral("point %1").arg(values.front().x, 0, 'g', 6)};
-    for (const Reading &r : values)
-        lines << QStringLiteral("%1: %2").arg(traceName(shownTraces()[size_t(r.trace)], r.trace)).arg(r.y, 0, 'g', 6);
-    // Copies: they share their layout, and the cache may move as it grows.
-    std::vector<QStaticText> texts;
-    qreal w = 0;
-    for (const QString &l : lines) {
-        texts.push_back(readoutLine(l));
-        w = std::max(w, texts.back().size().width());
+    // Each line is a label and a number. The numbers change with every point
+    // that scrolls under the cursor; laying each new one out as text (shaping)
+    // cost more than the traces, so they are drawn from glyphs laid out once.
+    // Copies of the labels: they share their layout, and the cache may move
+    // as it grows.
+    struct Line {
+        QStaticText label;
+        QString number;
+        QColor colour;
+    };
+    std::vector<Line> lines;
+    lines.push_back({readoutLine(QStringLiteral("point ")), QString::number(values.front().x, 'g', 6),
+                     QColor(40, 40, 40)});
+    for (const Reading &r : values) {
+        const Trace &t = shownTraces()[size_t(r.trace)];
+        lines.push_back({readoutLine(traceName(t, r.trace) + QStringLiteral(": ")), QString::number(r.y, 'g', 6),
+                         t.color});
     }
+    const QFontMetrics fm(font());
+    qreal w = 0;
+    for (const Line &l : lines)
+        w = std::max(w, l.label.size().width() + drawReadoutNumber(nullptr, {}, l.number));
     QRectF box(at + QPointF(12, 12), QSizeF(std::ceil(w) + 8, fm.height() * lines.size() + 4));
     if (box.right() > plot_.right())
         box.moveRight(at.x() - 12);
@@ -86,10 +97,45 @@ void ChartView::drawCrosshair(QPainter &p)
     p.fillRect(frame, Qt::white);
     p.setPen(QColor(160, 160, 160));
     p.drawRect(frame.adjusted(0, 0, -1, -1));
-    for (size_t i = 0; i < texts.size(); ++i) {
-        p.setPen(i == 0 ? QColor(40, 40, 40) : shownTraces()[size_t(values[i - 1].trace)].color);
-        p.drawStaticText(QPointF(box.left() + 4, box.top() + 2 + qreal(i) * fm.height()), texts[i]);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        p.setPen(lines[i].colour);
+        const QPointF origin(box.left() + 4, box.top() + 2 + qreal(i) * fm.height());
+        p.drawStaticText(origin, lines[i].label);
+        drawReadoutNumber(&p, origin + QPointF(lines[i].label.size().width(), 0), lines[i].number);
     }
+}
+
+// Draws `number` (as QString::number writes it) at `at`, the top left of its
+// line, glyph by glyph; without a painter only measures. Returns its width.
+// A UI font's digits share one advance and the few other characters are not
+// kerned against them, so the glyphs land where a laid-out string puts them.
+qreal ChartView::drawReadoutNumber(QPainter *p, QPointF at, const QString &number)
+{
+    static const QString kChars = QStringLiteral("0123456789.-+e");
+    if (!readoutGlyphsValid_) {
+        const QFontMetricsF fm(font());
+        for (int i = 0; i < kChars.size(); ++i) {
+            readoutGlyph_[size_t(i)] = QStaticText(QString(kChars[i]));
+            readoutGlyph_[size_t(i)].setTextFormat(Qt::PlainText);
+            readoutGlyph_[size_t(i)].prepare(QTransform(), font());
+            readoutAdvance_[size_t(i)] = fm.horizontalAdvance(kChars[i]);
+        }
+        readoutGlyphsValid_ = true;
+    }
+    qreal x = 0;
+    for (QChar ch : number) {
+        const qsizetype i = kChars.indexOf(ch);
+        if (i < 0) {   // not a number's character: laid out on its own
+            if (p)
+                p->drawText(at + QPointF(x, QFontMetricsF(font()).ascent()), QString(ch));
+            x += QFontMetricsF(font()).horizontalAdvance(ch);
+            continue;
+        }
+        if (p)
+            p->drawStaticText(at + QPointF(x, 0), readoutGlyph_[size_t(i)]);
+        x += readoutAdvance_[size_t(i)];
+    }
+    return x;
 }
 
 const QStaticText &ChartView::readoutLine(const QString &line)

@@ -240,6 +240,7 @@ void ChartView::changeEvent(QEvent *e)
     // Title, labels and the readout are laid out in the widget's font.
     if (e->type() == QEvent::FontChange) {
         readoutText_.clear();
+        readoutGlyphsValid_ = false;
         invalidateBackground();
     }
     QFrame::changeEvent(e);

@@ -41,6 +41,7 @@
 #include <QStaticText>
 #include <QString>
 
+#include <array>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -163,10 +164,14 @@ private:
     QRectF plot_;                      // valid for the size layout() last saw
     QSize laidOutFor_;
     QPolygonF scratch_;                // reused per trace when painting
-    // The crosshair's readout lines laid out once: most of them read the same
-    // from one frame to the next while the chart scrolls under the cursor.
+    // The crosshair's readout: its labels laid out once, its numbers drawn
+    // glyph by glyph (readoutGlyph_ holds "0123456789.-+e").
     std::vector<std::pair<QString, QStaticText>> readoutText_;
     const QStaticText &readoutLine(const QString &line);
+    std::array<QStaticText, 14> readoutGlyph_;
+    std::array<qreal, 14> readoutAdvance_{};
+    bool readoutGlyphsValid_ = false;
+    qreal drawReadoutNumber(class QPainter *p, QPointF at, const QString &number);
     int paints_ = 0;
     bool paused_ = false;
     std::vector<Trace> frozen_;        // what the screen shows while paused
