@@ -58,51 +58,93 @@ void ChartView::drawCrosshair(QPainter &p)
     if (!hover_)
         return;
     const QPointF at = *hover_;
-    p.setPen(QPen(QColor(120, 120, 120), 0, Qt::DashLine));
-    p.drawLine(QPointF(at.x(), plot_.top()), QPointF(at.x(), plot_.bottom()));
-    p.drawLine(QPointF(plot_.left(), at.y()), QPointF(plot_.right(), at.y()));
+    // The dashed hairlines as pictures of the plot's width and height, drawn
+    // once: stroking a dash pattern costs the painter as much as a trace.
+    const QPoint whole(int(std::floor(at.x())), int(std::floor(at.y())));
+    const QRect plot = plot_.toAlignedRect();
+    p.drawPixmap(QPoint(whole.x(), plot.top()), hairline(Qt::Vertical, plot.height()));
+    p.drawPixmap(QPoint(plot.left(), whole.y()), hairline(Qt::Horizontal, plot.width()));
 
     const std::vector<Reading> values = readingAt(at);
     if (values.empty())
         return;
-    // Each line is a label and a number. The numbers change with every point
-    // that scrolls under the cursor; laying each new one out as text (shaping)
-    // cost more than the traces, so they are drawn from glyphs laid out once.
-    // Copies of the labels: they share their layout, and the cache may move
-    // as it grows.
-    struct Line {
-        QStaticText label;
-        QString number;
-        QColor colour;
-    };
-    std::vector<Line> lines;
-    lines.push_back({readoutLine(QStringLiteral("point ")), QString::number(values.front().x, 'g', 6),
-                     QColor(40, 40, 40)});
+    // Each line is a label and a number, and each is kept as a picture: on a
+    // live chart most lines read the same from one frame to the next (the
+    // band's lines never change), and a copied picture costs a fraction of
+    // drawing its text again. A new line's number is drawn from glyphs laid
+    // out once, since laying out (shaping) a fresh string costs more still.
+    std::vector<const QPixmap *> lines;
+    lines.push_back(&readoutPicture(QStringLiteral("point "), QString::number(values.front().x, 'g', 6),
+                                    QColor(40, 40, 40)));
     for (const Reading &r : values) {
         const Trace &t = shownTraces()[size_t(r.trace)];
-        lines.push_back({readoutLine(traceName(t, r.trace) + QStringLiteral(": ")), QString::number(r.y, 'g', 6),
-                         t.color});
+        lines.push_back(
+            &readoutPicture(traceName(t, r.trace) + QStringLiteral(": "), QString::number(r.y, 'g', 6), t.color));
     }
-    const QFontMetrics fm(font());
-    qreal w = 0;
-    for (const Line &l : lines)
-        w = std::max(w, l.label.size().width() + drawReadoutNumber(nullptr, {}, l.number));
-    QRectF box(at + QPointF(12, 12), QSizeF(std::ceil(w) + 8, fm.height() * lines.size() + 4));
+    const qreal scale = drawScale();
+    const int lineHeight = QFontMetrics(font()).height();
+    int w = 0;
+    for (const QPixmap *l : lines)
+        w = std::max(w, int(std::ceil(l->width() / scale)));
+    // Whole pixels, so that the pictures are copied as they were drawn.
+    const QPointF corner(std::floor(at.x()), std::floor(at.y()));
+    QRectF box(corner + QPointF(12, 12), QSizeF(w + 8, lineHeight * int(lines.size()) + 4));
     if (box.right() > plot_.right())
-        box.moveRight(at.x() - 12);
+        box.moveRight(corner.x() - 12);
     if (box.bottom() > plot_.bottom())
-        box.moveBottom(at.y() - 12);
+        box.moveBottom(corner.y() - 12);
     // Opaque: a blended box cost as much as the traces under it.
     const QRect frame = box.toAlignedRect();
     p.fillRect(frame, Qt::white);
     p.setPen(QColor(160, 160, 160));
     p.drawRect(frame.adjusted(0, 0, -1, -1));
-    for (size_t i = 0; i < lines.size(); ++i) {
-        p.setPen(lines[i].colour);
-        const QPointF origin(box.left() + 4, box.top() + 2 + qreal(i) * fm.height());
-        p.drawStaticText(origin, lines[i].label);
-        drawReadoutNumber(&p, origin + QPointF(lines[i].label.size().width(), 0), lines[i].number);
+    for (size_t i = 0; i < lines.size(); ++i)
+        p.drawPixmap(frame.topLeft() + QPoint(4, 2 + int(i) * lineHeight), *lines[i]);
+}
+
+// A dashed grey hairline `length` pixels long, transparent between dashes.
+const QPixmap &ChartView::hairline(Qt::Orientation o, int length)
+{
+    QPixmap &line = o == Qt::Vertical ? hairlineV_ : hairlineH_;
+    const qreal scale = drawScale();
+    const QSize size = o == Qt::Vertical ? QSize(1, length) : QSize(length, 1);
+    if (line.size() != size * scale || line.devicePixelRatio() != scale) {
+        line = QPixmap(size * scale);
+        line.setDevicePixelRatio(scale);
+        line.fill(Qt::transparent);
+        QPainter p(&line);
+        p.setPen(QPen(QColor(120, 120, 120), 0, Qt::DashLine));
+        p.drawLine(QPointF(0, 0), o == Qt::Vertical ? QPointF(0, length - 1) : QPointF(length - 1, 0));
     }
+    return line;
+}
+
+// The picture of one readout line, on the box's white, from the cache or
+// drawn now. The cache holds a few frames' worth; the oldest go first. The
+// reference stays valid until the next call.
+const QPixmap &ChartView::readoutPicture(const QString &label, const QString &number, const QColor &colour)
+{
+    const QString key = label + number;
+    const qreal scale = drawScale();
+    for (const ReadoutPicture &r : readoutPictures_)
+        if (r.colour == colour && r.scale == scale && r.text == key)
+            return r.picture;
+    if (readoutPictures_.size() >= 32)
+        readoutPictures_.erase(readoutPictures_.begin(), readoutPictures_.begin() + 16);
+    const QStaticText &laid = readoutLine(label);
+    const qreal numberWidth = drawReadoutNumber(nullptr, {}, number);
+    const QSize size(int(std::ceil(laid.size().width() + numberWidth)), QFontMetrics(font()).height());
+    QPixmap picture(size * scale);
+    picture.setDevicePixelRatio(scale);
+    picture.fill(Qt::white);
+    QPainter p(&picture);
+    p.setFont(font());
+    p.setPen(colour);
+    p.drawStaticText(QPointF(0, 0), laid);
+    drawReadoutNumber(&p, QPointF(laid.size().width(), 0), number);
+    p.end();
+    readoutPictures_.push_back(ReadoutPicture{key, colour, scale, std::move(picture)});
+    return readoutPictures_.back().picture;
 }
 
 // Draws `number` (as QString::number writes it) at `at`, the top left of its

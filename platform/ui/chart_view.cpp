@@ -241,6 +241,7 @@ void ChartView::changeEvent(QEvent *e)
     if (e->type() == QEvent::FontChange) {
         readoutText_.clear();
         readoutGlyphsValid_ = false;
+        readoutPictures_.clear();
         invalidateBackground();
     }
     QFrame::changeEvent(e);

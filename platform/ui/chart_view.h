@@ -165,9 +165,20 @@ private:
     QSize laidOutFor_;
     QPolygonF scratch_;                // reused per trace when painting
     // The crosshair's readout: its labels laid out once, its numbers drawn
-    // glyph by glyph (readoutGlyph_ holds "0123456789.-+e").
+    // glyph by glyph (readoutGlyph_ holds "0123456789.-+e"), its lines kept
+    // as pictures.
     std::vector<std::pair<QString, QStaticText>> readoutText_;
     const QStaticText &readoutLine(const QString &line);
+    struct ReadoutPicture {
+        QString text;
+        QColor colour;
+        qreal scale;
+        QPixmap picture;
+    };
+    std::vector<ReadoutPicture> readoutPictures_;
+    QPixmap hairlineH_, hairlineV_;
+    const QPixmap &hairline(Qt::Orientation o, int length);
+    const QPixmap &readoutPicture(const QString &label, const QString &number, const QColor &colour);
     std::array<QStaticText, 14> readoutGlyph_;
     std::array<qreal, 14> readoutAdvance_{};
     bool readoutGlyphsValid_ = false;
