@@ -73,19 +73,20 @@ void ChartView::drawCrosshair(QPainter &p)
     // band's lines never change), and a copied picture costs a fraction of
     // drawing its text again. A new line's number is drawn from glyphs laid
     // out once, since laying out (shaping) a fresh string costs more still.
-    std::vector<const QPixmap *> lines;
-    lines.push_back(&readoutPicture(QStringLiteral("point "), QString::number(values.front().x, 'g', 6),
+    // Copies: they share their pixels, and the cache may move as it grows.
+    std::vector<QPixmap> lines;
+    lines.push_back(readoutPicture(QStringLiteral("point "), QString::number(values.front().x, 'g', 6),
                                     QColor(40, 40, 40)));
     for (const Reading &r : values) {
         const Trace &t = shownTraces()[size_t(r.trace)];
         lines.push_back(
-            &readoutPicture(traceName(t, r.trace) + QStringLiteral(": "), QString::number(r.y, 'g', 6), t.color));
+            readoutPicture(traceName(t, r.trace) + QStringLiteral(": "), QString::number(r.y, 'g', 6), t.color));
     }
     const qreal scale = drawScale();
     const int lineHeight = QFontMetrics(font()).height();
     int w = 0;
-    for (const QPixmap *l : lines)
-        w = std::max(w, int(std::ceil(l->width() / scale)));
+    for (const QPixmap &l : lines)
+        w = std::max(w, int(std::ceil(l.width() / scale)));
     // Whole pixels, so that the pictures are copied as they were drawn.
     const QPointF corner(std::floor(at.x()), std::floor(at.y()));
     QRectF box(corner + QPointF(12, 12), QSizeF(w + 8, lineHeight * int(lines.size()) + 4));
@@ -99,7 +100,7 @@ void ChartView::drawCrosshair(QPainter &p)
     p.setPen(QColor(160, 160, 160));
     p.drawRect(frame.adjusted(0, 0, -1, -1));
     for (size_t i = 0; i < lines.size(); ++i)
-        p.drawPixmap(frame.topLeft() + QPoint(4, 2 + int(i) * lineHeight), *lines[i]);
+        p.drawPixmap(frame.topLeft() + QPoint(4, 2 + int(i) * lineHeight), lines[i]);
 }
 
 // A dashed grey hairline `length` pixels long, transparent between dashes.
