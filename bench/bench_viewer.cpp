@@ -113,12 +113,9 @@ int main(int argc, char **argv)
         viewer.reset();
         const double t0 = Now();
         viewer = std::make_unique<RecordingViewer>(QString::fromStdString(path));
-        viewer->show();
         // Lays the window out; on a real display also waits until the
         // server has mapped it, before which nothing can be painted.
-        do
-            QApplication::processEvents();
-        while (viewer->windowHandle() && !viewer->windowHandle()->isExposed() && Now() - t0 < 2000);
+        ShowExposed(viewer.get());
         viewer->chart()->repaint();
         open.push_back(Now() - t0);
         if (viewer->chart()->paints() == 0) {

@@ -6,7 +6,10 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <QWidget>
+#include <QWindow>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -111,6 +114,17 @@ bool StartOnSimulator(bool paced)
     sim.set_paced(paced);
     sim.reset_counters();
     return true;
+}
+
+bool ShowExposed(QWidget *w)
+{
+    w->show();
+    const auto t0 = std::chrono::steady_clock::now();
+    do
+        QCoreApplication::processEvents();
+    while (!(w->windowHandle() && w->windowHandle()->isExposed()) &&
+           std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2));
+    return w->windowHandle() && w->windowHandle()->isExposed();
 }
 
 } // namespace qvar_bench

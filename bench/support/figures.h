@@ -1,6 +1,6 @@
 // figures.h - what a measuring program reports: named figures against their
-// bounds, process CPU time, and the program brought up on the simulated
-// controller.
+// bounds, process CPU time, windows shown before they are measured, and the
+// program brought up on the simulated controller.
 //
 // Each figure is printed on its own line as it is measured, with its bound and
 // "ok" or "MISSED"; Verdict() is the program's exit code (1 if any bound was
@@ -9,6 +9,8 @@
 
 #include <functional>
 #include <string>
+
+class QWidget;
 
 namespace qvar_bench {
 
@@ -29,6 +31,11 @@ double ProcessCpuSeconds();
 // (a stop pressed inside a loop under measurement), unless cancelled first.
 int  StopAfter(double seconds, std::function<void()> fn);
 void CancelStop(int id);
+
+// Shows `w` and runs the event loop until the window system has exposed it,
+// for at most 2 s; before that a repaint() paints nothing. False if it never
+// was.
+bool ShowExposed(QWidget *w);
 
 // Brings the program up on the built-in simulated controller with the
 // machine's ports kept out of sight, QT_QPA_PLATFORM=offscreen unless set.

@@ -1,11 +1,11 @@
 // floor.cpp - the floor program of floor.h.
 #include "bench/support/floor.h"
+#include "bench/support/figures.h"
 
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
 #include <QWidget>
-#include <QWindow>
 
 #include <atomic>
 #include <chrono>
@@ -105,17 +105,6 @@ QWidget *NewFloorChart(int width, int height, int traces, int points)
 }
 
 void AdvanceFloorChart(QWidget *chart) { static_cast<FloorChart *>(chart)->advance(); }
-
-bool ShowExposed(QWidget *w)
-{
-    w->show();
-    const auto t0 = std::chrono::steady_clock::now();
-    do
-        QCoreApplication::processEvents();
-    while (!(w->windowHandle() && w->windowHandle()->isExposed()) &&
-           std::chrono::steady_clock::now() - t0 < std::chrono::seconds(2));
-    return w->windowHandle() && w->windowHandle()->isExposed();
-}
 
 double RunFloor(QWidget *chart, double seconds, double *frameRate)
 {

@@ -14,11 +14,6 @@ namespace qvar_bench {
 QWidget *NewFloorChart(int width, int height, int traces, int points);
 void AdvanceFloorChart(QWidget *chart);
 
-// Shows `w` and runs the event loop until the window system has exposed it,
-// for at most 2 s; before that a repaint() paints nothing. False if it never
-// was.
-bool ShowExposed(QWidget *w);
-
 // The floor program for `seconds`: frames of 36 bytes at the line's byte rate
 // (1920 bytes/s) and exchange rate (26.67/s) into a pseudo-terminal, a poll()
 // loop taking them, one repaint of `chart` per complete frame. Returns the

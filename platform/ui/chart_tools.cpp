@@ -60,10 +60,11 @@ void ChartView::drawCrosshair(QPainter &p)
     const QPointF at = *hover_;
     // The dashed hairlines as pictures of the plot's width and height, drawn
     // once: stroking a dash pattern costs the painter as much as a trace.
-    const QPoint whole(int(std::floor(at.x())), int(std::floor(at.y())));
+    // Whole pixels, so that the pictures are copied as they were drawn.
+    const QPoint corner(int(std::floor(at.x())), int(std::floor(at.y())));
     const QRect plot = plot_.toAlignedRect();
-    p.drawPixmap(QPoint(whole.x(), plot.top()), hairline(Qt::Vertical, plot.height()));
-    p.drawPixmap(QPoint(plot.left(), whole.y()), hairline(Qt::Horizontal, plot.width()));
+    p.drawPixmap(QPoint(corner.x(), plot.top()), hairline(Qt::Vertical, plot.height()));
+    p.drawPixmap(QPoint(plot.left(), corner.y()), hairline(Qt::Horizontal, plot.width()));
 
     const std::vector<Reading> values = readingAt(at);
     if (values.empty())
@@ -87,9 +88,7 @@ void ChartView::drawCrosshair(QPainter &p)
     int w = 0;
     for (const QPixmap &l : lines)
         w = std::max(w, int(std::ceil(l.width() / scale)));
-    // Whole pixels, so that the pictures are copied as they were drawn.
-    const QPointF corner(std::floor(at.x()), std::floor(at.y()));
-    QRectF box(corner + QPointF(12, 12), QSizeF(w + 8, lineHeight * int(lines.size()) + 4));
+    QRectF box(QPointF(corner) + QPointF(12, 12), QSizeF(w + 8, lineHeight * int(lines.size()) + 4));
     if (box.right() > plot_.right())
         box.moveRight(corner.x() - 12);
     if (box.bottom() > plot_.bottom())
