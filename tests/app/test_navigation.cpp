@@ -112,6 +112,7 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
 {
     sim->reset_counters();
     refA = 1;
+    StartStatusLog();
     SetCtrlVal(panelHandle, PANEL_COMPORT, 1);
     CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(1, com);
@@ -120,6 +121,9 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
     EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
     EXPECT_EQ(int(sim->ram(0)[PB_REF]), refA);
     EXPECT_EQ(refA, Value(panelPARA_A, PARA_A_REF));
+    ASSERT_FALSE(StatusLog().empty());
+    EXPECT_EQ("Init COM-Port ...", StatusLog().front());
+    EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #define QVAR_HIDE_SYNC
 #include "app/app.h"
 #include "state/qvar.h"
+#include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/files/files_internal.h"
 #include "platform/ui/ui.h"
@@ -72,7 +73,12 @@ TEST_F(StartUpState, SilentControllerLeavesTheDefaultsAndThePanelsValues)
     // Only a controller answer or a parameter file sets the scan time; the
     // defaults and the panels leave whatever it held (0 in a fresh process).
     scantime = 777;
+    const double t0 = Timer();
     ASSERT_TRUE(StartProgram());
+    // The line check waits out the port's 2 s time-out, and no more.
+    const double took = Timer() - t0;
+    EXPECT_GT(took, 1.9);
+    EXPECT_LT(took, 3.5);
 
     // Only the line check went out, and its failure is what the user reads.
     EXPECT_EQ(1u, sim.requests(ORDER_ECHO));

@@ -68,26 +68,6 @@ TEST_F(Exchange, StartReadsBothChannelsAndShowsFirmwareText)
     EXPECT_EQ(0, rx_flag);
 }
 
-TEST_F(Exchange, SilentControllerEndsWithShortReadAndKeepsPanelValues)
-{
-    sim->faults.silent = true;
-    scantime = 0;
-    double t0 = Timer();
-    ASSERT_TRUE(StartProgram());
-    double took = Timer() - t0;
-
-    EXPECT_EQ("Timeout < 36 Bytes", StatusLine());
-    EXPECT_GT(took, 1.9);
-    EXPECT_LT(took, 3.5);
-    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
-    EXPECT_EQ(0u, sim->requests(ORDER_FIRMWARE));
-    // Variables hold the panels' own initial values, not InitVars' defaults
-    // nor anything of the controller.
-    EXPECT_EQ(Value(panelPARA_A, PARA_A_REF), refA);
-    EXPECT_EQ(Value(panelPARA_C, PARA_C_HYSTERESIS), hysteresis);
-    EXPECT_EQ(0, scantime);
-}
-
 TEST_F(Exchange, EchoWordMustBeExactly00AA)
 {
     sim->faults.echo_word = 0x01AA;
@@ -161,20 +141,6 @@ TEST_F(Exchange, DatfileSourceSendsNothing)
     ProcessSystemEvents();
     EXPECT_EQ(0u, sim->requests_total());
     EXPECT_EQ(before, powerA);
-}
-
-TEST_F(Exchange, SamePortAgainRepeatsTheWholeExchange)
-{
-    ASSERT_TRUE(StartProgram());
-    sim->reset_counters();
-    StartStatusLog();
-    CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(1u, sim->requests(ORDER_ECHO));
-    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
-    EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
-    ASSERT_FALSE(StatusLog().empty());
-    EXPECT_EQ("Init COM-Port ...", StatusLog().front());
-    EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
 }
 
 TEST_F(Exchange, PortThatDoesNotExistShowsItsText)

@@ -98,17 +98,6 @@ TEST(Codec, EveryWordCarriesItsOwnVariableOfTheChannel)
     EXPECT_EQ(501, powerA) << "unpacking B left A's own words alone";
 }
 
-TEST(Codec, ReadingBThenLeavesBsCommonValues)
-{
-    for (int i = 0; i < 16; i++)
-        pp[i] = 0;
-    pp[5] = 20;
-    CopyPPtoVars(0);
-    pp[5] = 30;
-    CopyPPtoVars(1);
-    EXPECT_EQ(30, hysteresis);
-}
-
 TEST(ComErrors, EveryServiceCodeHasItsOwnTextOthersTheGeneralOne)
 {
     const int codes[] = {COM_ERR_SYSTEM, COM_ERR_PORT_NUMBER, COM_ERR_NOT_OPEN, COM_ERR_IO,
