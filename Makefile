@@ -14,6 +14,9 @@
 #   make deb     the Debian package qvar-scope_<version>_<arch>.deb, here
 #   make package-test   make deb, then checks the package's files and its
 #                dependencies
+#   make fresh-test   make test on a bare Debian 12 root (mmdebstrap), then
+#                the package from make deb installed and started on a second
+#                one; needs root and the package archive
 #   make fuzz    build the libFuzzer targets with clang (build-fuzz/) and run
 #                each for FUZZ_SECONDS (60) under ASan and UBSan; fails on a
 #                finding, which is left in build-fuzz/findings/
@@ -28,10 +31,12 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 # desktop-file-utils and appstream validate the installed menu entry and
 # metadata in the tests; dpkg-dev and file let CPack work out the package's
 # dependencies from the binaries.
-# qt6-tools-dev brings UiTools. xvfb and xauth give the
+# qt6-tools-dev brings UiTools, whose CMake package needs Qt's OpenGL
+# modules: libqt6opengl6-dev (only a recommendation of qt6-base-dev, so
+# a bare machine lacks it). xvfb and xauth give the
 # benchmarks a real X server on a machine without a display.
 PACKAGES = cmake make g++ pkg-config \
-           qt6-base-dev qt6-tools-dev libgl-dev \
+           qt6-base-dev qt6-tools-dev libqt6opengl6-dev libgl-dev \
            libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth \
            desktop-file-utils appstream dpkg-dev file
 
@@ -40,7 +45,7 @@ FUZZ_PACKAGES = clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps fuzz-deps configure build run test sanitize-test bench fuzz fuzz-build screenshots install deb package-test clean
+.PHONY: all deps fuzz-deps configure build run test sanitize-test bench fuzz fuzz-build screenshots install deb package-test fresh-test clean
 
 all: build
 
@@ -107,6 +112,10 @@ deb: build
 
 package-test: deb
 	dist/check-deb.sh qvar-scope_*.deb
+
+# Clones the committed HEAD, not the work tree.
+fresh-test:
+	dist/fresh-test.sh
 
 # The targets' own leak checks stay on while fuzzing; tools run during the
 # build (the header generator) are not fuzzed and may leave their heap.
