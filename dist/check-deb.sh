@@ -29,6 +29,13 @@ for lib in libqt6core6 libqt6gui6 libqt6widgets6; do
     echo "$depends" | grep -q "$lib" || fail "Depends lacks $lib: $depends"
 done
 
+# A desktop session loads Qt's X platform plugin; it is not linked, so only an
+# explicit dependency brings the package that holds it.
+xcb=$(dpkg-query -S '*/qt6/plugins/platforms/libqxcb.so' 2>/dev/null | head -n 1 | cut -d: -f1)
+if [ -n "$xcb" ]; then
+    echo "$depends" | grep -q "$xcb" || fail "Depends lacks $xcb, which holds the X platform plugin: $depends"
+fi
+
 if [ "${QVAR_PACKAGE_INSTALL:-0}" = 1 ]; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$(realpath "$deb")" >/dev/null
     qvar-scope --version | grep -q "^qvar-scope " || fail "installed qvar-scope does not run"
