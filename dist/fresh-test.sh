@@ -18,7 +18,7 @@
 # live in $FRESH_DIR (default /tmp/qvar-fresh-test) and are removed at the end
 # unless FRESH_KEEP=1.
 set -u
-top=$(git rev-parse --show-toplevel) || exit 1
+top=$(cd "$(dirname "$0")/.." && pwd)
 work=${FRESH_DIR:-/tmp/qvar-fresh-test}
 log=$work.log
 base=$work/base root1=$work/build-root root2=$work/install-root
@@ -28,7 +28,7 @@ say() { echo "fresh-test: $*"; }
 fail() {
     say "FAILED at: $1"
     [ -s "$log" ] && { echo "---- last lines of $log"; tail -n 25 "$log"; echo "----"; }
-    say "whole log: $log"
+    [ -s "$log" ] && say "whole log: $log"
     exit 1
 }
 unmount() {
@@ -58,7 +58,7 @@ mount_host() {
 }
 
 [ "$(id -u)" = 0 ] || fail "checking for root: a bare root needs mmdebstrap, chroot and mounts; run as root"
-: >"$log" || fail "writing the log $log"
+mkdir -p "$(dirname "$log")" && : >"$log" || fail "writing the log $log"
 say "log: $log"
 apt-get update -qq --error-on=any >>"$log" 2>&1 ||
     fail "reaching the package archive (apt-get update); the test needs the Debian archive"
@@ -113,7 +113,7 @@ runs_3s() {
 }
 runs_3s "QT_QPA_PLATFORM=offscreen" || fail "qvar-scope offscreen for 3 s"
 if command -v Xvfb >/dev/null; then
-    mkdir -p "$root2/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$root2/tmp/.X11-unix" ||
+    mkdir -p -m 1777 /tmp/.X11-unix "$root2/tmp/.X11-unix" && mount --bind /tmp/.X11-unix "$root2/tmp/.X11-unix" ||
         fail "sharing the X socket folder"
     for n in $(seq 90 120); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
     Xvfb ":$n" -nolisten tcp >>"$log" 2>&1 & xvfb_pid=$!
