@@ -230,10 +230,11 @@ TEST(UiPump, WaitEndsWhenSimulatedSerialDataIsDue)
     }
     ASSERT_GT(overshoot.size(), 10u);
     std::sort(overshoot.begin(), overshoot.end());
-    // A pump blind to the arrival would sleep on to its 10 ms bound; a loaded
-    // machine wakes us a millisecond or two late now and then.
-    EXPECT_LT(overshoot[overshoot.size() / 2], 0.001);
-    EXPECT_LT(overshoot[overshoot.size() * 9 / 10], 0.005);
+    // A pump blind to the arrival would sleep on to its 10 ms bound, 9.5 ms
+    // past a byte that is due every half millisecond. A loaded machine wakes
+    // us late as well: two milliseconds at the median and over ten for one
+    // wait in ten were seen under a load of 14 on two cores.
+    EXPECT_LT(overshoot[overshoot.size() / 2], 0.005);
     CloseCom(port);
 }
 
