@@ -4,6 +4,7 @@
 #include "platform/files/files_internal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -141,7 +142,7 @@ std::string renderBinary(const void *array, int elemType, const Layout &lay)
 
 qvar::files::Sys realSys()
 {
-    return {::write, ::access, [](int fd, off_t size) { return ::ftruncate(fd, size); },
+    return {::write, ::fsync, ::access, [](int fd, off_t size) { return ::ftruncate(fd, size); },
             []() -> const char * {
                 const struct passwd *pw = ::getpwuid(::getuid());
                 return pw ? pw->pw_dir : nullptr;
@@ -150,75 +151,152 @@ qvar::files::Sys realSys()
 
 qvar::files::Sys g_sys = realSys();
 
+// The system's reason for the last failure of a call on this thread; 0 when
+// the call failed for a reason of its own (no regular file, bad arguments).
+thread_local int t_errno = 0;
+
+int failed(int code, int err)
+{
+    t_errno = err;
+    return code;
+}
+
+// 0, or the errno of a write that failed; a write that takes nothing counts
+// as a full disk.
+int writeFully(int fd, const char *data, size_t size)
+{
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = g_sys.write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno ? errno : EIO;
+        if (n == 0)
+            return ENOSPC;
+        done += size_t(n);
+    }
+    return 0;
+}
+
 // One open, one write, one close per call: the recorder appends a line a
 // time and must find each one on disk, and a full disk often shows only at
 // close, so that result counts as much as the write's. A write that fails
-// part-way is taken back, so the file ends with the last call's whole text
-// or without it, never with half a line.
-int writeAll(const char *file, const std::string &data, bool append)
+// part-way is cut back, so the file ends with the last call's whole text or
+// without it, never with half a line; a file this call created goes again.
+int appendAll(const char *file, const std::string &data)
 {
-    // Truncated only once it is known to be a file: a FIFO or a device named
-    // here must neither block us nor be touched.
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (append ? O_APPEND : 0);
-    int fd = ::open(file, flags, 0666);
+    // A FIFO or a device named here must neither block us nor be touched.
+    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    bool created = false;
+    int fd = ::open(file, flags);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(file, flags | O_CREAT | O_EXCL, 0666);
+        created = fd >= 0;
+        if (fd < 0 && errno == EEXIST)
+            fd = ::open(file, flags);
+    }
     if (fd < 0)
-        return FILE_ERR_OPEN;
+        return failed(FILE_ERR_OPEN, errno);
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (!append && ::ftruncate(fd, 0) != 0)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return FILE_ERR_OPEN;
+        return failed(FILE_ERR_OPEN, 0);
     }
-    const off_t before = append ? st.st_size : 0;
-    int rc = 0;
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = g_sys.write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            g_sys.ftruncate(fd, before);
-            rc = FILE_ERR_IO;
-            break;
-        }
-        done += size_t(n);
+    int err = writeFully(fd, data.data(), data.size());
+    if (err)
+        g_sys.ftruncate(fd, st.st_size);
+    if (::close(fd) != 0 && !err)
+        err = errno;
+    if (err && created)
+        ::unlink(file);
+    return err ? failed(FILE_ERR_IO, err) : 0;
+}
+
+// A fresh file beside `target` that nobody else uses; -1 with errno set.
+int openBeside(const std::string &target, mode_t mode, std::string &name)
+{
+    static std::atomic<unsigned> serial{0};
+    const std::string stem = qvar::files::FolderOf(target) + "/.qvar-" + std::to_string(::getpid()) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = stem + std::to_string(++serial) + ".tmp";
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
     }
-    if (::close(fd) != 0 && rc == 0)
-        rc = FILE_ERR_IO;
-    return rc;
+    return -1;
 }
 
 bool isBlank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
+
+// The words of a text in file order, with the line each stands on.
+struct Words {
+    std::string_view text;
+    size_t at = 0;
+    int line = 1;
+
+    bool next(std::string_view &word, int &wordLine)
+    {
+        for (; at < text.size() && isBlank(text[at]); ++at)
+            line += text[at] == '\n';
+        if (at == text.size())
+            return false;
+        const size_t from = at;
+        while (at < text.size() && !isBlank(text[at]))
+            ++at;
+        word = text.substr(from, at - from);
+        wordLine = line;
+        return true;
+    }
+};
+
+enum class Number { Ok, NotANumber, TooLarge };
+
+Number toNumber(std::string_view word, uint64_t max, uint32_t &out)
+{
+    uint64_t v = 0;
+    for (const char ch : word) {
+        if (ch < '0' || ch > '9')
+            return Number::NotANumber;
+        // Stays below 2^64: once past `max` it never grows again.
+        if (v <= max)
+            v = v * 10 + uint64_t(ch - '0');
+    }
+    if (v > max)
+        return Number::TooLarge;
+    out = uint32_t(v);
+    return Number::Ok;
+}
 
 // Reads `count` numbers in file order; stops as soon as it has them, so what
 // follows them is not looked at.
 int parseText(std::string_view text, int elemType, int count, std::vector<uint32_t> &values)
 {
-    const uint64_t max = elemMax(elemType);
     values.clear();
     values.reserve(size_t(count));
-    size_t at = 0;
+    Words words{text};
+    std::string_view word;
+    int line = 0;
     while (int(values.size()) < count) {
-        while (at < text.size() && isBlank(text[at]))
-            ++at;
-        if (at == text.size())
+        if (!words.next(word, line))
             return FILE_ERR_SHORT;
-        uint64_t v = 0;
-        bool bad = false;
-        for (; at < text.size() && !isBlank(text[at]); ++at) {
-            const char ch = text[at];
-            if (ch < '0' || ch > '9') {
-                bad = true;
-                continue;
-            }
-            // Stays below 2^64: once past `max` it never grows again.
-            if (v <= max)
-                v = v * 10 + uint64_t(ch - '0');
-        }
-        if (bad || v > max)
+        uint32_t v = 0;
+        if (toNumber(word, elemMax(elemType), v) != Number::Ok)
             return FILE_ERR_FORMAT;
-        values.push_back(uint32_t(v));
+        values.push_back(v);
     }
     return 0;
+}
+
+void place(FilePlace *at, int number, int line, std::string_view word)
+{
+    if (!at)
+        return;
+    at->number = number;
+    at->line = line;
+    size_t n = std::min(word.size(), sizeof at->text - 1);
+    for (size_t i = 0; i < n; ++i)
+        at->text[i] = word[i] > ' ' && word[i] < 0x7F ? word[i] : '?';
+    at->text[n] = '\0';
 }
 
 int parseBinary(std::string_view raw, int elemType, int count, std::vector<uint32_t> &values)
@@ -268,28 +346,113 @@ bool makeDirs(const std::string &path)
     return ::mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && isDir(path));
 }
 
+// The checks ArrayToFile and ArrayToText share; false for a request that
+// cannot be met.
+bool validWrite(const void *array, int elemType, int count, int groups, int groupOrder, int layout,
+                int separator, int fieldWidth, int fileType, Layout &lay)
+{
+    return (array || count == 0) &&
+           makeLayout(elemType, count, groups, groupOrder, layout, fileType, lay) &&
+           (separator == FILE_SEP_TAB || separator == FILE_SEP_FIXED) && fieldWidth >= 0 &&
+           fieldWidth <= kMaxFieldWidth;
+}
+
 } // namespace
 
 int ArrayToFile(const char *file, const void *array, int elemType, int count, int groups,
                 int groupOrder, int layout, int separator, int fieldWidth, int fileType,
                 int action)
 {
+    t_errno = 0;
     Layout lay;
-    if (!file || !*file || (!array && count > 0))
-        return FILE_ERR_PARAM;
-    if (!makeLayout(elemType, count, groups, groupOrder, layout, fileType, lay))
-        return FILE_ERR_PARAM;
-    if (separator != FILE_SEP_TAB && separator != FILE_SEP_FIXED)
-        return FILE_ERR_PARAM;
-    if (fieldWidth < 0 || fieldWidth > kMaxFieldWidth)
-        return FILE_ERR_PARAM;
-    if (action != FILE_REPLACE && action != FILE_APPEND)
+    if (!file || !*file || (action != FILE_REPLACE && action != FILE_APPEND) ||
+        !validWrite(array, elemType, count, groups, groupOrder, layout, separator, fieldWidth,
+                    fileType, lay))
         return FILE_ERR_PARAM;
 
     std::string data = fileType == FILE_BINARY
                            ? renderBinary(array, elemType, lay)
                            : renderText(array, elemType, lay, separator, fieldWidth);
-    return writeAll(file, data, action == FILE_APPEND);
+    if (action == FILE_APPEND)
+        return appendAll(file, data);
+    return WriteWholeFile(file, data.data(), (long long)data.size());
+}
+
+int ArrayToText(char *text, int size, const void *array, int elemType, int count, int groups,
+                int groupOrder, int layout, int separator, int fieldWidth)
+{
+    Layout lay;
+    if (!text || size <= 0 ||
+        !validWrite(array, elemType, count, groups, groupOrder, layout, separator, fieldWidth,
+                    FILE_TEXT, lay))
+        return FILE_ERR_PARAM;
+    const std::string rendered = renderText(array, elemType, lay, separator, fieldWidth);
+    if (putText(text, size_t(size), rendered) != 0)
+        return FILE_ERR_TOO_LONG;
+    return int(rendered.size());
+}
+
+int WriteWholeFile(const char *file, const void *data, long long size)
+{
+    t_errno = 0;
+    if (!file || !*file || size < 0 || (!data && size > 0))
+        return FILE_ERR_PARAM;
+    // Replacing a link replaces the file it points to and keeps the link.
+    const std::string target = qvar::files::ResolvedPath(file);
+    struct stat st;
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (!exists && errno != ENOENT)
+        return failed(FILE_ERR_OPEN, errno);
+    // A FIFO or a device is no file to replace; a file its owner made
+    // read-only is not replaced behind the owner's back.
+    if (exists && !S_ISREG(st.st_mode))
+        return failed(FILE_ERR_OPEN, 0);
+    if (exists && g_sys.access(target.c_str(), W_OK) != 0)
+        return failed(FILE_ERR_OPEN, errno);
+
+    std::string temp;
+    const int fd = openBeside(target, exists ? 0600 : 0666, temp);
+    if (fd < 0)
+        return failed(FILE_ERR_OPEN, errno);
+    if (exists) {
+        ::fchmod(fd, st.st_mode & 07777);
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Only the owner or root may give a file away; it stays ours.
+        }
+    }
+    // Whatever fails, the name keeps its old file: the new one takes its
+    // place only once every byte is on the disk.
+    int err = writeFully(fd, static_cast<const char *>(data), size_t(size));
+    if (!err && g_sys.fsync(fd) != 0)
+        err = errno ? errno : EIO;
+    if (::close(fd) != 0 && !err)
+        err = errno;
+    if (!err && ::rename(temp.c_str(), target.c_str()) != 0)
+        err = errno;
+    if (err) {
+        ::unlink(temp.c_str());
+        return failed(err == ENOENT || err == EACCES ? FILE_ERR_OPEN : FILE_ERR_IO, err);
+    }
+    return 0;
+}
+
+const char *FileErrorText(int code)
+{
+    if (t_errno != 0 && (code == FILE_ERR_OPEN || code == FILE_ERR_IO || code == FILE_ERR_FOLDER))
+        return std::strerror(t_errno);
+    switch (code) {
+    case 0: return "no error";
+    case FILE_ERR_OPEN: return "not a regular file";
+    case FILE_ERR_IO: return "input/output error";
+    case FILE_ERR_SHORT: return "fewer numbers than expected";
+    case FILE_ERR_FORMAT: return "something that is not a number";
+    case FILE_ERR_TOO_LONG: return "name too long";
+    case FILE_ERR_TOO_BIG: return "file too large";
+    case FILE_ERR_RANGE: return "a number too large";
+    case FILE_ERR_EXTRA: return "more than the numbers expected";
+    case FILE_ERR_FOLDER: return "no such folder, or it cannot be written";
+    default: return "invalid request";
+    }
 }
 
 int FileToArray(const char *file, void *array, int elemType, int count, int groups,
@@ -313,6 +476,40 @@ int FileToArray(const char *file, void *array, int elemType, int count, int grou
         return rc;
     for (int k = 0; k < count; ++k)
         storeElem(array, elemType, lay.arrayIndex(k), values[size_t(k)]);
+    return 0;
+}
+
+int FileToNumbers(const char *file, uint32_t *values, int count, uint32_t max, FilePlace *at)
+{
+    if (!file || !*file || (!values && count > 0) || count < 0)
+        return FILE_ERR_PARAM;
+    std::string data;
+    if (int rc = qvar::files::ReadRegularFile(file, FILE_READ_MAX, data); rc != 0)
+        return rc;
+    std::vector<uint32_t> got;
+    got.reserve(size_t(count));
+    Words words{data};
+    std::string_view word;
+    int line = 1;
+    while (words.next(word, line)) {
+        const int number = int(got.size()) + 1;
+        if (number > count) {
+            place(at, number, line, word);
+            return FILE_ERR_EXTRA;
+        }
+        uint32_t v = 0;
+        const Number n = toNumber(word, max, v);
+        if (n != Number::Ok) {
+            place(at, number, line, word);
+            return n == Number::TooLarge ? FILE_ERR_RANGE : FILE_ERR_FORMAT;
+        }
+        got.push_back(v);
+    }
+    if (int(got.size()) < count) {
+        place(at, int(got.size()), words.line, "");
+        return FILE_ERR_SHORT;
+    }
+    std::copy(got.begin(), got.end(), values);
     return 0;
 }
 
@@ -357,6 +554,26 @@ int qvar::files::ProjectDirFor(const char *programDir, const char *xdgDataHome,
     if (!makeDirs(target) || g_sys.access(target.c_str(), W_OK) != 0)
         return FILE_ERR_OPEN;
     return putText(dir, FILE_PATH_MAX, target);
+}
+
+int &qvar::files::LastErrno() { return t_errno; }
+
+std::string qvar::files::FolderOf(const std::string &path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string qvar::files::ResolvedPath(const char *file)
+{
+    char *real = ::realpath(file, nullptr);
+    if (!real)
+        return file;
+    std::string path(real);
+    std::free(real);
+    return path;
 }
 
 std::string qvar::files::HomeDir()
@@ -418,9 +635,10 @@ int qvar::files::ReadRegularFile(const char *path, size_t max, std::string &out)
 {
     if (!path || !*path)
         return FILE_ERR_PARAM;
+    t_errno = 0;
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
-        return FILE_ERR_OPEN;
+        return failed(FILE_ERR_OPEN, errno);
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
@@ -446,7 +664,7 @@ int qvar::files::ReadRegularFile(const char *path, size_t max, std::string &out)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            rc = FILE_ERR_IO;
+            rc = failed(FILE_ERR_IO, errno);
         if (n <= 0)
             break;
         got += size_t(n);

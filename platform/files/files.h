@@ -17,12 +17,21 @@
 // - Files are opened by name without blocking and used only when they are
 //   regular files: a FIFO, a device or a link to one fails at once
 //   (FILE_ERR_OPEN) and is left untouched. FileToArray refuses a file of more
-//   than FILE_READ_MAX bytes (FILE_ERR_TOO_BIG). A write that fails part-way
-//   is taken back: the file keeps what it held before the call.
+//   than FILE_READ_MAX bytes (FILE_ERR_TOO_BIG).
+// - No failed write loses a file. A write that fails (full disk, I/O error,
+//   short write, failed flush) is taken back: the file keeps what it held
+//   before the call, a file the call created is removed again, and nothing
+//   is left beside it. Replacing (FILE_REPLACE, WriteWholeFile) writes a
+//   temporary file beside the name, flushes it to the disk and renames it
+//   over the name only then; appending cuts the file back to its old length.
+//   FileErrorText says why the last call on this thread failed.
 // - FileSelectPopup returns 0 when cancelled, 1 when an existing file was
-//   chosen, 2 for a new file name, negative on error. Tests answer it through
-//   SetFileSelectHook instead of a person.
+//   chosen, 2 for a new file name, negative on error. Saving to an existing
+//   file is chosen only after the user said yes to replacing it. Tests answer
+//   it through SetFileSelectHook instead of a person.
 #pragma once
+
+#include <cstdint>
 
 enum { FILE_PATH_MAX = 260 };
 
@@ -34,6 +43,9 @@ enum {
     FILE_ERR_PARAM    = -5,    // invalid arguments
     FILE_ERR_TOO_LONG = -6,    // result does not fit the buffer
     FILE_ERR_TOO_BIG  = -7,    // file larger than the reader accepts
+    FILE_ERR_RANGE    = -8,    // a number larger than the caller takes
+    FILE_ERR_EXTRA    = -9,    // something after the numbers asked for
+    FILE_ERR_FOLDER   = -10,   // the folder is missing or cannot be written
 };
 
 enum { FILE_READ_MAX = 64 * 1024 };
@@ -51,6 +63,37 @@ int ArrayToFile(const char *file, const void *array, int elemType, int count, in
                 int action);
 int FileToArray(const char *file, void *array, int elemType, int count, int groups,
                 int groupOrder, int layout, int fileType);
+// What ArrayToFile writes for a text file, into `text` of `size` bytes,
+// terminated: its length, or FILE_ERR_TOO_LONG (text unchanged) when it does
+// not fit.
+int ArrayToText(char *text, int size, const void *array, int elemType, int count, int groups,
+                int groupOrder, int layout, int separator, int fieldWidth);
+
+// Where a file of numbers went wrong: the number (1-based, in file order) and
+// the line it stands on, and its first characters (printable ASCII only).
+struct FilePlace {
+    int number;
+    int line;
+    char text[24];
+};
+// Reads a text file that holds exactly `count` unsigned numbers of at most
+// `max` each and nothing else (blanks, tabs and LF or CR LF line ends between
+// them). 0, or FILE_ERR_SHORT (fewer numbers; `at->number` says how many),
+// FILE_ERR_FORMAT (something that is not a number), FILE_ERR_RANGE (a number
+// above `max`), FILE_ERR_EXTRA (anything after the last number), with `at`
+// naming the place; the FileToArray codes for a file that cannot be read.
+// `values` changes only on success.
+int FileToNumbers(const char *file, uint32_t *values, int count, uint32_t max, FilePlace *at);
+
+// Replaces `file` with `size` bytes as one step (see the contract above): a
+// file that exists must be a regular file and writable, and keeps its
+// permissions; a link is followed and kept. 0, FILE_ERR_OPEN, FILE_ERR_IO.
+int WriteWholeFile(const char *file, const void *data, long long size);
+
+// Why the last call of this service on this thread failed with `code`: the
+// system's words where a system call failed ("No space left on device"),
+// else a short description of the code.
+const char *FileErrorText(int code);
 
 int FileSelectPopup(const char *startDir, const char *defaultName, const char *filter,
                     const char *title, int buttonStyle, int restrictDir, int restrictExt,
@@ -98,8 +141,11 @@ int CopyText(char *dst, int size, const char *src);
 // Appends `src` to the text in `dst`; FILE_ERR_TOO_LONG (dst unchanged) when it does not fit.
 int AppendText(char *dst, int size, const char *src);
 
-// Files named on a command line. CheckOutputFile: 0 when `path` does not
-// exist yet or is a regular file, else FILE_ERR_OPEN; it does not block.
+// Whether a file can be written under `path` before anything is asked of
+// the line: 0 when `path` does not exist yet or is a regular file, in a
+// folder that exists and can be written; FILE_ERR_OPEN for something that is
+// no regular file, FILE_ERR_FOLDER, FILE_ERR_TOO_LONG for a name the system
+// does not take. It opens nothing and does not block.
 int CheckOutputFile(const char *path);
 // Creates a new empty file in $TMPDIR (default /tmp) and puts its name into `path`.
 int MakeTempFile(char path[FILE_PATH_MAX]);

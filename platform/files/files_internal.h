@@ -26,15 +26,27 @@ int ProjectDirFor(const char *programDir, const char *xdgDataHome, const char *h
 // FILE_ERR_IO for a failed read. `out` changes only on success.
 int ReadRegularFile(const char *path, size_t max, std::string &out);
 
+// The folder a path names a file in ("." for a bare name), and the file a
+// name stands for with its links followed (the name itself while the file
+// does not exist).
+std::string FolderOf(const std::string &path);
+std::string ResolvedPath(const char *file);
+
+// The system's reason (an errno) FileErrorText gives for the last failure of
+// a call on this thread; 0 for a reason of the service's own.
+int &LastErrno();
+
 // $HOME when it is an absolute path, else the user's home from the password
 // database; "" when neither is known.
 std::string HomeDir();
 
 // The system calls behind the file service's writes and folder checks. Tests
-// swap an entry to make one fail (a full disk, a read-only program folder, a
-// user without a home); resetSys() restores the real ones.
+// swap an entry to make one fail (a full disk, a flush to the disk that
+// fails, a read-only program folder, a user without a home); resetSys()
+// restores the real ones.
 struct Sys {
     ssize_t (*write)(int fd, const void *buf, size_t n);
+    int (*fsync)(int fd);
     int (*access)(const char *path, int mode);
     int (*ftruncate)(int fd, off_t size);
     const char *(*passwdHome)();     // nullptr when the user has none

@@ -1,6 +1,7 @@
 // Tests of the file service against what a user can name instead of a file
-// (a FIFO, a link to a device, a huge file), a disk that fills up mid-line,
-// a user without HOME, and where the resource files are looked for.
+// (a FIFO, a link to a device, a huge file), writes that fail (a full disk,
+// an I/O error, a failed flush), a user without HOME, and where the resource
+// files are looked for.
 #include "platform/files/files.h"
 #include "platform/files/files_internal.h"
 #include "tests/support/process.h"
@@ -8,6 +9,7 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -135,37 +138,86 @@ TEST(FilesByName, ReadsAreBounded)
 }
 
 namespace {
-int g_calls, g_failAt;
+int g_calls, g_failAt, g_errno;
+
+// The writes from call g_failAt on fail with g_errno; the calls before it
+// take three bytes each, as a disk that fills up part-way does.
+ssize_t FailingWrite(int fd, const void *buf, size_t n)
+{
+    if (++g_calls >= g_failAt && g_failAt > 0) {
+        errno = g_errno;
+        return -1;
+    }
+    return ::write(fd, buf, n > 3 ? 3 : n);
+}
+
+std::vector<std::string> Entries(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 } // namespace
 
-// A disk that fills up while a line goes out: the line is taken back whole,
-// whether the first byte or a later one is refused.
-TEST(FilesByName, AFullDiskLeavesOnlyWholeLines)
+// A full disk, an I/O error, a short write or a flush to the disk that fails:
+// whether the call replaces or appends, the name keeps what it held (a new
+// name stays absent: no empty file), nothing is left beside it, and the
+// reason is the system's.
+TEST(FilesByName, AFailedWriteKeepsWhatTheNameHeld)
 {
     Scratch tmp;
-    const std::string rec = tmp.file("rec.dat");
+    const std::string rec = tmp.file("rec.dat"), cfg = tmp.file("set.cfg"), fresh = tmp.file("new.dat");
     const uint32_t first[4] = {260, 0, 1500, 160}, second[4] = {261, 1, 1501, 161};
     ASSERT_EQ(appendLine(rec, first), 0);
-    const std::string whole = qvar_test::ReadAll(rec);
+    qvar_test::WriteText(cfg, "an earlier parameter file\n");
+    const std::string line = qvar_test::ReadAll(rec);
+    const std::vector<std::string> before = Entries(tmp.path());
+    auto replace = [](const std::string &file, const uint32_t (&words)[4]) {
+        return ArrayToFile(file.c_str(), words, FILE_ELEM_U32, 4, 1, FILE_GROUPS_TOGETHER,
+                           FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 5, FILE_TEXT, FILE_REPLACE);
+    };
 
-    for (int failAt : {1, 2}) {
+    struct Fault {
+        int failAt, err;
+        bool flush;
+        const char *reason;
+    } faults[] = {{1, ENOSPC, false, "No space left on device"},
+                  {2, EIO, false, "Input/output error"},
+                  {0, EIO, true, "Input/output error"}};
+    for (const Fault &f : faults) {
+        SCOPED_TRACE(f.reason + std::string(f.flush ? " on the flush" : " on the write"));
         g_calls = 0;
-        g_failAt = failAt;
-        // The first call takes part of the line, the one at failAt finds the disk full.
-        qvar::files::sys().write = [](int fd, const void *buf, size_t n) -> ssize_t {
-            if (++g_calls == g_failAt) {
-                errno = ENOSPC;
-                return -1;
-            }
-            return ::write(fd, buf, n > 3 ? 3 : n);
-        };
-        EXPECT_EQ(appendLine(rec, second), FILE_ERR_IO) << failAt;
-        EXPECT_EQ(g_calls, failAt);
-        EXPECT_EQ(qvar_test::ReadAll(rec), whole) << "after failing write " << failAt;
+        g_failAt = f.failAt;
+        g_errno = f.err;
+        qvar::files::sys().write = FailingWrite;
+        if (f.flush)
+            qvar::files::sys().fsync = [](int) { return errno = EIO, -1; };
+        EXPECT_EQ(replace(cfg, second), FILE_ERR_IO);
+        EXPECT_STREQ(FileErrorText(FILE_ERR_IO), f.reason);
+        EXPECT_EQ(replace(fresh, second), FILE_ERR_IO);
+        if (!f.flush) {
+            EXPECT_EQ(appendLine(rec, second), FILE_ERR_IO);
+            EXPECT_EQ(appendLine(fresh, second), FILE_ERR_IO);
+        }
+        EXPECT_EQ(qvar_test::ReadAll(cfg), "an earlier parameter file\n");
+        EXPECT_EQ(qvar_test::ReadAll(rec), line);
+        EXPECT_EQ(Entries(tmp.path()), before) << "a file left beside, or an empty one under a new name";
+        qvar::files::resetSys();
     }
-    qvar::files::resetSys();
+
+    // With room again: replaced whole, keeping the file's permissions and a
+    // link that names it.
+    ::chmod(cfg.c_str(), 0640);
+    const std::string link = tmp.file("link.cfg");
+    fs::create_symlink(cfg, link);
+    ASSERT_EQ(replace(link, second), 0);
+    EXPECT_EQ(qvar_test::ReadAll(cfg), "  261\n    1\n 1501\n  161\n");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::status(cfg).permissions() & fs::perms::all, fs::perms(0640));
     ASSERT_EQ(appendLine(rec, second), 0);
-    EXPECT_EQ(qvar_test::ReadAll(rec), whole + "261\t1\t1501\t161\n");
+    EXPECT_EQ(qvar_test::ReadAll(rec), line + "261\t1\t1501\t161\n");
 }
 
 TEST(ProgramFolders, WithoutHomeTheUsersHomeComesFromThePasswordDatabase)
