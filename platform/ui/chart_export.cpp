@@ -3,9 +3,11 @@
 //
 // What is saved is taken when the user asks, so the file holds what was on
 // screen then, however long the file dialog stays open; the dialog does not
-// wait in a loop of its own, so a running scope keeps its pace meanwhile.
-// Files are written beside their name and renamed into place: a full disk
-// or a vanished folder leaves no half-written file behind.
+// wait in a loop of its own, so a running scope keeps its pace meanwhile. A
+// paused chart saves the frozen picture's points, not the history that moved
+// on behind it. Files are written beside their name, flushed to the disk and
+// only then renamed into place (the file service's WriteWholeFile): a full
+// disk or a vanished folder leaves the file under the name as it was.
 #include "platform/files/files.h"
 #include "platform/ui/chart_view.h"
 #include "platform/ui/ui_internal.h"
@@ -13,9 +15,7 @@
 #include <QActionGroup>
 #include <QBuffer>
 #include <QContextMenuEvent>
-#include <QFile>
 #include <QMenu>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <utility>
@@ -111,21 +111,23 @@ QByteArray stripCsv(const StripChart &s, bool visibleOnly)
     return out;
 }
 
-// One row per point index; the x is the first plot's that reaches it (the
-// program plots every curve over the same x).
-QByteArray graphCsv(const Graph &g, bool visibleOnly)
+// The traces the screen shows, one row per point index; the x is the first
+// trace's that reaches it (the program plots every curve over the same x,
+// and a paused strip chart's picture holds its kept points so).
+QByteArray shownCsv(const ChartView &v, bool visibleOnly)
 {
-    const ChartView &v = *g.view;
-    QByteArray out = header(v, v.traceCount());
+    const std::vector<Trace> &traces = v.shownTraces();
+    const int count = std::min(v.traceCount(), int(traces.size()));
+    QByteArray out = header(v, count);
     const Range r = v.shownX();
     size_t rows = 0;
-    for (int t = 0; t < v.traceCount(); ++t)
-        rows = std::max(rows, v.trace(t).points.size());
+    for (int t = 0; t < count; ++t)
+        rows = std::max(rows, traces[size_t(t)].points.size());
     for (size_t i = 0; i < rows; ++i) {
         QByteArray row;
         bool haveX = false;
-        for (int t = 0; t < v.traceCount(); ++t) {
-            const std::vector<QPointF> &pts = v.trace(t).points;
+        for (int t = 0; t < count; ++t) {
+            const std::vector<QPointF> &pts = traces[size_t(t)].points;
             if (i < pts.size() && !haveX) {
                 if (visibleOnly && !shown(r, pts[i].x()))
                     break;
@@ -135,8 +137,8 @@ QByteArray graphCsv(const Graph &g, bool visibleOnly)
         }
         if (!haveX)
             continue;
-        for (int t = 0; t < v.traceCount(); ++t) {
-            const std::vector<QPointF> &pts = v.trace(t).points;
+        for (int t = 0; t < count; ++t) {
+            const std::vector<QPointF> &pts = traces[size_t(t)].points;
             row += ',' + (i < pts.size() ? number(pts[i].y()) : QByteArray());
         }
         out += row + '\n';
@@ -146,9 +148,12 @@ QByteArray graphCsv(const Graph &g, bool visibleOnly)
 
 QByteArray csvOf(Ctrl &c, bool visibleOnly)
 {
-    if (c.strip && c.dirty)
+    ChartView &v = c.strip ? *c.strip->view : *c.graph->view;
+    if (v.paused() || !c.strip)
+        return shownCsv(v, visibleOnly);
+    if (c.dirty)
         pushStripChart(c);   // the view as the next frame shows it
-    return c.strip ? stripCsv(*c.strip, visibleOnly) : graphCsv(*c.graph, visibleOnly);
+    return stripCsv(*c.strip, visibleOnly);
 }
 
 QByteArray pngOf(Ctrl &c, int scale)
@@ -165,16 +170,9 @@ QByteArray pngOf(Ctrl &c, int scale)
 
 int writeFile(const char *file, const QByteArray &bytes)
 {
-    if (!file || !*file || bytes.isEmpty() || CheckOutputFile(file) != 0)
+    if (!file || !*file || bytes.isEmpty())
         return UI_ERR_FILE;
-    QSaveFile f(QFile::decodeName(file));
-    if (!f.open(QIODevice::WriteOnly))
-        return UI_ERR_FILE;
-    if (f.write(bytes) != bytes.size()) {
-        f.cancelWriting();
-        return UI_ERR_FILE;
-    }
-    return f.commit() ? 0 : UI_ERR_FILE;
+    return WriteWholeFile(file, bytes.constData(), bytes.size()) == 0 ? 0 : UI_ERR_FILE;
 }
 
 struct Pending {

@@ -99,6 +99,8 @@ public:
     void addTrace(Trace t);
     void removeTrace(int i);
     void tracesChanged();
+    // What the screen shows: the traces, or while paused the frozen picture.
+    const std::vector<Trace> &shownTraces() const { return paused_ ? frozen_ : traces_; }
 
     // Where data is drawn, in widget pixels; data <-> pixel mapping.
     QRectF plotArea();
@@ -152,7 +154,6 @@ private:
     void drawBackgroundIn(QPainter &p, const QRect &r);
     void invalidateBackground();
     void drawTraces(class QPainter &p);
-    const std::vector<Trace> &shownTraces() const { return paused_ ? frozen_ : traces_; }
     void placePauseToggle();
 
     QString title_;

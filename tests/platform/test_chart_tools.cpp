@@ -3,6 +3,7 @@
 #include "platform/files/files.h"
 #include "platform/ui/chart_view.h"
 #include "platform/ui/ui_internal.h"
+#include "tests/support/full_disk.h"
 #include "ui_testing.h"
 
 #include <QAction>
@@ -188,6 +189,33 @@ TEST_F(ChartToolsTest, CsvExportRoundTripsTheHistoryAndTheVisibleRange)
     EXPECT_EQ(curve[128], (std::vector<std::string>{"128", "727", "273"}));
 }
 
+// Paused, the data saved is the frozen picture's, however far the history
+// has moved on behind it.
+TEST_F(ChartToolsTest, PausedChartSavesThePointsItShows)
+{
+    DisplayPanel(main_);
+    plot(30);
+    ChartView *c = view(T_STRIP);
+    c->setPaused(true);
+    const std::vector<double> frozen = kept(2);
+    plot(7);
+    g_answer = path("paused.csv");
+    trigger(T_STRIP, "Save data...");
+    auto rows = readCsv(g_answer);
+    ASSERT_EQ(rows.size(), 1 + frozen.size());
+    for (size_t i = 0; i < frozen.size(); ++i)
+        EXPECT_EQ(std::strtod(rows[i + 1][2].c_str(), nullptr), frozen[i]) << i;
+    EXPECT_EQ(rows.back()[0], "9");
+
+    c->setView(Range{8, 9}, std::nullopt);
+    ASSERT_EQ(SaveChartData(main_, T_STRIP, path("shown.csv").c_str(), 1), 0);
+    rows = readCsv(path("shown.csv"));
+    ASSERT_EQ(rows.size(), 1 + 2u);
+    EXPECT_EQ(std::strtod(rows[2][2].c_str(), nullptr), frozen.back());
+    c->setPaused(false);
+    HidePanel(main_);
+}
+
 TEST_F(ChartToolsTest, PngExportIsTheChartAtTheAskedSize)
 {
     plot(10);
@@ -242,6 +270,20 @@ TEST_F(ChartToolsTest, MenuSavesIntoTheChosenFileOrReportsAndLeavesNothing)
     ASSERT_EQ(stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     EXPECT_FALSE(QFile::exists(QString::fromStdString(g_answer)));
+
+    // On a full disk: reported, and the file under the name stays whole.
+    {
+        qvar_test::FullDisk disk;
+        g_answer = disk.file("kept.csv");
+        qvar_test::WriteText(g_answer, "an earlier export\n");
+        disk.Fill();
+        g_messages.clear();
+        trigger(T_STRIP, "Save data...");
+        trigger(T_STRIP, "Save picture...");
+        EXPECT_EQ(g_messages, (std::vector<std::string>{"Cannot write data file!", "Cannot write picture file!"}));
+        EXPECT_EQ(qvar_test::ReadAll(g_answer), "an earlier export\n") << (disk.mounted() ? "tmpfs" : "seam");
+        EXPECT_EQ(disk.Entries(), std::vector<std::string>{"kept.csv"});
+    }
 
     // A folder the program may not write into (not testable as root).
     const std::string locked = path("locked");
