@@ -8,8 +8,9 @@
 
 #include <cstdint>
 
-// The recorder file's header (appended to `file`) and one sample line of the
-// live-value variables; 0 or a FILE_ERR_ code.
+// WriteRecorderHeader starts a recording: `file` is replaced by the header
+// line, or left as it was when that cannot be written. WriteRecorderLine
+// appends one sample line of the live-value variables. 0 or a FILE_ERR_ code.
 int WriteRecorderHeader(const char *file, uint16_t interval);
 int WriteRecorderLine(const char *file);
 
@@ -21,7 +22,7 @@ int CC_RecordFileNameBtn(int panel, int control, int event, void *callbackData, 
 int CC_BTNStopRecord(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNStartRecord(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 // Asks for a recorder file and shows it in a viewer window; the recorder's
-// own file and settings are left alone. Does nothing while a loop polls. Does nothing while a loop polls.
+// own file and settings are left alone. Does nothing while a loop polls.
 int CC_BTNOpenRecording(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 
 // What the recorder's stop button does, also used when the file fails.

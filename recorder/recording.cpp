@@ -7,6 +7,11 @@
 // lie between interval - 1 and interval seconds plus one answer time apart.
 // Nothing written is ever taken back: a stop, a time-out or a failing file
 // ends the recording with every line written so far kept.
+//
+// A new recording replaces the file, but only once its header line is on the
+// disk: the header goes into a new file beside the name that then takes the
+// name's place, so a recording that cannot even start (a full disk) leaves
+// the previous recording as it was. The lines are appended one by one after.
 #include "state/qvar.h"
 #include "link/com232.h"
 #include "link/protocol.h"
@@ -19,6 +24,7 @@
 #include "ui_ids.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -29,6 +35,15 @@ static_assert(sizeof HEADER - 1 == 44, "the header is 44 characters");
 const int RED = 0xFF0000, WHITE = 0xFFFFFF, LIGHT_GREY = 0xE0E0E0, BLACK = 0x000000;
 
 bool recording = false;
+// Why the file failed, for the status line once the recording has ended.
+char fileProblem[TEXT_LEN + PATH_LEN];
+
+void NoteFileProblem(int code)
+{
+    const char *slash = std::strrchr(recfile_name, '/');
+    std::snprintf(fileProblem, sizeof fileProblem, "Cannot write recorder file! - %s: %s",
+                  slash && slash[1] ? slash + 1 : recfile_name, FileErrorText(code));
+}
 
 uint16_t WholeSeconds(void)
 {
@@ -72,7 +87,8 @@ bool TakeAnswer(uint16_t interval, uint16_t *lastLine, uint16_t *lines)
     else
         PlotNORMValues(arrayNORM);
     if (elapsed >= interval) {
-        if (WriteRecorderLine(recfile_name) < 0) {
+        if (int r = WriteRecorderLine(recfile_name); r < 0) {
+            NoteFileProblem(r);
             StopRecording();
             return false;
         }
@@ -121,9 +137,11 @@ void Record(void)
     GetCtrlVal(panelPopUp, POPUP_SAMPLES, &samples);
     GetCtrlVal(panelPopUp, POPUP_INTERVAL, &interval);
 
-    RemoveFile(recfile_name);
     SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
-    bool fileFailed = WriteRecorderHeader(recfile_name, interval) < 0;
+    const int started = WriteRecorderHeader(recfile_name, interval);
+    bool fileFailed = started < 0;
+    if (fileFailed)
+        NoteFileProblem(started);
 
     StartLiveLoop();
     if (fileFailed)
@@ -143,10 +161,12 @@ void Record(void)
     SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelPopUp, POPUP_BTN_START, ATTR_DIMMED, 0);
-    if (fileFailed)
+    if (fileFailed) {
         SetStatusBox("DATA-RECORDER - cannot write the recorder file!", LIGHT_GREY, RED);
-    else
+        ShowStatus(fileProblem);
+    } else {
         SetStatusBox("DATA-RECORDER", LIGHT_GREY, BLACK);
+    }
 }
 
 } // namespace
@@ -165,13 +185,17 @@ int CC_BTNStartRecord(int, int, int event, void *, int, int)
 
 int WriteRecorderHeader(const char *file, uint16_t interval)
 {
-    int r = ArrayToFile(file, HEADER, FILE_ELEM_CHAR, 44, 1, FILE_GROUPS_TOGETHER,
-                        FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_BINARY, FILE_APPEND);
-    if (r < 0)
-        return r;
+    // The 44 characters as raw bytes, then the interval as the text service
+    // writes one number: the same bytes as two appends, in one step.
+    char line[sizeof HEADER + 16];
+    std::memcpy(line, HEADER, sizeof HEADER - 1);
     uint32_t wide = interval;
-    return ArrayToFile(file, &wide, FILE_ELEM_U32, 1, 1, FILE_GROUPS_TOGETHER,
-                       FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
+    const int n = ArrayToText(line + sizeof HEADER - 1, int(sizeof line - sizeof HEADER + 1), &wide,
+                              FILE_ELEM_U32, 1, 1, FILE_GROUPS_TOGETHER, FILE_LAYOUT_COLUMNS,
+                              FILE_SEP_TAB, 4);
+    if (n < 0)
+        return n;
+    return WriteWholeFile(file, line, (long long)(sizeof HEADER - 1) + n);
 }
 
 int WriteRecorderLine(const char *file)

@@ -50,13 +50,11 @@ int CC_RecordFileNameBtn(int, int, int event, void *, int, int)
         return 0;
     ret = FileSelectPopup(proj_dir, "QVARrecord.dat", "*.dat", "Q-VAR-Series Recorder-File:",
                           FILE_BUTTON_OK, 0, 1, 1, 1, recfile_name);
-    if (ret == 1) {
-        // Choosing a file means replacing it: a recorder file holds one recording.
-        RemoveFile(recfile_name);
+    // Only a choice: the dialog has asked before an existing file was
+    // chosen, and the file is replaced when a recording starts, so a choice
+    // without a recording, or one that cannot start, costs no earlier one.
+    if (ret == 1 || ret == 2)
         SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
-    } else if (ret == 2) {
-        SetCtrlVal(panelPopUp, POPUP_FILENAME, recfile_name);
-    }
     return 0;
 }
 

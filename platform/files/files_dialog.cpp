@@ -96,12 +96,13 @@ int answerByHook(const char *startDir, const char *defaultName, const char *filt
     return rc;
 }
 
-void setButtons(SelectDialog &dlg, int buttonStyle, bool allowCancel, bool allowMakeDir)
+void setButtons(SelectDialog &dlg, int buttonStyle, bool allowCancel, bool allowMakeDir, bool confirmOverwrite)
 {
     dlg.setOption(QFileDialog::DontUseNativeDialog, true);
-    // The callers delete or replace a chosen file themselves; a question box
-    // of our own would only stand between the user and that.
-    dlg.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // Choosing an existing file to save to means it will be replaced, so the
+    // modal dialog asks first. The one that does not wait must not: the
+    // question box would run a loop of its own inside the program's.
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, !confirmOverwrite);
     if (!allowMakeDir)
         dlg.setOption(QFileDialog::ReadOnly, true);
     if (buttonStyle == FILE_BUTTON_LOAD) {
@@ -158,7 +159,7 @@ int FileSelectPopup(const char *startDir, const char *defaultName, const char *f
     if (dir.isEmpty())
         dir = QDir::currentPath();
     SelectDialog dlg(fromLocal(title), dir, restrictDir != 0, allowCancel != 0);
-    setButtons(dlg, buttonStyle, allowCancel != 0, allowMakeDir != 0);
+    setButtons(dlg, buttonStyle, allowCancel != 0, allowMakeDir != 0, true);
     dlg.setDirectory(dir);
     setFilter(dlg, filter, restrictExt != 0);
     if (defaultName && *defaultName)
@@ -203,7 +204,7 @@ void FileSavePopupThen(const char *startDir, const char *defaultName, const char
     // program (a running scope) delivered the request.
     auto *dlg = new SelectDialog(fromLocal(title), dir, false, true);
     dlg->setAttribute(Qt::WA_DeleteOnClose);
-    setButtons(*dlg, FILE_BUTTON_SAVE, true, true);
+    setButtons(*dlg, FILE_BUTTON_SAVE, true, true, false);
     dlg->setDirectory(dir);
     setFilter(*dlg, filter, true);
     if (defaultName && *defaultName)

@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -214,26 +215,38 @@ TEST(FileSelectDialog, AnswersByButtonStyle)
     }
 }
 
+// Also: an existing file is chosen to be saved to only after the user has
+// said yes to replacing it.
 TEST(FileSelectDialog, NoCancelWhenCancelIsNotAllowed)
 {
     TempDir tmp;
     tmp.touch("QVARrecord.dat");
     char out[FILE_PATH_MAX] = "before";
     bool visibleAfterReject = false, cancelShown = true;
-    QString label;
+    QString label, question;
+    QTimer yes;
+    QObject::connect(&yes, &QTimer::timeout, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            question = box->text();
+            box->button(QMessageBox::Yes)->click();
+        }
+    });
     whenDialogShows({[&](QFileDialog *d) {
         auto *c = cancelButton(d);
         cancelShown = c && c->isVisible();
         static_cast<QDialog *>(d)->reject();
         visibleAfterReject = d->isVisible();
+        yes.start(10);
         label = answer(d, QStringLiteral("QVARrecord.dat"));
     }});
     EXPECT_EQ(FileSelectPopup(tmp.path().c_str(), "QVARrecord.dat", "*.dat",
                               "Q-VAR-Series Recorder-File:", FILE_BUTTON_OK, 0, 1, 0, 1, out), 1);
+    yes.stop();
     EXPECT_EQ(std::string(out), tmp.file("QVARrecord.dat"));
     EXPECT_TRUE(visibleAfterReject);
     EXPECT_FALSE(cancelShown);
     EXPECT_EQ(label, QStringLiteral("OK"));
+    EXPECT_TRUE(question.contains(QStringLiteral("already exists"))) << question.toStdString();
 }
 
 TEST(FileSelectDialog, FixedFolderRefusesFilesElsewhere)

@@ -3,6 +3,7 @@
 #define QVAR_HIDE_SYNC
 #include "platform/clock.h"
 #include "scope/scope.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/recording.h"
 
 #include <QCoreApplication>
@@ -307,6 +308,26 @@ TEST_F(Recording, UnwritableFileEndsTheRecordingLikeTheStopButton)
     ExpectIdleAfter(false);
     EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
     EXPECT_EQ(0, LineCounter());
+}
+
+// A recording that cannot write even its header (a full disk) replaces
+// nothing: the previous recording stays whole, and the status line says why.
+TEST_F(Recording, RecordingThatCannotStartKeepsThePreviousOne)
+{
+    FullDisk disk;
+    const std::string earlier = HEADER + "5\n1\t2\t3\t4\n";
+    const std::string file = disk.file("rec.dat");
+    WriteText(file, earlier);
+    CopyText(recfile_name, PATH_LEN, file.c_str());
+    disk.Fill();
+
+    Settings(0, 5);
+    Start();
+    EXPECT_NE(std::string::npos, StatusBox().find("cannot write")) << StatusBox();
+    EXPECT_TRUE(LogHas("Cannot write recorder file! - rec.dat: No space left on device"));
+    ExpectIdleAfter(false);
+    EXPECT_EQ(earlier, ReadAll(file)) << (disk.mounted() ? "tmpfs" : "seam");
+    EXPECT_EQ(std::vector<std::string>{"rec.dat"}, disk.Entries());
 }
 
 TEST_F(Recording, FileFailingMidwayKeepsTheLinesWritten)

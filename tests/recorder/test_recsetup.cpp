@@ -7,6 +7,7 @@
 #include "platform/ui/ui.h"
 #include "recorder/recorder.h"
 #include "sim/controller.h"
+#include "tests/support/process.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
@@ -103,7 +104,8 @@ int AnswerDialog(const char *startDir, const char *defaultName, const char *filt
     return script.result;
 }
 
-TEST_F(RecSetup, ChoosingAnExistingFileDeletesItAtOnce)
+// The file is replaced when a recording starts, not when it is chosen.
+TEST_F(RecSetup, ChoosingAnExistingFileOnlyChoosesIt)
 {
     const std::string chosen = dir + "/old.dat";
     std::ofstream(chosen) << "an earlier recording\n";
@@ -119,7 +121,7 @@ TEST_F(RecSetup, ChoosingAnExistingFileDeletesItAtOnce)
     EXPECT_EQ("*.dat", script.filter);
     EXPECT_EQ("QVARrecord.dat", script.defaultName);
     EXPECT_EQ(std::string(proj_dir), script.startDir);
-    EXPECT_FALSE(fs::exists(chosen));
+    EXPECT_EQ("an earlier recording\n", ReadAll(chosen));
     EXPECT_EQ(chosen, recfile_name);
     EXPECT_EQ(chosen, FileName());
 }
