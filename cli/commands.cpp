@@ -27,9 +27,6 @@ bool quiet = false;
 char lastStatus[TEXT_LEN + 1];
 bool portOpen = false;
 
-// A parameter file holds 32 numbers of a few characters each; anything much
-// larger is no parameter file.
-
 const char *const BLOCK_WORDS[16] = {"channel",  "power",    "ref",      "tol",
                                      "triglvl",  "hysteresis", "polarity", "hold",
                                      "average",  "hwmode",   "evalmode", "trigmode",
@@ -280,24 +277,13 @@ int CmdSend(const CliOptions &o, FILE *)
 {
     // The file is read and checked whole before the port is opened.
     uint32_t words[32];
-    const char *file = o.input.c_str();
-    // The reader takes regular files only, without blocking, up to 64 KiB.
-    int r = ReadParaFileWords(file, words);
+    char why[96];
+    // The tool's reader: regular files only, without blocking, up to 64 KiB,
+    // exactly 32 numbers of 16 bits.
+    int r = ReadParaFileWords(o.input.c_str(), words, why, sizeof why);
     if (r < 0) {
-        const char *why = r == FILE_ERR_OPEN      ? "not a readable regular file"
-                          : r == FILE_ERR_TOO_BIG ? "too large for a parameter file"
-                                                  : ParaFileErrorText(r);
         ReportFailure((o.input + ": " + why).c_str());
         return CLI_FILE;
-    }
-    for (int i = 0; i < 32; i++) {
-        if (words[i] > 0xFFFF) {
-            char why[96];
-            std::snprintf(why, sizeof why, ": number %d (%lu) is above 65535", i + 1,
-                          (unsigned long)words[i]);
-            ReportFailure((o.input + why).c_str());
-            return CLI_FILE;
-        }
     }
     if ((r = OpenController(o)) != CLI_OK)
         return r;

@@ -3,6 +3,11 @@
 // the controller. Loading always puts the first half into channel A and the
 // second into B, whatever their channel words say, and the common parameters
 // end up with channel B's values because B is unpacked last.
+//
+// The tool and qvar-cli read through the one reader here, so a file one of
+// them refuses the other refuses too: exactly 32 numbers of 16 bits and
+// nothing after them. A number that does not fit is refused rather than cut,
+// since the cut value would be sent to the controller as if it were meant.
 #include "state/qvar.h"
 #include "link/com232.h"
 #include "link/protocol.h"
@@ -10,24 +15,71 @@
 #include "platform/files/files.h"
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 enum { FILE_WORDS = 2 * FRAME_WORDS };
 
-const char *LoadErrorText(int code)
+// Both channels' blocks from the variables, as the file holds them.
+void PackWords(uint32_t words[FILE_WORDS])
+{
+    CopyVarsToPP(CHANNEL_A);
+    for (int i = 0; i < FRAME_WORDS; i++)
+        words[i] = pp[i];
+    CopyVarsToPP(CHANNEL_B);
+    for (int i = 0; i < FRAME_WORDS; i++)
+        words[FRAME_WORDS + i] = pp[i];
+}
+
+bool AllDigits(const char *text)
+{
+    for (; *text; text++)
+        if (*text < '0' || *text > '9')
+            return false;
+    return true;
+}
+
+void Describe(int code, const FilePlace &at, char *why, int size)
 {
     switch (code) {
-    case FILE_ERR_SHORT: return "Parameter file holds fewer than 32 numbers!";
-    case FILE_ERR_FORMAT: return "Parameter file holds a value that is not a number!";
-    default: return "Cannot read parameter file!";
+    case FILE_ERR_OPEN:
+        std::snprintf(why, size_t(size), "not a readable regular file");
+        break;
+    case FILE_ERR_TOO_BIG:
+        std::snprintf(why, size_t(size), "too large for a parameter file");
+        break;
+    case FILE_ERR_SHORT:
+        std::snprintf(why, size_t(size), "holds fewer than 32 numbers (%d)", at.number);
+        break;
+    case FILE_ERR_FORMAT:
+        std::snprintf(why, size_t(size), "line %d: number %d (%s) is not a number", at.line,
+                      at.number, at.text);
+        break;
+    case FILE_ERR_RANGE:
+        std::snprintf(why, size_t(size), "line %d: number %d (%s) is above 65535", at.line,
+                      at.number, at.text);
+        break;
+    case FILE_ERR_EXTRA:
+        std::snprintf(why, size_t(size),
+                      AllDigits(at.text) ? "line %d: a 33rd number (%s), a parameter file holds 32"
+                                         : "line %d: text after the 32nd number (%s)",
+                      at.line, at.text);
+        break;
+    default:
+        std::snprintf(why, size_t(size), "%s", FileErrorText(code));
+        break;
     }
 }
-} // namespace
 
-const char *ParaFileErrorText(int code)
+// The name without its folder, which the status line has no room for.
+const char *BaseName(const char *path)
 {
-    return LoadErrorText(code);
+    const char *slash = std::strrchr(path, '/');
+    return slash && slash[1] ? slash + 1 : path;
 }
+
+} // namespace
 
 int ParaFileDialog(int buttonStyle)
 {
@@ -38,21 +90,26 @@ int ParaFileDialog(int buttonStyle)
 int WriteParaFile(const char *path)
 {
     uint32_t words[FILE_WORDS];
-
-    CopyVarsToPP(CHANNEL_A);
-    for (int i = 0; i < FRAME_WORDS; i++)
-        words[i] = pp[i];
-    CopyVarsToPP(CHANNEL_B);
-    for (int i = 0; i < FRAME_WORDS; i++)
-        words[FRAME_WORDS + i] = pp[i];
+    PackWords(words);
     return ArrayToFile(path, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
                        FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 5, FILE_TEXT, FILE_REPLACE);
 }
 
-int ReadParaFileWords(const char *path, uint32_t words[32])
+int ParaFileText(char *text, int size)
 {
-    return FileToArray(path, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
-                       FILE_LAYOUT_COLUMNS, FILE_TEXT);
+    uint32_t words[FILE_WORDS];
+    PackWords(words);
+    return ArrayToText(text, size, words, FILE_ELEM_U32, FILE_WORDS, 1, FILE_GROUPS_TOGETHER,
+                       FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 5);
+}
+
+int ReadParaFileWords(const char *path, uint32_t words[32], char *why, int whySize)
+{
+    FilePlace at = {};
+    const int r = FileToNumbers(path, words, FILE_WORDS, 0xFFFF, &at);
+    if (r < 0 && why && whySize > 0)
+        Describe(r, at, why, whySize);
+    return r;
 }
 
 void ParaWordsToVars(const uint32_t words[32])
@@ -67,23 +124,32 @@ void ParaWordsToVars(const uint32_t words[32])
 
 void SendParaToFile(void)
 {
+    char text[TEXT_LEN + PATH_LEN];
     GetPanelValues();
-    // A lost save must not look like a done one.
-    if (WriteParaFile(file_name) < 0)
-        ShowStatus("Cannot write parameter file!");
+    // A lost save must not look like a done one, nor a done one like nothing.
+    const int r = WriteParaFile(file_name);
+    if (r < 0)
+        std::snprintf(text, sizeof text, "Cannot write parameter file! - %s: %s", BaseName(file_name),
+                      FileErrorText(r));
+    else
+        std::snprintf(text, sizeof text, "Parameter file saved - %s", BaseName(file_name));
+    ShowStatus(text);
 }
 
 void ReadParaFromFile(void)
 {
     uint32_t words[FILE_WORDS];
+    char why[96], text[sizeof why + PATH_LEN + 40];
 
     if (ParaFileDialog(FILE_BUTTON_LOAD) <= 0)
         return;
-    int r = ReadParaFileWords(file_name, words);
-    if (r < 0) {
-        // Nothing of a bad file reaches the variables.
-        ShowStatus(LoadErrorText(r));
+    if (ReadParaFileWords(file_name, words, why, sizeof why) < 0) {
+        // Nothing of a refused file reaches the variables.
+        std::snprintf(text, sizeof text, "Cannot load parameter file! - %s: %s", BaseName(file_name), why);
+        ShowStatus(text);
         return;
     }
     ParaWordsToVars(words);
+    std::snprintf(text, sizeof text, "Parameter file loaded - %s", BaseName(file_name));
+    ShowStatus(text);
 }

@@ -17,14 +17,17 @@ void ReadParaFromFile(void);
 // Dialog for saving (FILE_BUTTON_OK) or loading (FILE_BUTTON_LOAD); its result.
 int  ParaFileDialog(int buttonStyle);
 // The same file without panels or dialog. WriteParaFile saves both channels
-// from the variables (0 or a FILE_ERR_ code); ReadParaFileWords takes the 32
-// numbers as they stand in the file (0 or a FILE_ERR_ code, words untouched
-// on failure); ParaWordsToVars puts them into the variables as loading does.
+// from the variables, replacing the file only once the new one is whole (0 or
+// a FILE_ERR_ code); ParaFileText gives the same file's text (its length, or a
+// FILE_ERR_ code). ReadParaFileWords takes the 32 numbers as they stand in the
+// file: exactly 32 numbers of 0..65535 and nothing after them; on failure a
+// FILE_ERR_ code, `words` untouched, and `why` (when given) says what and
+// where ("line 18: number 18 (70000) is above 65535"). ParaWordsToVars puts
+// the numbers into the variables as loading does.
 int  WriteParaFile(const char *path);
-int  ReadParaFileWords(const char *path, uint32_t words[32]);
+int  ParaFileText(char *text, int size);
+int  ReadParaFileWords(const char *path, uint32_t words[32], char *why, int whySize);
 void ParaWordsToVars(const uint32_t words[32]);
-// The status text for a failed ReadParaFileWords.
-const char *ParaFileErrorText(int code);
 
 // Send's transfer: both channels' blocks from the variables to RAM or
 // EEPROM (order 1 or 3), channel B 0.1 s after channel A.

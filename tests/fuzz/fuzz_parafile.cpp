@@ -1,7 +1,7 @@
 // fuzz_parafile.cpp - the parameter-file reader: any file content through
-// FileToArray as the parameter file is read (32 numbers, one column), with
-// other shapes picked by the input, and into the channel variables as a load
-// does.
+// FileToNumbers as the parameter file is read (exactly 32 numbers of 16
+// bits), into the channel variables as a load does, or through FileToArray
+// with other shapes picked by the input.
 #define QVAR_HIDE_SYNC   // unistd.h has a sync() of its own
 #include "link/com232.h"
 #include "platform/files/files.h"
@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     uint32_t words[64] = {};
     if (shape < 128) {
-        if (FileToArray(path.c_str(), words, FILE_ELEM_U32, 32, 1, FILE_GROUPS_TOGETHER,
-                        FILE_LAYOUT_COLUMNS, FILE_TEXT) >= 0) {
+        FilePlace at;
+        if (FileToNumbers(path.c_str(), words, 32, 0xFFFF, &at) >= 0) {
             for (int ch = 0; ch < 2; ch++) {
                 for (int i = 0; i < 16; i++)
                     pp[i] = static_cast<uint16_t>(words[16 * ch + i] & 0xFFFF);
