@@ -64,5 +64,13 @@ void CloseController(void);
 void ReportFailure(const char *text);
 bool Quiet(void);
 FILE *ErrorStream(void);
-// A file given with -o that exists must be a regular file.
+// The file given with -o must be one that can be written (a regular file or
+// a new name, in a folder that exists and can be written); checked before
+// the port is opened.
 int CheckOutput(const CliOptions &o);
+// `text` into the -o file, which it replaces only once the new one is whole,
+// or onto `out` when there is none; CLI_OK or CLI_FILE after saying why.
+int WriteOutput(const CliOptions &o, const std::string &text, FILE *out);
+// Flushes `out`; CLI_OK, or CLI_FILE once it failed (said once, on standard
+// error), so a full disk or a closed pipe is no silent success.
+int CheckStandardOutput(FILE *out);

@@ -14,6 +14,7 @@
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 
+#include <cerrno>
 #include <cstring>
 
 #ifndef QVAR_VERSION
@@ -26,6 +27,7 @@ FILE *errStream = stderr;
 bool quiet = false;
 char lastStatus[TEXT_LEN + 1];
 bool portOpen = false;
+bool outputFailed = false;
 
 const char *const BLOCK_WORDS[16] = {"channel",  "power",    "ref",      "tol",
                                      "triglvl",  "hysteresis", "polarity", "hold",
@@ -111,9 +113,37 @@ FILE *ErrorStream(void) { return errStream; }
 
 int CheckOutput(const CliOptions &o)
 {
-    if (o.output.empty() || CheckOutputFile(o.output.c_str()) == 0)
+    if (o.output.empty())
         return CLI_OK;
-    ReportFailure((o.output + ": not a regular file").c_str());
+    const int r = CheckOutputFile(o.output.c_str());
+    if (r == 0)
+        return CLI_OK;
+    ReportFailure((o.output + ": " + FileErrorText(r)).c_str());
+    return CLI_FILE;
+}
+
+int WriteOutput(const CliOptions &o, const std::string &text, FILE *out)
+{
+    if (o.output.empty()) {
+        std::fwrite(text.data(), 1, text.size(), out);
+        return CheckStandardOutput(out);
+    }
+    if (int r = WriteWholeFile(o.output.c_str(), text.data(), (long long)text.size()); r < 0) {
+        ReportFailure((o.output + ": cannot write the file: " + FileErrorText(r)).c_str());
+        return CLI_FILE;
+    }
+    return CLI_OK;
+}
+
+int CheckStandardOutput(FILE *out)
+{
+    errno = 0;
+    if (std::fflush(out) == 0 && !std::ferror(out))
+        return CLI_OK;
+    // Said once: a loop that prints goes on asking until it stops.
+    if (!outputFailed)
+        ReportFailure((std::string("standard output: ") + (errno ? std::strerror(errno) : "write error")).c_str());
+    outputFailed = true;
     return CLI_FILE;
 }
 
@@ -145,6 +175,7 @@ int CliRun(int argc, char *argv[], FILE *out, FILE *err)
 {
     errStream = err;
     lastStatus[0] = 0;
+    outputFailed = false;
     CliOptions o;
     int r = ParseCliOptions(argc, argv, &o, err);
     if (r != CLI_OK)
@@ -167,8 +198,10 @@ int CliRun(int argc, char *argv[], FILE *out, FILE *err)
     r = Dispatch(o, out);
     CloseController();
     SetStatusSink(nullptr);
-    std::fflush(out);
-    return r;
+    // What was printed counts only once it is out: a full disk or a closed
+    // pipe behind standard output is a failure, not an empty success.
+    const int flushed = CheckStandardOutput(out);
+    return r == CLI_OK ? flushed : r;
 }
 
 int CmdPorts(const CliOptions &o, FILE *out)
@@ -239,16 +272,12 @@ int CmdGet(const CliOptions &o, FILE *out)
         return CLI_LINK;
     }
 
-    // The file is written by the tool's own writer, also for standard output.
-    char path[FILE_PATH_MAX];
-    bool temporary = o.output.empty();
-    if (temporary ? MakeTempFile(path) < 0 : CopyText(path, sizeof path, o.output.c_str()) < 0) {
-        ReportFailure("cannot create a temporary file");
-        return CLI_FILE;
-    }
-    if (WriteParaFile(path) < 0) {
-        ReportFailure((std::string(path) + ": Cannot write parameter file!").c_str());
-        return CLI_FILE;
+    // The tool's own writer; standard output gets the same text.
+    if (!o.output.empty()) {
+        if (int w = WriteParaFile(o.output.c_str()); w < 0) {
+            ReportFailure((o.output + ": cannot write the parameter file: " + FileErrorText(w)).c_str());
+            return CLI_FILE;
+        }
     }
     if (o.json) {
         uint16_t a[16], b[16];
@@ -258,18 +287,15 @@ int CmdGet(const CliOptions &o, FILE *out)
         std::fputs(", \"B\": ", out);
         PrintJsonWords(out, b);
         std::fputs("}\n", out);
-    } else if (temporary) {
-        char text[4096];
-        int n = ReadTextFile(path, text, sizeof text);
+    } else if (o.output.empty()) {
+        char text[512];
+        const int n = ParaFileText(text, sizeof text);
         if (n < 0) {
-            RemoveFile(path);
-            ReportFailure("cannot read the temporary file back");
+            ReportFailure("cannot render the parameter file");
             return CLI_FILE;
         }
         std::fwrite(text, 1, size_t(n), out);
     }
-    if (temporary)
-        RemoveFile(path);
     return CLI_OK;
 }
 

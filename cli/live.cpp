@@ -14,6 +14,9 @@
 #include "recorder/recorder.h"
 #include "scope/scope.h"
 
+#include <cstdio>
+#include <string>
+
 namespace {
 
 // The scope's own line time-out, and the recorder's.
@@ -70,9 +73,10 @@ int CmdWatch(const CliOptions &o, FILE *out)
     int r = OpenController(o);
     if (r != CLI_OK)
         return r;
-    CatchInterrupt(1);
     std::fputs(WATCH_HEADER, out);
-    std::fflush(out);
+    if ((r = CheckStandardOutput(out)) != CLI_OK)
+        return r;
+    CatchInterrupt(1);
 
     FirstLiveRequest();
     long lines = 0;
@@ -96,7 +100,9 @@ int CmdWatch(const CliOptions &o, FILE *out)
                 SendLiveRequest();
             for (int i = 0; i < 16; i++)
                 std::fprintf(out, "%u%c", words[i], i == 15 ? '\n' : '\t');
-            std::fflush(out);
+            // Nobody reads what cannot be written: stop.
+            if ((r = CheckStandardOutput(out)) != CLI_OK)
+                break;
             if (++lines == o.count)
                 break;
             if (sendNow)
@@ -135,9 +141,9 @@ int CmdRecord(const CliOptions &o, FILE *)
 
     const uint16_t interval = (uint16_t)o.interval;
     const long samples = o.samples;
-    RemoveFile(file);
-    if (WriteRecorderHeader(file, interval) < 0) {
-        ReportFailure((o.output + ": cannot write the recorder file").c_str());
+    // Replaces an earlier recording only once the header is on the disk.
+    if ((r = WriteRecorderHeader(file, interval)) < 0) {
+        ReportFailure((o.output + ": cannot write the recorder file: " + FileErrorText(r)).c_str());
         return CLI_FILE;
     }
     const bool progress = !Quiet() && IsTerminal(2);
@@ -161,8 +167,8 @@ int CmdRecord(const CliOptions &o, FILE *)
                 valNORMB = pp[1];
                 adcCHA = pp[2];
                 adcCHB = pp[3];
-                if (WriteRecorderLine(file) < 0) {
-                    ReportFailure((o.output + ": cannot write the recorder file").c_str());
+                if (int w = WriteRecorderLine(file); w < 0) {
+                    ReportFailure((o.output + ": cannot write the recorder file: " + FileErrorText(w)).c_str());
                     r = CLI_FILE;
                     break;
                 }
@@ -204,18 +210,13 @@ int CmdCurve(const CliOptions &o, FILE *out)
         ReportFailure(nullptr);
         return CLI_LINK;
     }
-    FILE *dest = out;
-    if (!o.output.empty() && !(dest = std::fopen(o.output.c_str(), "we"))) {
-        ReportFailure((o.output + ": cannot write the file").c_str());
-        return CLI_FILE;
+    std::string csv = "point,value,maximum,minimum,reference,trigger step\n";
+    for (int i = 0; i < 128; i++) {
+        char row[64];
+        std::snprintf(row, sizeof row, "%d,%u,%u,%u,%u,%u\n", i, unsigned(curve.curve[i]),
+                      unsigned(curve.maximum[i]), unsigned(curve.minimum[i]),
+                      unsigned(curve.reference[i]), unsigned(curve.step[i]));
+        csv += row;
     }
-    std::fputs("point,value,maximum,minimum,reference,trigger step\n", dest);
-    for (int i = 0; i < 128; i++)
-        std::fprintf(dest, "%d,%u,%u,%u,%u,%u\n", i, unsigned(curve.curve[i]), unsigned(curve.maximum[i]),
-                     unsigned(curve.minimum[i]), unsigned(curve.reference[i]), unsigned(curve.step[i]));
-    if (dest != out && std::fclose(dest) != 0) {
-        ReportFailure((o.output + ": cannot write the file").c_str());
-        return CLI_FILE;
-    }
-    return CLI_OK;
+    return WriteOutput(o, csv, out);
 }

@@ -147,9 +147,3 @@ int AppendText(char *dst, int size, const char *src);
 // no regular file, FILE_ERR_FOLDER, FILE_ERR_TOO_LONG for a name the system
 // does not take. It opens nothing and does not block.
 int CheckOutputFile(const char *path);
-// Creates a new empty file in $TMPDIR (default /tmp) and puts its name into `path`.
-int MakeTempFile(char path[FILE_PATH_MAX]);
-// Reads a regular file of fewer than `size` bytes whole into `buffer` and
-// terminates it; the byte count, FILE_ERR_TOO_BIG when it is larger, or
-// FILE_ERR_OPEN for no regular file.
-int ReadTextFile(const char *path, char *buffer, int size);

@@ -9,11 +9,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,31 +70,4 @@ int CheckOutputFile(const char *path)
         return FILE_ERR_FOLDER;
     }
     return 0;
-}
-
-int MakeTempFile(char path[FILE_PATH_MAX])
-{
-    const char *dir = std::getenv("TMPDIR");
-    if (!dir || !*dir)
-        dir = "/tmp";
-    char name[FILE_PATH_MAX];
-    if (MakePathname(dir, "qvar-XXXXXX", name) < 0)
-        return FILE_ERR_TOO_LONG;
-    int fd = ::mkstemp(name);
-    if (fd < 0)
-        return FILE_ERR_OPEN;
-    ::close(fd);
-    return CopyText(path, FILE_PATH_MAX, name);
-}
-
-int ReadTextFile(const char *path, char *buffer, int size)
-{
-    if (!path || !buffer || size < 1)
-        return FILE_ERR_PARAM;
-    std::string text;
-    if (int rc = qvar::files::ReadRegularFile(path, size_t(size - 1), text); rc != 0)
-        return rc;
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = 0;
-    return int(text.size());
 }

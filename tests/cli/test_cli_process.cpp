@@ -172,6 +172,30 @@ TEST_F(CliProcess, RecordStoppedByCtrlCKeepsEveryLine)
     EXPECT_EQ(text.back(), '\n');
 }
 
+// Standard output on a full disk: exit 4 with the reason, watch stops, and
+// nothing is left in the temporary folder.
+TEST_F(CliProcess, StandardOutputThatCannotBeWrittenEndsWithStatus4)
+{
+    ASSERT_TRUE(StartSim({"--unpaced"}));
+    const std::string tmp = dir + "/tmp";
+    fs::create_directory(tmp);
+    std::vector<std::string> full = env;
+    full.push_back("TMPDIR=" + tmp);
+    for (const char *command : {"info", "get", "watch"}) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> args = {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full", Beside("qvar-cli"),
+                                         command, "--port", PORT, "-q"};
+        if (std::string(command) == "get")
+            args.insert(args.end(), {"--from", "ram"});
+        Child c;
+        ASSERT_TRUE(Spawn(c, args, full));
+        const std::string err = Drain(c.err, 10.0);
+        EXPECT_EQ(c.Terminate(), 4);
+        EXPECT_EQ(err, "qvar-cli: standard output: No space left on device\n");
+    }
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
+
 TEST_F(CliProcess, APortHeldByAnotherProgramAndASilentLine)
 {
     ASSERT_TRUE(StartSim({"--silent"}));

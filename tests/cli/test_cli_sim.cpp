@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "sim/controller.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/process.h"
 #include "tests/support/program.h"
 
@@ -180,21 +181,39 @@ TEST_F(CliSim, BadParameterFilesAreRefusedBeforeAnythingIsSent)
         std::string text;
         const char *why;
     } cases[] = {
-        {Numbers(31, 1), "fewer than 32 numbers"},
-        {Numbers(16, 1) + "12x\n" + Numbers(15, 1), "not a number"},
-        {Numbers(20, 1) + "65536\n" + Numbers(11, 1), "number 21 (65536) is above 65535"},
+        {Numbers(31, 1), "holds fewer than 32 numbers (31)"},
+        {Numbers(16, 1) + "12x\n" + Numbers(15, 1), "line 17: number 17 (12x) is not a number"},
+        {Numbers(20, 1) + "65536\n" + Numbers(11, 1), "line 21: number 21 (65536) is above 65535"},
+        {Numbers(33, 1), "line 33: a 33rd number (33)"},
+        {Numbers(32, 1) + "end\n", "line 33: text after the 32nd number (end)"},
     };
     for (const Case &c : cases) {
         WriteText(p, c.text);
         Result r = Cli({"send", "--to", "eeprom", p});
         EXPECT_EQ(r.code, CLI_FILE) << c.why;
-        EXPECT_THAT(r.err, HasSubstr(c.why));
+        EXPECT_THAT(r.err, HasSubstr(p + ": " + c.why));
     }
     const std::string fifo = dir + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(Cli({"send", "--to", "ram", fifo}).code, CLI_FILE);
     EXPECT_EQ(Cli({"send", "--to", "ram", dir + "/missing.cfg"}).code, CLI_FILE);
-    EXPECT_EQ(Cli({"get", "--from", "ram", "-o", fifo}).code, CLI_FILE);
+
+    // Output files that cannot be written: named, before the port is opened.
+    const std::string longName = dir + "/" + std::string(300, 'n') + ".cfg";
+    const struct {
+        std::vector<std::string> args;
+        std::string why;
+    } outputs[] = {
+        {{"get", "--from", "ram", "-o", fifo}, fifo + ": not a regular file"},
+        {{"get", "--from", "ram", "-o", "/nonexistent/x"}, "/nonexistent/x: No such file or directory"},
+        {{"curve", "--source", "norm-a", "-o", p + "/x.csv"}, p + "/x.csv: Not a directory"},
+        {{"record", "--interval", "1", "--samples", "3", "-o", longName}, longName + ": name too long"},
+    };
+    for (const auto &c : outputs) {
+        Result r = Cli(c.args);
+        EXPECT_EQ(r.code, CLI_FILE) << c.why;
+        EXPECT_EQ(r.err, "qvar-cli: " + c.why + "\n");
+    }
 
     // Usage errors, likewise before the port.
     EXPECT_EQ(Cli({"send", "--to", "flash", p}).code, CLI_USAGE);
@@ -207,6 +226,31 @@ TEST_F(CliSim, BadParameterFilesAreRefusedBeforeAnythingIsSent)
     Result help = Cli({"send", "--help"});
     EXPECT_EQ(help.code, CLI_OK);
     EXPECT_THAT(help.out, HasSubstr("Usage: qvar-cli send"));
+}
+
+// On a full disk every file qvar-cli writes keeps what it held, the exit
+// status is 4 and standard error says why.
+TEST_F(CliSim, OutputsOnAFullDiskKeepTheFilesThere)
+{
+    FullDisk disk;
+    const std::string earlier = "an earlier file\n";
+    for (const char *name : {"set.cfg", "curve.csv", "rec.dat"})
+        WriteText(disk.file(name), earlier);
+    disk.Fill();
+    const std::vector<std::string> commands[] = {
+        {"get", "--from", "ram", "-q", "-o", disk.file("set.cfg")},
+        {"curve", "--source", "norm-a", "-q", "-o", disk.file("curve.csv")},
+        {"record", "--interval", "0", "--samples", "3", "-q", "-o", disk.file("rec.dat")},
+    };
+    for (const auto &args : commands) {
+        SCOPED_TRACE(args[0] + (disk.mounted() ? " on tmpfs" : " through the file service"));
+        Result r = Cli(args);
+        EXPECT_EQ(r.code, CLI_FILE);
+        EXPECT_THAT(r.err, HasSubstr(args.back() + ": "));
+        EXPECT_THAT(r.err, HasSubstr("No space left on device"));
+        EXPECT_EQ(ReadAll(args.back()), earlier);
+    }
+    EXPECT_EQ(disk.Entries(), (std::vector<std::string>{"curve.csv", "rec.dat", "set.cfg"}));
 }
 
 TEST_F(CliSim, CommandsCarryTheirOrderAndPrintChannelAReadBack)
