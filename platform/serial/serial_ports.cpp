@@ -19,8 +19,8 @@
 #include "platform/serial/serial.h"
 #include "platform/serial/serial_internal.h"
 #include "platform/serial/sysio.h"
+#include "platform/settings.h"
 
-#include <pwd.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -388,22 +388,8 @@ std::map<std::string, PortAccess> &access_notes()
 
 std::string pinned_ports_dir()
 {
-    const char *xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg && xdg[0] == '/')
-        return std::string(xdg) + "/qvar-scope/ports";
-    std::string home;
-    if (const char *h = std::getenv("HOME"); h && h[0] == '/') {
-        home = h;
-    } else {
-        // No usable HOME (a service, sudo -i, env -i): the password
-        // database still knows the user's home.
-        struct passwd pw, *found = nullptr;
-        char buf[4096];
-        if (getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir &&
-            found->pw_dir[0] == '/')
-            home = found->pw_dir;
-    }
-    return home.empty() ? std::string() : home + "/.config/qvar-scope/ports";
+    char dir[4096];
+    return UserConfigDir(dir, sizeof dir) < 0 ? std::string() : std::string(dir) + "/ports";
 }
 
 const std::vector<PortEntry> &ports() { return scanned().entries; }
