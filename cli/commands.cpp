@@ -29,11 +29,6 @@ char lastStatus[TEXT_LEN + 1];
 bool portOpen = false;
 bool outputFailed = false;
 
-const char *const BLOCK_WORDS[16] = {"channel",  "power",    "ref",      "tol",
-                                     "triglvl",  "hysteresis", "polarity", "hold",
-                                     "average",  "hwmode",   "evalmode", "trigmode",
-                                     "outmode",  "anamode",  "scantime", "pretrigger"};
-
 void StatusToStderr(const char *text)
 {
     CopyText(lastStatus, sizeof lastStatus, text);
@@ -67,15 +62,6 @@ void PrintJsonText(FILE *out, const char *text)
             std::fputc(*c, out);
     }
     std::fputc('"', out);
-}
-
-// Both channels' blocks as the variables hold them.
-void PackBoth(uint16_t a[16], uint16_t b[16])
-{
-    CopyVarsToPP(0);
-    std::memcpy(a, pp, sizeof pp);
-    CopyVarsToPP(1);
-    std::memcpy(b, pp, sizeof pp);
 }
 
 int Dispatch(const CliOptions &o, FILE *out)
@@ -240,14 +226,14 @@ int CmdInfo(const CliOptions &o, FILE *out)
         return r;
     // The start exchange leaves the firmware text in the status buffer.
     if (o.json) {
-        uint16_t a[16], b[16];
-        PackBoth(a, b);
+        uint16_t blocks[2][16];
+        PackParaBlocks(blocks);
         std::fprintf(out, "{\"port\": %d, \"firmware\": ", o.port);
         PrintJsonText(out, szStatus);
         std::fputs(", \"ram\": {\"A\": ", out);
-        PrintJsonWords(out, a);
+        PrintJsonWords(out, blocks[0]);
         std::fputs(", \"B\": ", out);
-        PrintJsonWords(out, b);
+        PrintJsonWords(out, blocks[1]);
         std::fputs("}}\n", out);
     } else {
         std::fprintf(out, "%s\n", szStatus);
@@ -280,12 +266,12 @@ int CmdGet(const CliOptions &o, FILE *out)
         }
     }
     if (o.json) {
-        uint16_t a[16], b[16];
-        PackBoth(a, b);
+        uint16_t blocks[2][16];
+        PackParaBlocks(blocks);
         std::fprintf(out, "{\"from\": \"%s\", \"A\": ", target == RAM ? "ram" : "eeprom");
-        PrintJsonWords(out, a);
+        PrintJsonWords(out, blocks[0]);
         std::fputs(", \"B\": ", out);
-        PrintJsonWords(out, b);
+        PrintJsonWords(out, blocks[1]);
         std::fputs("}\n", out);
     } else if (o.output.empty()) {
         char text[512];
@@ -316,38 +302,27 @@ int CmdSend(const CliOptions &o, FILE *)
 
     ParaWordsToVars(words);
     uint16_t sent[2][16];
-    PackBoth(sent[0], sent[1]);
-    SendParaBlocks(o.memory);
-    if (nBytesW != FRAME_BYTES) {
+    PackParaBlocks(sent);
+    if (!SendParaBlocks(o.memory)) {
         ReportFailure(nullptr);
         return CLI_LINK;
     }
     if (!o.verify)
         return CLI_OK;
 
-    // Channel B's block needs its time on the line and in the controller
-    // before the read-back's flush, as between any two blocks.
-    Delay(0.1);
-    int differing = 0;
-    for (uint16_t ch = 0; ch < 2; ch++) {
-        PushGET(o.memory, ch);
-        if (rx_flag != 1) {
-            ReportFailure(nullptr);
-            return CLI_LINK;
-        }
-        for (int w = 1; w < 16; w++) {
-            if (pp[w] == sent[ch][w])
-                continue;
-            std::fprintf(ErrorStream(), "qvar-cli: channel %c word %d (%s): sent %u, the controller holds %u\n",
-                         ch ? 'B' : 'A', w, BLOCK_WORDS[w], unsigned(sent[ch][w]), unsigned(pp[w]));
-            differing++;
-        }
+    VerifyOutcome v;
+    if (VerifyParaBlocks(o.memory, sent, &v))
+        return CLI_OK;
+    for (int i = 0; i < v.count; i++) {
+        char text[128];
+        DescribeDifference(v.differences[i], text, sizeof text);
+        std::fprintf(ErrorStream(), "qvar-cli: %s\n", text);
     }
-    if (differing) {
+    if (v.unanswered)
+        ReportFailure(nullptr);
+    else
         ReportFailure("verify failed: the controller holds another parameter set");
-        return CLI_LINK;
-    }
-    return CLI_OK;
+    return CLI_LINK;
 }
 
 int CmdCommand(const CliOptions &o, FILE *out)

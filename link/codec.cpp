@@ -55,3 +55,12 @@ void CopyPPtoVars(uint16_t channel)
     for (const BlockWord &w : BLOCK)
         *VariableOf(w, channel) = pp[w.word];
 }
+
+void PackParaBlocks(uint16_t blocks[2][16])
+{
+    for (uint16_t ch = CHANNEL_A; ch <= CHANNEL_B; ch++) {
+        CopyVarsToPP(ch);
+        for (int i = 0; i < FRAME_WORDS; i++)
+            blocks[ch][i] = pp[i];
+    }
+}

@@ -23,6 +23,8 @@ void RemoveRxCallback(void);
 // Parameter block <-> parameter variables of one channel (0 = A, else B).
 void CopyVarsToPP(uint16_t channel);
 void CopyPPtoVars(uint16_t channel);
+// Both channels' blocks as the variables hold them (pp is left with B's).
+void PackParaBlocks(uint16_t blocks[2][16]);
 
 // Link set-up and requests.
 const char *ComErrorText(int code);
@@ -55,3 +57,27 @@ void StartLiveLoop(void);
 // variables, then channel A read back from RAM; `afterWrite` (may be null) is
 // shown once the frame is written.
 void SendCommand(int32_t code, const char *afterWrite);
+
+// Reading a sent parameter set back: after both blocks were written to
+// `memory` (RAM or EEPROM), waits the pause between blocks, reads channel A
+// and then channel B from the same memory (order 2 or 4, with their status
+// texts; the variables take what the controller holds) and compares words 1
+// to 15 with `sent` (each channel's block as packed for the send).
+// 1 when both channels answered and hold what was sent; else 0, with
+// `unanswered` set when a read got no answer (the comparison stops there).
+struct BlockDifference {
+    uint16_t channel;   // CHANNEL_A or CHANNEL_B
+    int word;           // ParamWord
+    uint16_t sent, held;
+};
+enum { VERIFY_MAX_DIFFERENCES = 30 };   // words 1..15 of both channels
+struct VerifyOutcome {
+    int unanswered;
+    int count;          // differing words, in channel and word order
+    BlockDifference differences[VERIFY_MAX_DIFFERENCES];
+};
+int VerifyParaBlocks(int32_t memory, const uint16_t sent[2][16], VerifyOutcome *out);
+// "channel A word 3 (tol): sent 100, the controller holds 101".
+void DescribeDifference(const BlockDifference &d, char *text, int size);
+// The name of a parameter block word ("power", "triglvl", ...).
+const char *ParamWordName(int word);

@@ -30,8 +30,9 @@ int  ReadParaFileWords(const char *path, uint32_t words[32], char *why, int whyS
 void ParaWordsToVars(const uint32_t words[32]);
 
 // Send's transfer: both channels' blocks from the variables to RAM or
-// EEPROM (order 1 or 3), channel B 0.1 s after channel A.
-void SendParaBlocks(int32_t destination);
+// EEPROM (order 1 or 3), channel B 0.1 s after channel A; true when both
+// left whole.
+bool SendParaBlocks(int32_t destination);
 
 int CC_RBTRam(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_RBTEeprom(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

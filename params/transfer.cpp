@@ -32,13 +32,14 @@ void ChooseSource(int event, int own, int32_t source, int other1, int other2)
     }
 }
 
-void SendBlock(uint16_t channel, const char *okText)
+bool SendBlock(uint16_t channel, const char *okText)
 {
     CopyVarsToPP(channel);
     FillTxBuf(order, pp);
     nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
     if (nBytesW == FRAME_BYTES)
         ShowStatus(okText);
+    return nBytesW == FRAME_BYTES;
 }
 
 } // namespace
@@ -78,13 +79,14 @@ int CC_BTNSend(int, int, int event, void *, int, int)
     return 0;
 }
 
-void SendParaBlocks(int32_t destination)
+bool SendParaBlocks(int32_t destination)
 {
     order = (destination == EEPROM) ? ORDER_WRITE_EEPROM : ORDER_WRITE_RAM;
-    SendBlock(CHANNEL_A, "Transmit para A OK!");
+    const bool a = SendBlock(CHANNEL_A, "Transmit para A OK!");
     // The controller stores one block before it can take the next.
     Delay(0.1);
-    SendBlock(CHANNEL_B, "Transmit para B OK!");
+    const bool b = SendBlock(CHANNEL_B, "Transmit para B OK!");
+    return a && b;
 }
 
 int CC_BTNGet(int, int, int event, void *, int, int)
