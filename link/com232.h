@@ -54,8 +54,9 @@ void SettleLiveLine(void);
 void StartLiveLoop(void);
 
 // Teach, reset or refresh (order `code`) with channel A's block from the
-// variables, then channel A read back from RAM; `afterWrite` (may be null) is
-// shown once the frame is written.
+// variables, then channel A read back from RAM and, when it answered, the
+// variables shown (ShowParameters); `afterWrite` (may be null) is shown once
+// the frame is written.
 void SendCommand(int32_t code, const char *afterWrite);
 
 // Reading a sent parameter set back: after both blocks were written to

@@ -1,7 +1,8 @@
 // commands.cpp - teach, reset and refresh: one frame to the controller, then
 // channel A's parameters are read back from its RAM so the variables hold what
-// the controller now uses. The panels are not refreshed: the user sees the
-// result with the next Get.
+// the controller now uses, and the panels show them. A panel left with the
+// old values would hand them to the next Send, which would write a taught
+// reference back over.
 #include "state/qvar.h"
 #include "link/com232.h"
 #include "link/protocol.h"
@@ -30,6 +31,8 @@ void SendCommand(int32_t code, const char *afterWrite)
     do {
         if (rx_flag == 1) {
             PushGET(RAM, CHANNEL_A);
+            if (rx_flag == 1)
+                ShowParameters();
             break;
         }
         tdiff = Timer() - tstart;

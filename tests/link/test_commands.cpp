@@ -24,11 +24,12 @@ namespace {
 
 class Commands : public ProgramTest {};
 
-TEST_F(Commands, TeachAnsweredReadsChannelABack)
+TEST_F(Commands, TeachAnsweredReadsChannelABackOntoThePanels)
 {
-    // The panel holds a value the controller does not: teach sends it, the
+    // The panel holds values the controller does not: teach sends them, the
     // controller teaches its own reference, and the read-back brings that.
     SetCtrlVal(panelPARA_A, PARA_A_POWER, 321);
+    SetCtrlVal(panelPARA_A, PARA_A_REF, 1000);
     CC_ButtonTeach(panelHandle, PANEL_BTN_TEACH, EVENT_LEFT_CLICK, nullptr, 0, 0);
     CC_ButtonTeach(panelHandle, PANEL_BTN_TEACH, EVENT_COMMIT, nullptr, 0, 0);
 
@@ -39,8 +40,19 @@ TEST_F(Commands, TeachAnsweredReadsChannelABack)
     EXPECT_EQ(expected, StatusLog());
     EXPECT_EQ(1u, sim->requests(ORDER_TEACH));
     EXPECT_EQ(1u, sim->requests(ORDER_READ_RAM));
-    EXPECT_EQ(sim->ram(0)[PB_REF], refA);
+    const int taught = sim->ram(0)[PB_REF];
+    ASSERT_NE(1000, taught);
+    EXPECT_EQ(taught, refA);
     EXPECT_EQ(sim->ram(0)[PB_POWER], powerA);
+
+    // The panels show what was read back, so the next Send keeps the taught
+    // reference instead of writing the old one over it.
+    EXPECT_EQ(taught, Value(panelPARA_A, PARA_A_REF));
+    EXPECT_EQ(powerA, Value(panelPARA_A, PARA_A_POWER));
+    CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    PumpFor(0.01);
+    EXPECT_EQ(2u, sim->requests(ORDER_WRITE_RAM));
+    EXPECT_EQ(taught, sim->ram(0)[PB_REF]);
 }
 
 TEST_F(Commands, ResetOnSilentControllerTimesOut)
