@@ -170,8 +170,13 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value);
 int NewCtrl(int panel, int kind, const char *label, int top, int left);
 int ResetTextBox(int panel, int control, const char *text);
 int ClearListCtrl(int panel, int control);
+// Rings show a long entry shortened in the middle, with the whole entry as
+// the ring's tooltip; the opened list is as wide as its longest entry.
 int InsertListItem(int panel, int control, int index, const char *label, int value);
 int GetNumListItems(int panel, int control, int *count);
+// A dimmed list item (index from 0) is listed but cannot be chosen by the
+// user; the program may still select it.
+int SetListItemDimmed(int panel, int control, int index, int dimmed);
 
 // Strip charts and graphs. PlotStripChart hands the chart its whole history:
 // `count` interleaved values of ATTR_NUM_TRACES traces, oldest first.
@@ -246,6 +251,18 @@ void SetWaitDeadline(double due);
 // callback of any other control). Returns 0.
 typedef void (*DeferredCallbackPtr)(void *data);
 int PostDeferredCall(DeferredCallbackPtr fn, void *data, double seconds);
+
+// Asks before an action that cannot be taken back: `question` in a window
+// titled `title`, a button `confirm` that goes ahead, Cancel (the default
+// answer, also for Escape and the close box) and a "Do not ask again" box.
+// 1 when the user went ahead, else 0 (also without a display). With a 1,
+// *dontAskAgain (may be null) says whether the box was ticked; else it is 0.
+// Holds the program's callbacks while it waits, as the file dialog does.
+int ConfirmPopup(const char *title, const char *question, const char *confirm, int *dontAskAgain);
+// Answers ConfirmPopup in place of the user: gets its title and question,
+// returns 1 to go ahead and may tick the box; nullptr restores the dialog.
+typedef int (*ConfirmHook)(const char *title, const char *question, int *dontAskAgain);
+void SetConfirmHook(ConfirmHook hook);
 
 // Renders a panel as it would appear on screen into a PNG file.
 int SavePanelImage(int panel, const char *pngFile);

@@ -185,6 +185,10 @@ void setupKind(Ctrl &c, const uir::Control &desc)
         if (auto *l = qobject_cast<QLabel *>(w))
             l->setScaledContents(true);
         break;
+    case Kind::Ring:
+        if (auto *cb = qobject_cast<QComboBox *>(w))
+            setupRing(cb);
+        break;
     default:
         break;
     }
@@ -736,7 +740,17 @@ int InsertListItem(int panel, int control, int index, const char *label, int val
     cb->insertItem(index, QString::fromUtf8(label ? label : ""));
     c->ringValues.insert(index, value);
     c->ringIndex = cb->currentIndex();
+    fitRingList(cb);
     return 0;
+}
+
+int SetListItemDimmed(int panel, int control, int index, int dimmed)
+{
+    int err = 0;
+    auto *cb = widgetAs<QComboBox>(panel, control, &err);
+    if (!cb)
+        return err;
+    return ringItemDimmed(cb, index, dimmed != 0);
 }
 
 int GetNumListItems(int panel, int control, int *count)

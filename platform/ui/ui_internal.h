@@ -18,6 +18,8 @@
 #include <memory>
 #include <vector>
 
+class QComboBox;
+
 namespace qvar::ui {
 
 // Colours cross the interface as 0xRRGGBB.
@@ -112,6 +114,13 @@ int readBounded(const QString &path, size_t max, QByteArray &data, QString *why)
 Kind kindOf(const uir::Control &c);
 void setupControl(Panel &p, Ctrl &c, const uir::Control &desc);
 void pushDisplay(Ctrl &c);
+
+// Rings: long entries elided in the middle with the whole text as tooltip,
+// the list as wide as its longest entry; items the user cannot choose
+// (ui_ring.cpp).
+void setupRing(QComboBox *cb);
+void fitRingList(QComboBox *cb);
+int ringItemDimmed(QComboBox *cb, int index, bool dimmed);
 
 // Panels whose window grows (ui_resize.cpp).
 void setSizable(Panel &p, bool on);
