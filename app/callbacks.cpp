@@ -22,6 +22,7 @@ const UiCallback qvarCallbacks[] = {
     CONTROL(CC_RBTFile),
     CONTROL(CC_BTNSend),
     CONTROL(CC_BTNGet),
+    CONTROL(CC_CHKVerifySend),
     CONTROL(CC_ButtonTeach),
     CONTROL(CC_ButtonReset),
     CONTROL(CC_ButtonRefresh),

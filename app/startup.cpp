@@ -83,6 +83,7 @@ int StartUp(int argc, char *argv[])
     SetParameterSink(SetPanelValues);
     bool haveProjectDir = GetProjectDir(proj_dir) == 0;
     InitVars();
+    ApplyUserChoices();
     if (!haveProjectDir)
         NoProjectDir();
     FillPortSelector();

@@ -136,20 +136,21 @@ void SendParaToFile(void)
     ShowStatus(text);
 }
 
-void ReadParaFromFile(void)
+bool ReadParaFromFile(void)
 {
     uint32_t words[FILE_WORDS];
     char why[96], text[sizeof why + PATH_LEN + 40];
 
     if (ParaFileDialog(FILE_BUTTON_LOAD) <= 0)
-        return;
+        return false;
     if (ReadParaFileWords(file_name, words, why, sizeof why) < 0) {
         // Nothing of a refused file reaches the variables.
         std::snprintf(text, sizeof text, "Cannot load parameter file! - %s: %s", BaseName(file_name), why);
         ShowStatus(text);
-        return;
+        return false;
     }
     ParaWordsToVars(words);
     std::snprintf(text, sizeof text, "Parameter file loaded - %s", BaseName(file_name));
     ShowStatus(text);
+    return true;
 }

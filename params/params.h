@@ -13,7 +13,8 @@ void SetPanelDATA(void);
 
 // Parameter file: 32 numbers, the channel A block then the channel B block.
 void SendParaToFile(void);
-void ReadParaFromFile(void);
+// Asks for a file and loads it into the variables; true when it did.
+bool ReadParaFromFile(void);
 // Dialog for saving (FILE_BUTTON_OK) or loading (FILE_BUTTON_LOAD); its result.
 int  ParaFileDialog(int buttonStyle);
 // The same file without panels or dialog. WriteParaFile saves both channels
@@ -33,12 +34,16 @@ void ParaWordsToVars(const uint32_t words[32]);
 // EEPROM (order 1 or 3), channel B 0.1 s after channel A; true when both
 // left whole.
 bool SendParaBlocks(int32_t destination);
+// The main panel's choices the user keeps between runs (Verify after send).
+void ApplyUserChoices(void);
 
 int CC_RBTRam(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_RBTEeprom(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_RBTFile(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNSend(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNGet(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// The "Verify after send" check box: the choice is kept for the user.
+int CC_CHKVerifySend(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 
 // Teach, reset and refresh, with the panels' current values.
 int CC_ButtonTeach(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);

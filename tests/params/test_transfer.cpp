@@ -22,6 +22,8 @@ namespace {
 
 class Transfer : public ProgramTest {
 protected:
+    static void Send() { CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0); }
+
     // What a user's click on a radio button does to its value, then its callback.
     void Click(int control, CtrlCallbackPtr cb)
     {
@@ -49,23 +51,77 @@ TEST_F(Transfer, RadioButtonsKeepExactlyOneOnAndFallBackToRam)
     EXPECT_EQ(1, Value(panelHandle, PANEL_RBT_RAM));
 }
 
-TEST_F(Transfer, SendToEepromWritesBothChannelsATenthApart)
+TEST_F(Transfer, SendToEepromAsksOnceThenWritesBothChannelsATenthApart)
 {
     Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
     SetCtrlVal(panelPARA_A, PARA_A_REF, 600);
     SetCtrlVal(panelPARA_B, PARA_B_REF, 700);
+
+    // Cancelled: nothing goes to the controller.
+    AnswerQuestions(0, 0);
+    Send();
+    PumpFor(0.01);
+    EXPECT_EQ(0u, sim->requests_total());
+    ASSERT_EQ(1u, QuestionsAsked().size());
+    EXPECT_NE(std::string::npos, QuestionsAsked()[0].find("EEPROM of the controller on COM1 - simulated controller"));
+    EXPECT_NE(std::string::npos, QuestionsAsked()[0].find("parameter panels"));
+    std::vector<std::string> expected = {"Transmit...", "Transmit cancelled - nothing sent"};
+    EXPECT_EQ(expected, StatusLog());
+
+    // Confirmed with "Do not ask again": sent, and never asked again.
+    AnswerQuestions(1, 1);
+    StartStatusLog();
     double t0 = Timer();
-    CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    Send();
     double took = Timer() - t0;
     PumpFor(0.01);
-
     EXPECT_GE(took, 0.1);
     EXPECT_EQ(2u, sim->requests(ORDER_WRITE_EEPROM));
     EXPECT_EQ(0u, sim->requests(ORDER_WRITE_RAM));
     EXPECT_EQ(600, sim->eeprom(0)[2]);
     EXPECT_EQ(700, sim->eeprom(1)[2]);
-    std::vector<std::string> expected = {"Transmit...", "Transmit para A OK!", "Transmit para B OK!"};
+    expected = {"Transmit...", "Transmit para A OK!", "Transmit para B OK!"};
     EXPECT_EQ(expected, StatusLog());
+    Send();
+    PumpFor(0.01);
+    EXPECT_EQ(4u, sim->requests(ORDER_WRITE_EEPROM));
+    EXPECT_EQ(2u, QuestionsAsked().size());
+}
+
+TEST_F(Transfer, VerifyAfterSendSaysVerifiedOrNamesTheFirstDifferingWord)
+{
+    // Off unless the user chose it; the choice is kept for the next start.
+    EXPECT_EQ(0, Value(panelHandle, PANEL_CHK_VERIFY));
+    Send();
+    PumpFor(0.01);
+    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
+    SetCtrlVal(panelHandle, PANEL_CHK_VERIFY, 1);
+    CC_CHKVerifySend(panelHandle, PANEL_CHK_VERIFY, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    StopProgram();
+    static char name[] = "qvar-test";
+    static char *argv[] = {name, nullptr};
+    ASSERT_EQ(0, StartUp(1, argv));
+    EXPECT_EQ(1, Value(panelHandle, PANEL_CHK_VERIFY));
+
+    // Read back from the memory just written.
+    Click(PANEL_RBT_EEPROM, CC_RBTEeprom);
+    SetCtrlVal(panelPARA_A, PARA_A_TOL, 90);
+    sim->reset_counters();
+    StartStatusLog();
+    Send();
+    EXPECT_EQ(2u, sim->requests(ORDER_WRITE_EEPROM));
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_EEPROM));
+    EXPECT_EQ(0u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ("Send verified: the controller holds what was sent", StatusLog().back());
+
+    // A controller that answers otherwise: the first word that differs is named.
+    sim->faults.corrupt_word = PB_TOL;
+    Click(PANEL_RBT_RAM, CC_RBTRam);
+    Send();
+    EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
+    EXPECT_EQ("Verify failed: channel A word 3 (tol): sent 90, the controller holds 65445 (and 1 more)",
+              StatusLog().back());
+    EXPECT_EQ(90, Value(panelPARA_A, PARA_A_TOL));   // the user's entry stays to be sent again
 }
 
 TEST_F(Transfer, SendToRamUsesOrderOneAndOnlyOnThePress)

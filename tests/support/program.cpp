@@ -110,9 +110,38 @@ qvar::sim::Controller &FreshSim()
     return c;
 }
 
+namespace {
+struct Questions {
+    int answer = 1, dontAskAgain = 0;
+    std::vector<std::string> asked;
+} questions;
+
+int AnswerByTest(const char *, const char *question, int *dontAskAgain)
+{
+    questions.asked.emplace_back(question ? question : "");
+    *dontAskAgain = questions.dontAskAgain;
+    return questions.answer;
+}
+} // namespace
+
+void AnswerQuestions(int answer, int dontAskAgain)
+{
+    questions.answer = answer;
+    questions.dontAskAgain = dontAskAgain;
+}
+
+std::vector<std::string> QuestionsAsked()
+{
+    return questions.asked;
+}
+
 bool StartProgram()
 {
     IsolatePorts();
+    std::error_code ec;
+    fs::remove(std::string(std::getenv("XDG_CONFIG_HOME")) + "/qvar-scope/settings", ec);
+    questions = Questions{};
+    SetConfirmHook(AnswerByTest);
     static char name[] = "qvar-test";
     static char *argv[] = {name, nullptr};
     return StartUp(1, argv) == 0;

@@ -23,9 +23,16 @@ void IsolatePorts();
 qvar::sim::Controller &FreshSim();
 
 // Start-up as the program does it, without the event loop; false if the
-// panels could not be loaded. StopProgram is the shutdown.
+// panels could not be loaded. StopProgram is the shutdown. Each start has no
+// kept choices, and its questions (ConfirmPopup) are answered by the test:
+// "go ahead" unless AnswerQuestions says otherwise.
 bool StartProgram();
 void StopProgram();
+
+// How the next questions are answered (1 go ahead, 0 cancel; whether "Do not
+// ask again" is ticked), and the questions asked since the start, oldest first.
+void AnswerQuestions(int answer, int dontAskAgain);
+std::vector<std::string> QuestionsAsked();
 
 // Pumps events until `done` holds or `seconds` have passed; true if it held.
 bool PumpUntil(const std::function<bool()> &done, double seconds);
