@@ -490,6 +490,7 @@ void close_port(int number)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     p.backend->flush_output();
     slot.reset();
+    note_closed(number);
     auto &open = open_numbers();
     open.erase(std::remove(open.begin(), open.end(), number), open.end());
 }
@@ -535,6 +536,7 @@ int OpenComConfig(int port, const char *deviceName, long baudRate, int parity,
     table()[port] = std::make_unique<Port>(port, std::move(backend),
                                            static_cast<size_t>(inputQueueSize), baudRate, bits);
     open_numbers().push_back(port);
+    note_open(port);
     return 0;
 }
 

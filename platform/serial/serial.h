@@ -66,6 +66,8 @@ struct ComPortInfo {
     int  simulated;          // 1 for the built-in simulated controller
     int  pinned;             // 1 when the number comes from a com<N> link
     int  access;             // COM_ACCESS_
+    int  missing;            // 1 for a pinned port whose device is not there:
+                             // listed, but it cannot be opened
     char device[260];        // device path ("" for the simulated controller)
     // For people: "USB serial adapter ttyUSB0", "simulated controller", ...;
     // a port that may not open says why and what to do, e.g.
@@ -89,9 +91,11 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
 
 // Port numbering. GetComPortList scans the machine again (adapters come and
 // go), fills up to `max` entries in number order and returns how many ports
-// there are. A port still present keeps its number across scans, and so does
-// the simulated controller; newcomers take the lowest free numbers.
-// ComSimulatedPort is the number of the built-in simulated controller.
+// there are. The numbers follow from the pinned links and the devices there
+// now, so every program of the user numbers the machine alike; only a port
+// this program has open keeps its number (and its device) until it is
+// closed. ComSimulatedPort is the number of the built-in simulated
+// controller.
 int GetComPortList(ComPortInfo *list, int max);
 int ComSimulatedPort(void);
 

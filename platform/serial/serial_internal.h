@@ -18,17 +18,21 @@ struct PortEntry {
     std::string link;          // a pinned port's com<N> link, opened instead of
                                // `device` so a re-pointed link counts at once
     std::string description;
+    bool missing = false;      // a pinned link whose device is not there
 
     const std::string &path_to_open() const { return link.empty() ? device : link; }
 };
 
 // The numbered ports, ascending. Scans on first use; rescan() reads the
-// pinned links and the scan roots again, keeping the numbers of ports that
-// are still there.
+// pinned links and the scan roots again. Numbers follow from what is there,
+// except that a port held open (note_open until note_closed) keeps its
+// number while its device is there.
 const std::vector<PortEntry> &ports();
 void rescan();
 const PortEntry *find_port(int number);
 int simulated_port();
+void note_open(int number);
+void note_closed(int number);
 void set_scan_roots(const std::string &devDir, const std::string &sysDir);
 
 // The folder of pinned com<N> links, "" when the user has no home folder.

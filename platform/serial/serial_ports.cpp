@@ -1,10 +1,21 @@
 // serial_ports.cpp - which device answers to which port number: pinned links, the device scan, the console guard, why a port may not open.
 //
 // Numbers must stay put between runs while the hardware does, because users
-// remember "port 2". Pinned numbers are taken first; the scan fills the lowest
-// free numbers in a fixed order (USB, then ACM adapters, then on-board UARTs,
-// each by its kernel index); the simulated controller comes after all of them
-// so plugging in an adapter does not move it under a pinned number.
+// remember "port 2", and every program of the user must give the same machine
+// the same numbers: the tool's selector and `qvar-cli ports` are read side by
+// side. So a number follows from what is there now and nothing else: pinned
+// numbers are taken first; the scan fills the lowest free numbers in a fixed
+// order (USB, then ACM adapters, then on-board UARTs, each by its kernel
+// index); the simulated controller takes the first free number after the
+// devices found, so a program pinning a pseudo-terminal does not move it.
+// The one exception is a port this program holds open: it keeps its number
+// while it is open, so the line in use never changes its name under the
+// user's hands.
+//
+// Labels say what a user needs to pick the right port: the adapter's product
+// name from sysfs, the program that serves a pinned pseudo-terminal (the
+// process holding its master side, from /proc beside the sysfs root), and a
+// pinned device that is not there is marked missing rather than offered.
 //
 // The console is never offered: writing our frames to it would corrupt the
 // kernel's log line and a login on it. Hardware evidence for on-board UARTs
@@ -29,6 +40,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -45,7 +57,12 @@ struct Scan {
     std::set<std::string> consoleNames;
     std::set<std::string> realConsoleNames;
     int simNumber = 1;
+    // Ports this program has open, by number: the scanned device's name, or
+    // kSimKey. Pinned ports are stable by themselves and not kept here.
+    std::map<int, std::string> held;
 };
+
+const char kSimKey[] = "\x01simulated";
 
 Scan &scan_state()
 {
@@ -96,9 +113,9 @@ std::vector<std::string> words(const std::string &s)
     return out;
 }
 
-// Follows a chain of links to the name of the device at its end; pinned links
-// often go through /dev/serial/by-id first.
-std::string final_name(std::string path)
+// Follows a chain of links to the device at its end; pinned links often go
+// through /dev/serial/by-id first.
+std::string final_path(std::string path)
 {
     for (int hop = 0; hop < 16 && sysio::is_link(path); ++hop) {
         auto target = sysio::readlink(path);
@@ -106,8 +123,10 @@ std::string final_name(std::string path)
             break;
         path = join(dirname_of(path), *target);
     }
-    return basename_of(path);
+    return path;
 }
+
+std::string final_name(const std::string &path) { return basename_of(final_path(path)); }
 
 bool digits_only(const std::string &s)
 {
@@ -238,6 +257,107 @@ ConsoleGuard console_guard(Scan &s)
     return g;
 }
 
+// The kind of serial device a name stands for, by its family alone.
+std::optional<PortEntry::Kind> kind_of_name(const std::string &name)
+{
+    if (index_of(name, "ttyUSB") >= 0)
+        return PortEntry::UsbAdapter;
+    if (index_of(name, "ttyACM") >= 0)
+        return PortEntry::AcmAdapter;
+    if (index_of(name, "ttyS") >= 0)
+        return PortEntry::OnBoard;
+    return std::nullopt;
+}
+
+// The product name the USB device behind a tty gives itself: sysfs keeps it
+// on the USB device, one folder above an ACM port's interface and two above
+// a USB-serial port. "" when there is none.
+std::string usb_product(const std::string &sysDir, const std::string &name)
+{
+    const std::string device = sysDir + "/class/tty/" + name + "/device";
+    for (const char *up : {"/../product", "/../../product"})
+        if (auto text = sysio::read_small_file(device + up, 128))
+            if (std::string t = trim(*text); !t.empty())
+                return t;
+    return {};
+}
+
+std::string device_description(const Scan &s, PortEntry::Kind kind, const std::string &name)
+{
+    if (kind == PortEntry::OnBoard)
+        return "on-board serial port " + name;
+    const std::string what = kind == PortEntry::UsbAdapter ? "USB serial " : "USB ACM ";
+    const std::string product = usb_product(s.sysDir, name);
+    return product.empty() ? what + "adapter " + name : what + product + " (" + name + ")";
+}
+
+// "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", udev's name for an adapter,
+// gives "FTDI FT232R USB UART": the one thing that still names a pinned
+// adapter once it is unplugged. "" for names of another form.
+std::string by_id_product(const std::string &name)
+{
+    if (name.compare(0, 4, "usb-") != 0)
+        return {};
+    std::string rest = name.substr(4);
+    if (auto dash = rest.rfind("-if"); dash != std::string::npos)
+        rest.resize(dash);
+    auto serial = rest.rfind('_');
+    if (serial == std::string::npos || serial == 0)
+        return {};
+    rest.resize(serial);
+    std::replace(rest.begin(), rest.end(), '_', ' ');
+    return rest;
+}
+
+// The program that serves pseudo-terminal /dev/pts/<index>: the process that
+// holds its master side, whose fdinfo names the index. Only processes the
+// user may look into are seen; "" when none is.
+std::string pty_server(const std::string &procDir, const std::string &index)
+{
+    for (const auto &pid : sysio::list_dir(procDir)) {
+        if (!digits_only(pid))
+            continue;
+        const std::string fdDir = procDir + "/" + pid + "/fd";
+        for (const auto &fd : sysio::list_dir(fdDir)) {
+            auto target = sysio::readlink(fdDir + "/" + fd);
+            if (!target || basename_of(*target) != "ptmx")
+                continue;
+            auto info = sysio::read_small_file(procDir + "/" + pid + "/fdinfo/" + fd);
+            const size_t at = info ? info->find("tty-index:") : std::string::npos;
+            if (at == std::string::npos)
+                continue;
+            const auto value = words(info->substr(at + 10, 16));
+            if (value.empty() || value.front() != index)
+                continue;
+            if (auto comm = sysio::read_small_file(procDir + "/" + pid + "/comm", 64))
+                return trim(*comm);
+        }
+    }
+    return {};
+}
+
+// What a pinned link leads to, in a user's words: the adapter, the program
+// serving a pseudo-terminal, or the link's target itself; "(missing)" when
+// the device is not there.
+std::string pinned_description(const Scan &s, const std::string &link, const std::string &target,
+                               bool missing)
+{
+    const std::string end = final_path(link);
+    const std::string name = basename_of(end);
+    std::string text;
+    if (auto kind = kind_of_name(name)) {
+        text = device_description(s, *kind, name);
+    } else if (basename_of(dirname_of(end)) == "pts" && digits_only(name)) {
+        const std::string server = missing ? std::string() : pty_server(join(dirname_of(s.sysDir), "proc"), name);
+        text = (server.empty() ? "pseudo-terminal " : server + " on ") + end;
+    } else if (std::string product = by_id_product(name); !product.empty()) {
+        text = "USB serial " + product;
+    } else {
+        text = "pinned to " + target;
+    }
+    return missing ? text + " (missing)" : text;
+}
+
 // Pinned numbers from the com<N> links. A pinned link may reach the console
 // under another name (a second device node, a udev alias); the device number
 // gives it away.
@@ -265,7 +385,8 @@ void scan_pinned(Scan &s, const ConsoleGuard &guard, std::set<int> &used, std::s
         e.kind = PortEntry::Pinned;
         e.device = join(dir, *target);
         e.link = link;
-        e.description = "pinned: " + e.device;
+        e.missing = !sysio::exists(link);
+        e.description = pinned_description(s, link, e.device, e.missing);
         s.entries.push_back(e);
         used.insert(number);
         pinnedNames.insert(dev);
@@ -299,44 +420,57 @@ PortEntry device_entry(const Scan &s, const Found &f, int number)
     e.number = number;
     e.kind = f.kind;
     e.device = join(s.devDir, f.name);
-    e.description = (f.kind == PortEntry::UsbAdapter   ? "USB serial adapter "
-                     : f.kind == PortEntry::AcmAdapter ? "USB ACM adapter "
-                                                       : "on-board serial port ") + f.name;
+    e.description = device_description(s, f.kind, f.name);
     return e;
 }
 
-// Numbers for the devices found. A device seen by the previous scan keeps its
-// number while it is free, and so does the simulated controller: the program
-// holds the number of the port in use across a rescan. Newcomers take the
-// lowest free numbers; the last number stays for the simulated controller.
-void number_devices(Scan &s, const std::vector<Found> &found, std::set<int> &used,
-                    const std::map<std::string, int> &before, int simBefore)
+// The number this program holds `key` open under, or 0.
+int held_number(const Scan &s, const std::string &key)
 {
-    std::vector<const Found *> newcomers;
+    for (const auto &[number, k] : s.held)
+        if (k == key)
+            return number;
+    return 0;
+}
+
+// Numbers for the devices found, after the pinned ones: a port held open
+// keeps its number while it is free; the others take the lowest free numbers
+// in the scan's order. The simulated controller takes the first free number
+// after the devices found, so a pin made for a program on a pseudo-terminal
+// (qvar-sim --port 7) does not move it.
+void number_devices(Scan &s, const std::vector<Found> &found, std::set<int> &used)
+{
+    std::vector<const Found *> rest;
+    int highest = 0;
     for (const auto &f : found) {
-        auto it = before.find(f.name);
-        if (it != before.end() && !used.count(it->second) && it->second < COM_MAX_PORT) {
-            s.entries.push_back(device_entry(s, f, it->second));
-            used.insert(it->second);
+        const int keep = held_number(s, f.name);
+        if (keep > 0 && !used.count(keep)) {
+            s.entries.push_back(device_entry(s, f, keep));
+            used.insert(keep);
+            highest = std::max(highest, keep);
         } else {
-            newcomers.push_back(&f);
+            rest.push_back(&f);
         }
     }
-    const bool keepSim = simBefore > 0 && !used.count(simBefore);
+    const int heldSim = held_number(s, kSimKey);
+    const bool keepSim = heldSim > 0 && !used.count(heldSim);
     if (keepSim)
-        used.insert(simBefore);
+        used.insert(heldSim);
     int next = 1;
-    for (const Found *f : newcomers) {
+    for (const Found *f : rest) {
         while (next <= COM_MAX_PORT && used.count(next))
             ++next;
         if (next >= COM_MAX_PORT)
             break;
         s.entries.push_back(device_entry(s, *f, next));
         used.insert(next);
+        highest = std::max(highest, next);
     }
     if (keepSim)
-        used.erase(simBefore);
-    int sim = keepSim ? simBefore : used.empty() ? 1 : *used.rbegin() + 1;
+        used.erase(heldSim);
+    int sim = keepSim ? heldSim : highest + 1;
+    while (!keepSim && sim <= COM_MAX_PORT && used.count(sim))
+        ++sim;
     if (sim > COM_MAX_PORT) {
         sim = 1;
         while (used.count(sim))
@@ -352,18 +486,12 @@ void number_devices(Scan &s, const std::vector<Found> &found, std::set<int> &use
 
 void do_scan(Scan &s)
 {
-    std::map<std::string, int> before;
-    for (const auto &e : s.entries)
-        if (e.kind != PortEntry::Pinned && e.kind != PortEntry::Simulated)
-            before[basename_of(e.device)] = e.number;
-    const int simBefore = s.done ? s.simNumber : 0;
-
     s.entries.clear();
     const ConsoleGuard guard = console_guard(s);
     std::set<int> used;
     std::set<std::string> pinnedNames;
     scan_pinned(s, guard, used, pinnedNames);
-    number_devices(s, scan_devices(s, guard, pinnedNames), used, before, simBefore);
+    number_devices(s, scan_devices(s, guard, pinnedNames), used);
     std::sort(s.entries.begin(), s.entries.end(),
               [](const PortEntry &a, const PortEntry &b) { return a.number < b.number; });
     s.done = true;
@@ -406,6 +534,17 @@ const PortEntry *find_port(int number)
 
 int simulated_port() { return scanned().simNumber; }
 
+void note_open(int number)
+{
+    Scan &s = scanned();
+    const PortEntry *e = find_port(number);
+    if (!e || e->kind == PortEntry::Pinned)
+        return;
+    s.held[number] = e->kind == PortEntry::Simulated ? std::string(kSimKey) : basename_of(e->device);
+}
+
+void note_closed(int number) { scan_state().held.erase(number); }
+
 void set_scan_roots(const std::string &devDir, const std::string &sysDir)
 {
     Scan &s = scan_state();
@@ -413,6 +552,7 @@ void set_scan_roots(const std::string &devDir, const std::string &sysDir)
     s.sysDir = sysDir.empty() ? "/sys" : sysDir;
     // Other roots are another machine: its numbering starts afresh.
     s.entries.clear();
+    s.held.clear();
     s.done = false;
     access_notes().clear();
     do_scan(s);
@@ -461,6 +601,7 @@ int GetComPortList(ComPortInfo *list, int max)
             info.number = e.number;
             info.simulated = e.kind == PortEntry::Simulated;
             info.pinned = e.kind == PortEntry::Pinned;
+            info.missing = e.missing;
             const PortAccess access = access_of(e);
             info.access = access == PortAccess::Denied ? COM_ACCESS_DENIED
                           : access == PortAccess::InUse ? COM_ACCESS_IN_USE

@@ -46,37 +46,54 @@ protected:
     static int open_port(int number) { return OpenComConfig(number, "", 19200, 0, 8, 1, 512, 512); }
 };
 
-TEST_F(PortChanges, PortsPluggedAndPulledShowAtTheNextListingWithStableNumbers)
+TEST_F(PortChanges, ListingsNumberWhatIsThereAsAnyProgramWouldSaveThePortInUse)
 {
     device("ttyUSB0");
     device("ttyUSB1");
-    ComSetScanRoots((root_ / "dev").c_str(), (root_ / "sys").c_str());
+    rescan();
     auto ports = list();
     ASSERT_EQ(3u, ports.size());
     EXPECT_STREQ("USB serial adapter ttyUSB1", ports[2].description);
     EXPECT_EQ(3, ComSimulatedPort());
     ASSERT_EQ(0, open_port(3));                   // the simulated controller in use
 
-    // Pulled: the other adapter and the simulated controller keep their numbers.
+    // Pulled: the other adapter moves up as it would for any program; the
+    // port in use keeps its number.
     fs::remove(root_ / "dev/ttyUSB0");
     ports = list();
-    EXPECT_EQ(2u, ports.size());
-    EXPECT_EQ(0u, ports.count(1));
-    EXPECT_STREQ("USB serial adapter ttyUSB1", ports[2].description);
-    EXPECT_EQ(3, ComSimulatedPort());
+    ASSERT_EQ(2u, ports.size());
+    EXPECT_STREQ("USB serial adapter ttyUSB1", ports[1].description);
+    EXPECT_EQ(1, ports[3].simulated);
 
-    // A new adapter and a pseudo-terminal pinned while running take free numbers.
+    // A new adapter and a pseudo-terminal pinned while running: the pin
+    // takes its number, the adapter the lowest free one.
     Pty pty;
     ASSERT_FALSE(pty.path.empty());
     device("ttyACM0");
     pin(7, pty.path);
     ports = list();
-    EXPECT_STREQ("USB ACM adapter ttyACM0", ports[1].description);
+    EXPECT_STREQ("USB ACM adapter ttyACM0", ports[2].description);
     EXPECT_EQ(1, ports[7].pinned);
     EXPECT_EQ(pty.path, std::string(ports[7].device));
     EXPECT_EQ(3, ComSimulatedPort());
     EXPECT_EQ(0, open_port(7));
     EXPECT_EQ(0, GetInQLen(3));                   // still open, still the same port
+
+    // Let go, every port has the number a program that saw nothing before
+    // (qvar-cli ports) gives it.
+    fs::remove(root_ / "dev/ttyUSB1");
+    ASSERT_EQ(0, CloseCom(3));
+    ASSERT_EQ(0, CloseCom(7));
+    std::map<int, std::string> here, fresh;
+    for (const auto &[n, p] : list())
+        here[n] = p.description;
+    rescan();
+    for (const auto &[n, p] : list())
+        fresh[n] = p.description;
+    const std::map<int, std::string> expected{
+        {1, "USB ACM adapter ttyACM0"}, {2, "simulated controller"}, {7, "pseudo-terminal " + pty.path}};
+    EXPECT_EQ(expected, here);
+    EXPECT_EQ(expected, fresh);
 
     fs::remove(link(7));
     EXPECT_EQ(0u, list().count(7));
@@ -147,7 +164,7 @@ TEST_F(PortChanges, PortThatMayNotOpenSaysWhyAndWhatToDo)
 
     auto ports = list();
     EXPECT_EQ(COM_ACCESS_DENIED, ports[3].access);
-    EXPECT_EQ("pinned: " + pty.path + " (no permission) - " + remedy, std::string(ports[3].description));
+    EXPECT_EQ("pseudo-terminal " + pty.path + " (no permission) - " + remedy, std::string(ports[3].description));
     EXPECT_EQ(remedy, ComAccessRemedy(COM_ACCESS_DENIED));
 
     // Held by another program.
@@ -167,7 +184,7 @@ TEST_F(PortChanges, PortThatMayNotOpenSaysWhyAndWhatToDo)
     EXPECT_EQ(0, open_port(3));
     ports = list();
     EXPECT_EQ(COM_ACCESS_OK, ports[3].access);
-    EXPECT_EQ("pinned: " + pty.path, std::string(ports[3].description));
+    EXPECT_EQ("pseudo-terminal " + pty.path, std::string(ports[3].description));
 }
 
 TEST_F(PortChanges, CloseThatReportsFailureStillReleasesTheDevice)

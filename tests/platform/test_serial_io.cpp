@@ -188,10 +188,15 @@ TEST_F(PortNumbering, AdaptersFirstInIndexOrderThenUartsWithHardware)
     uart_driver("ttyS3", "serial8250");          // placeholder driver
     sysfile("class/tty/ttyS10/type", "4\n");
     // ttyS4: nothing known about it
+    // ttyUSB2's USB device names its product two folders above the port.
+    sysfile("devices/usb1/1-1/product", "FT232R USB UART\n");
+    fs::create_directories(root_ / "sys/devices/usb1/1-1/1-1:1.0/ttyUSB2");
+    fs::create_directories(root_ / "sys/class/tty/ttyUSB2");
+    fs::create_symlink("../../../devices/usb1/1-1/1-1:1.0/ttyUSB2", root_ / "sys/class/tty/ttyUSB2/device");
 
     auto ports = scan();
     std::map<int, std::string> expected{
-        {1, "USB serial adapter ttyUSB0"}, {2, "USB serial adapter ttyUSB2"},
+        {1, "USB serial adapter ttyUSB0"}, {2, "USB serial FT232R USB UART (ttyUSB2)"},
         {3, "USB serial adapter ttyUSB10"}, {4, "USB ACM adapter ttyACM0"},
         {5, "USB ACM adapter ttyACM1"}, {6, "on-board serial port ttyS0"},
         {7, "on-board serial port ttyS2"}, {8, "on-board serial port ttyS10"},
@@ -244,20 +249,24 @@ TEST_F(PortNumbering, PinnedNumbersAreKeptAndTheirDevicesNotCountedTwice)
     fs::create_symlink(root_ / "dev/ttyUSB0", root_ / "cfg/qvar-scope/ports/comX");
 
     auto ports = scan();
+    // The simulated controller comes right after the devices found, so a
+    // program pinning a high number does not move it.
     std::map<int, std::string> expected{
-        {1, "pinned: " + (root_ / "dev/ttyUSB1").string()}, {2, "USB serial adapter ttyUSB0"},
-        {3, "USB ACM adapter ttyACM0"}, {9, "pinned: /nonexistent/qvar-pinned"},
-        {12, ("pinned: /nonexistent/" + std::string(200, 'd')).substr(0, sizeof(ComPortInfo::description) - 1)},
-        {13, "simulated controller"}};
+        {1, "USB serial adapter ttyUSB1"}, {2, "USB serial adapter ttyUSB0"},
+        {3, "USB ACM adapter ttyACM0"}, {4, "simulated controller"},
+        {9, "pinned to /nonexistent/qvar-pinned (missing)"},
+        {12, ("pinned to /nonexistent/" + std::string(200, 'd')).substr(0, sizeof(ComPortInfo::description) - 1)}};
     EXPECT_EQ(ports, expected);
-    EXPECT_EQ(ComSimulatedPort(), 13);
+    EXPECT_EQ(ComSimulatedPort(), 4);
 
     std::vector<ComPortInfo> list(8);
     ASSERT_EQ(GetComPortList(list.data(), 8), 6);
     EXPECT_EQ(list[0].pinned, 1);
     EXPECT_EQ(list[1].pinned, 0);
-    EXPECT_EQ(list[5].simulated, 1);
-    EXPECT_STREQ(list[5].device, "");
+    EXPECT_EQ(list[3].simulated, 1);
+    EXPECT_STREQ(list[3].device, "");
+    EXPECT_EQ(list[0].missing, 0);
+    EXPECT_EQ(list[4].missing, 1);
 
     // A pinned target that is missing exists as a number but cannot be opened.
     EXPECT_EQ(open_number(9), COM_ERR_CANNOT_OPEN);
