@@ -8,6 +8,8 @@
 #include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/serial/serial.h"
+#include "recorder/recorder.h"
+#include "scope/scope.h"
 #include "platform/ui/ui.h"
 #include "ui_ids.h"
 
@@ -72,7 +74,7 @@ int CC_POPUP(int, int event, void *, int, int)
 
 void FillPortSelector(void)
 {
-    ComPortInfo ports[COM_MAX_PORT];
+    static ComPortInfo ports[COM_MAX_PORT];
     int n = GetComPortList(ports, COM_MAX_PORT);
     if (n > COM_MAX_PORT)
         n = COM_MAX_PORT;
@@ -80,15 +82,19 @@ void FillPortSelector(void)
     bool comListed = false;
     for (int i = 0; i < n; i++) {
         char label[sizeof ports[i].description + 16];
-        std::snprintf(label, sizeof label, "COM%d  %s", ports[i].number, ports[i].description);
+        std::snprintf(label, sizeof label, "COM%d - %s", ports[i].number, ports[i].description);
         InsertListItem(panelHandle, PANEL_COMPORT, -1, label, ports[i].number);
+        // Listed so the user sees the pin, but nothing there to open.
+        if (ports[i].missing)
+            SetListItemDimmed(panelHandle, PANEL_COMPORT, i, 1);
         comListed = comListed || ports[i].number == com;
     }
-    // A port that vanished stays selectable, so the selector never lies about `com`.
+    // A port that vanished stays listed, so the selector never lies about `com`.
     if (!comListed) {
         char label[32];
-        std::snprintf(label, sizeof label, "COM%d  (not found)", com);
+        std::snprintf(label, sizeof label, "COM%d - not found", com);
         InsertListItem(panelHandle, PANEL_COMPORT, -1, label, com);
+        SetListItemDimmed(panelHandle, PANEL_COMPORT, n, 1);
     }
     SetCtrlVal(panelHandle, PANEL_COMPORT, com);
 }
@@ -102,6 +108,13 @@ int CC_DropDCom(int, int, int event, void *, int, int)
     }
     if (event != EVENT_COMMIT && event != EVENT_VAL_CHANGED)
         return 0;
+    // A loop still polling would take the new port's start exchange for live
+    // answers and then time out: it ends first, as its stop button ends it,
+    // and leaves the pump as soon as this callback returns.
+    if (RecordingRunning())
+        StopRecording();
+    else if (ScopeRunning())
+        CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0);
     CloseCom(com);
     GetCtrlVal(panelHandle, PANEL_COMPORT, &com);
     ShowStatus("Init COM-Port ...");

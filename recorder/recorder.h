@@ -27,3 +27,5 @@ int CC_BTNOpenRecording(int panel, int control, int event, void *callbackData, i
 
 // What the recorder's stop button does, also used when the file fails.
 void StopRecording(void);
+// 1 while a recording's loop polls the controller.
+int RecordingRunning(void);

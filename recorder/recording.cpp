@@ -153,13 +153,12 @@ void Record(void)
     FlushInQ(com);
     FlushOutQ(com);
     graphrefresh = 0;
-    // The port selector is left dimmed: the recorder panel still holds the
-    // finished recording (its file, its line count) until the user
-    // acknowledges it with the recorder's stop button, and only that stop
-    // gives the port back. A recording stopped with that button, or ended by
-    // a failing file, has already been through StopRecording.
+    // Nothing polls the port any more, so it may be changed again: a
+    // selector left dimmed after a recording that ended by itself gave no
+    // hint that only the recorder's stop button would free it.
     SetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, 0);
+    SetCtrlAttribute(panelHandle, PANEL_COMPORT, ATTR_DIMMED, 0);
     SetCtrlAttribute(panelPopUp, POPUP_BTN_START, ATTR_DIMMED, 0);
     if (fileFailed) {
         SetStatusBox("DATA-RECORDER - cannot write the recorder file!", LIGHT_GREY, RED);
@@ -170,6 +169,11 @@ void Record(void)
 }
 
 } // namespace
+
+int RecordingRunning(void)
+{
+    return recording ? 1 : 0;
+}
 
 int CC_BTNStartRecord(int, int, int event, void *, int, int)
 {

@@ -11,6 +11,8 @@ int CC_BTNRun(int panel, int control, int event, void *callbackData, int eventDa
 int CC_BTNStop(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_RNGGraphSource(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
 int CC_BTNData(int panel, int control, int event, void *callbackData, int eventData1, int eventData2);
+// 1 while the Run button's loop polls the controller.
+int ScopeRunning(void);
 
 // The Data button's exchange without panels: one live-value exchange, then
 // the 128-point curve of graph source `source` in eight blocks (order 9) with

@@ -17,12 +17,20 @@
 
 namespace {
 
+// While CC_BTNRun's loop is on the stack, whatever pumps below it.
+bool running = false;
+
 void Dim(int control, int dimmed)
 {
     SetCtrlAttribute(panelHandle, control, ATTR_DIMMED, dimmed);
 }
 
 } // namespace
+
+int ScopeRunning(void)
+{
+    return running ? 1 : 0;
+}
 
 void ShowChartFor(int source, int fromRun)
 {
@@ -61,6 +69,7 @@ int CC_BTNRun(int, int, int event, void *, int, int)
     StartLiveLoop();
     FillarrayNORM(tolA, refA, 0);
 
+    running = true;
     do {
         if (type == 0 && graphrefresh == 1)
             PlotRAWValues();
@@ -76,12 +85,14 @@ int CC_BTNRun(int, int, int event, void *, int, int)
                 // Left dimmed on purpose: the user acknowledges with Stop.
                 ShowStatus("Timeout RS232-Line!");
                 stop_flag = 1;
+                running = false;
                 return 1;
             }
         }
         SetWaitDeadline(tstart + SCOPE_TIMEOUT);
         ProcessSystemEvents();
     } while (stop_flag == 0);
+    running = false;
 
     rx_flag = 0;
     FlushInQ(com);

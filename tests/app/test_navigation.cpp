@@ -4,18 +4,27 @@
 #include "app/app.h"
 #include "state/qvar.h"
 #include "platform/ui/ui.h"
+#include "platform/clock.h"
 #include "platform/ui/ui_qt.h"
+#include "scope/scope.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
+#include <QComboBox>
+#include <QProcess>
+#include <QStandardItemModel>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 using namespace qvar_test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -124,6 +133,63 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
     ASSERT_FALSE(StatusLog().empty());
     EXPECT_EQ("Init COM-Port ...", StatusLog().front());
     EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
+}
+
+TEST_F(Navigation, ChoosingAPortWhileTheScopeRunsStopsTheScopeFirst)
+{
+    // Left running, the loop took the new port's parameter frames for live
+    // values and then timed out.
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
+    uint64_t liveBeforeChange = 0;
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 20; }, [&] {
+        liveBeforeChange = sim->requests(ORDER_LIVE_VALUES);
+        SetCtrlVal(panelHandle, PANEL_COMPORT, 1);
+        CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
+    });
+    EXPECT_EQ(0, CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0));
+
+    ASSERT_GE(liveBeforeChange, 20u);
+    EXPECT_EQ(liveBeforeChange, sim->requests(ORDER_LIVE_VALUES)) << "no live request after the change";
+    EXPECT_EQ(1u, sim->requests(ORDER_FIRMWARE));
+    const std::vector<std::string> log = StatusLog();
+    EXPECT_EQ(log.end(), std::find(log.begin(), log.end(), "Timeout RS232-Line!"));
+    EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_RUN));
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
+}
+
+TEST_F(Navigation, PortSelectorSaysWhatEachPortIsAndOffersNoMissingOne)
+{
+    // qvar-sim on a pinned pseudo-terminal, found through /proc beside the
+    // scanned sysfs; an adapter pinned by its udev name and unplugged.
+    const fs::path root = fs::path(PortsDir()).parent_path().parent_path().parent_path();
+    fs::create_directory_symlink("/proc", root / "proc");
+    QProcess server;
+    const std::string pts = StartQvarSim(server, 7, {});
+    ASSERT_FALSE(pts.empty());
+    fs::create_symlink("/nonexistent/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+                       PortsDir() + "/com3");
+    CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    server.terminate();
+    server.waitForFinished(5000);
+    fs::remove(root / "proc");
+    fs::remove(PortsDir() + "/com3");
+
+    auto *ring = qobject_cast<QComboBox *>(UiCtrlWidget(panelHandle, PANEL_COMPORT));
+    ASSERT_NE(nullptr, ring);
+    auto *items = qobject_cast<QStandardItemModel *>(ring->model());
+    ASSERT_NE(nullptr, items);
+    std::vector<std::pair<std::string, bool>> listed;
+    for (int i = 0; i < ring->count(); i++)
+        listed.emplace_back(ring->itemText(i).toStdString(), items->item(i)->isEnabled());
+    // The simulated controller in use keeps its number.
+    const std::vector<std::pair<std::string, bool>> expected = {
+        {"COM1 - simulated controller", true},
+        {"COM3 - USB serial FTDI FT232R USB UART (missing)", false},
+        {"COM7 - qvar-sim on " + pts, true},
+    };
+    EXPECT_EQ(expected, listed);
+    EXPECT_EQ(0, ring->currentIndex());
 }
 
 } // namespace
