@@ -146,7 +146,8 @@ qvar::files::Sys realSys()
             []() -> const char * {
                 const struct passwd *pw = ::getpwuid(::getuid());
                 return pw ? pw->pw_dir : nullptr;
-            }};
+            },
+            ::read};
 }
 
 qvar::files::Sys g_sys = realSys();
@@ -631,9 +632,15 @@ int FindResourceFile(const char *name, char path[FILE_PATH_MAX])
     return n < 0 ? n : FILE_ERR_OPEN;
 }
 
-int qvar::files::ReadRegularFile(const char *path, size_t max, std::string &out)
+qvar::files::FileReader::~FileReader()
 {
-    if (!path || !*path)
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int qvar::files::FileReader::open(const char *path, size_t max)
+{
+    if (!path || !*path || fd_ >= 0)
         return FILE_ERR_PARAM;
     t_errno = 0;
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -648,32 +655,49 @@ int qvar::files::ReadRegularFile(const char *path, size_t max, std::string &out)
         ::close(fd);
         return FILE_ERR_TOO_BIG;
     }
-    // The size may change while we read: the bound holds for what is read.
-    std::string data(size_t(st.st_size) + 1, '\0');
-    size_t got = 0;
-    int rc = 0;
+    fd_ = fd;
+    size_ = size_t(st.st_size);
+    max_ = max;
+    return 0;
+}
+
+// The size may change while we read: the bound holds for what is read.
+long qvar::files::FileReader::read(char *buf, size_t n)
+{
+    if (fd_ < 0)
+        return FILE_ERR_PARAM;
+    // One byte beyond the bound is enough to know the file outgrew it.
+    n = std::min(n, max_ + 1 - std::min(got_, max_ + 1));
+    if (n == 0)
+        return got_ > max_ ? long(FILE_ERR_TOO_BIG) : 0L;
     for (;;) {
-        if (got == data.size()) {
-            if (got > max) {
-                rc = FILE_ERR_TOO_BIG;
-                break;
-            }
-            data.resize(std::min(max + 1, got * 2 + 4096));
-        }
-        const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-        if (n < 0 && errno == EINTR)
+        const ssize_t r = g_sys.read(fd_, buf, n);
+        if (r < 0 && errno == EINTR)
             continue;
+        if (r < 0)
+            return failed(FILE_ERR_IO, errno);
+        got_ += size_t(r);
+        return got_ > max_ ? long(FILE_ERR_TOO_BIG) : long(r);
+    }
+}
+
+int qvar::files::ReadRegularFile(const char *path, size_t max, std::string &out)
+{
+    FileReader f;
+    if (int rc = f.open(path, max); rc != 0)
+        return rc;
+    std::string data(f.size() + 1, '\0');
+    size_t got = 0;
+    for (;;) {
+        if (got == data.size())
+            data.resize(std::min(max + 1, got * 2 + 4096));
+        const long n = f.read(data.data() + got, data.size() - got);
         if (n < 0)
-            rc = failed(FILE_ERR_IO, errno);
-        if (n <= 0)
+            return int(n);
+        if (n == 0)
             break;
         got += size_t(n);
     }
-    ::close(fd);
-    if (rc == 0 && got > max)
-        rc = FILE_ERR_TOO_BIG;
-    if (rc != 0)
-        return rc;
     data.resize(got);
     out = std::move(data);
     return 0;

@@ -36,20 +36,42 @@ std::string ResolvedPath(const char *file);
 // a call on this thread; 0 for a reason of the service's own.
 int &LastErrno();
 
+// The same file read piece by piece, for files too large to hold twice.
+// open() takes the name as bytes, as it is on disk, and applies the same
+// checks; read() fills up to `n` bytes and returns the count, 0 at the end,
+// FILE_ERR_IO, or FILE_ERR_TOO_BIG once the file has grown past `max`. Any
+// thread may read; the descriptor is closed with the reader.
+class FileReader {
+public:
+    FileReader() = default;
+    ~FileReader();
+    FileReader(const FileReader &) = delete;
+    FileReader &operator=(const FileReader &) = delete;
+
+    int open(const char *path, size_t max);
+    long read(char *buf, size_t n);
+    size_t size() const { return size_; }   // when it was opened
+
+private:
+    int fd_ = -1;
+    size_t size_ = 0, max_ = 0, got_ = 0;
+};
+
 // $HOME when it is an absolute path, else the user's home from the password
 // database; "" when neither is known.
 std::string HomeDir();
 
-// The system calls behind the file service's writes and folder checks. Tests
-// swap an entry to make one fail (a full disk, a flush to the disk that
-// fails, a read-only program folder, a user without a home); resetSys()
-// restores the real ones.
+// The system calls behind the file service's writes, piecewise reads and
+// folder checks. Tests swap an entry to make one fail (a full disk, a flush
+// to the disk that fails, a read-only program folder, a user without a
+// home) or to hold a read back; resetSys() restores the real ones.
 struct Sys {
     ssize_t (*write)(int fd, const void *buf, size_t n);
     int (*fsync)(int fd);
     int (*access)(const char *path, int mode);
     int (*ftruncate)(int fd, off_t size);
     const char *(*passwdHome)();     // nullptr when the user has none
+    ssize_t (*read)(int fd, void *buf, size_t n);   // FileReader's, on whatever thread reads
 };
 Sys &sys();
 void resetSys();
