@@ -12,6 +12,7 @@
 //   A polyline through it covers, per slice, the same span of y as the full
 //   trace, which is all a slice one pixel wide can show.
 // - NearestInX finds the crosshair's point on such a trace without a scan.
+// - Both take a trace's points or its samples alike.
 #pragma once
 
 #include "platform/ui/chart_view.h"
@@ -21,9 +22,11 @@
 namespace qvar::ui {
 
 void DecimateMinMax(const std::vector<QPointF> &points, Range x, int columns, std::vector<QPointF> &out);
+void DecimateMinMax(const Samples &samples, Range x, int columns, std::vector<QPointF> &out);
 
 // For points whose x never decreases: the index of the first point nearest to
 // x, as a scan from the front would find it, in logarithmic time. 0 when empty.
 size_t NearestInX(const std::vector<QPointF> &points, double x);
+size_t NearestInX(const Samples &samples, double x);
 
 } // namespace qvar::ui

@@ -32,17 +32,21 @@ std::vector<ChartView::Reading> ChartView::readingAt(QPointF pixel) const
     const double x = toData(pixel).x();
     const std::vector<Trace> &shown = shownTraces();
     for (int t = 0; t < int(shown.size()); ++t) {
-        const std::vector<QPointF> &pts = shown[size_t(t)].points;
-        if (pts.empty())
+        const Trace &trace = shown[size_t(t)];
+        const std::vector<QPointF> &pts = trace.points;
+        if (trace.count() == 0)
             continue;
         size_t best = 0;
-        if (shown[size_t(t)].xSorted)
+        if (pts.empty())
+            best = NearestInX(trace.samples, x);
+        else if (trace.xSorted)
             best = NearestInX(pts, x);
         else
             for (size_t i = 1; i < pts.size(); ++i)
                 if (std::abs(pts[i].x() - x) < std::abs(pts[best].x() - x))
                     best = i;
-        out.push_back(Reading{t, int(best), pts[best].x(), pts[best].y()});
+        const QPointF at = trace.point(best);
+        out.push_back(Reading{t, int(best), at.x(), at.y()});
     }
     return out;
 }

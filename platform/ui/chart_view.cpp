@@ -65,9 +65,17 @@ const std::vector<QPointF> &drawnPoints(const Trace &t, Range x, double width)
 {
     static std::vector<QPointF> thinned;   // painting happens on one thread
     const int columns = std::max(1, int(std::ceil(width)));
-    if (!t.xSorted || t.points.size() <= size_t(2 * columns))
+    if (t.points.empty() && t.samples.size() > size_t(2 * columns)) {
+        DecimateMinMax(t.samples, x, columns, thinned);
+    } else if (t.points.empty()) {
+        thinned.resize(t.samples.size());
+        for (size_t i = 0; i < thinned.size(); ++i)
+            thinned[i] = t.point(i);
+    } else if (!t.xSorted || t.points.size() <= size_t(2 * columns)) {
         return t.points;
-    DecimateMinMax(t.points, x, columns, thinned);
+    } else {
+        DecimateMinMax(t.points, x, columns, thinned);
+    }
     return thinned;
 }
 

@@ -12,7 +12,9 @@
 //   redrawn only when a range, the title or the size changes.
 // - The axis ranges the program sets are the design's; a view range can be
 //   laid over them (zoom, pan) and dropped again without losing them.
-// - Reading back (points, pens, ranges) gives exactly what is drawn.
+// - Reading back (points, pens, ranges) gives exactly what is drawn. A
+//   trace holds its points, or refers to evenly spaced samples that others
+//   share (count() and point() read either).
 // - The user's tools: hovering shows a crosshair and the value of every trace
 //   at the nearest point; the wheel zooms the axis under the cursor (both
 //   inside the plot area); a left-button drag zooms into its rectangle; a
@@ -42,7 +44,9 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -62,6 +66,18 @@ double tickStep(Range r);
 // undefined range becomes one that shows it.
 Range niceRange(double lo, double hi);
 
+// Evenly spaced values kept as they were read, one column of a table of
+// rows: point i is (x0 + i * dx, row i's value in `column`). A trace of
+// millions of values costs 4 bytes each so, not the 16 of a point.
+struct Samples {
+    std::shared_ptr<const std::vector<uint32_t>> table;   // `columns` values a row
+    int columns = 1, column = 0;
+    double x0 = 0, dx = 1;
+    size_t size() const { return table ? table->size() / size_t(columns) : 0; }
+    double x(size_t i) const { return x0 + double(i) * dx; }
+    double y(size_t i) const { return double((*table)[i * size_t(columns) + size_t(column)]); }
+};
+
 struct Trace {
     QString name;                      // for the crosshair's values; "Trace n" if empty
     QColor color;
@@ -70,6 +86,12 @@ struct Trace {
     bool dots = false;                 // a marker on every point
     bool xSorted = false;              // x never decreases: drawn min/max per pixel column when dense
     std::vector<QPointF> points;       // data coordinates, in drawing order
+    Samples samples;                   // instead of points when it has any (x-ordered, dense)
+    size_t count() const { return points.empty() ? samples.size() : points.size(); }
+    QPointF point(size_t i) const
+    {
+        return points.empty() ? QPointF(samples.x(i), samples.y(i)) : points[i];
+    }
 };
 
 class ChartView : public QFrame {
