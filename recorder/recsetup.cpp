@@ -80,9 +80,10 @@ int CC_BTNOpenRecording(int, int, int event, void *, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
-    // The dialog and the reading hold the event loop: while the scope, a
-    // recording or a data fetch polls (Run is dimmed then), no request may
-    // wait for them, so the button does nothing until the line is free.
+    // The dialog holds the event loop: while the scope, a recording or a
+    // data fetch polls (Run is dimmed then), no request may wait for it, so
+    // the button does nothing until the line is free. The file itself is
+    // read beside the loop, in the window ShowRecording opens.
     int busy = 0;
     if (GetCtrlAttribute(panelHandle, PANEL_BTN_RUN, ATTR_DIMMED, &busy) == 0 && busy)
         return 0;

@@ -1,15 +1,22 @@
 // recording_viewer.cpp - the window that shows a recorder file read back:
-// four traces over time, a check box per trace, and a message line.
+// four traces over time, a check box per trace, and a message line; while
+// the file is read, its progress and a Cancel button.
 //
-// The traces are handed to the chart as x-ordered, so however many lines the
-// file has, a picture costs what one point per pixel column costs.
+// The traces refer to the samples as they were read instead of holding
+// points of their own, and are handed to the chart as x-ordered, so however
+// many lines the file has, a picture costs what one point per pixel column
+// costs and the memory is the samples'.
 #include "platform/ui/recording_viewer.h"
 #include "platform/ui/ui_internal.h"
 
 #include <QCheckBox>
-#include <QFileInfo>
+#include <QCloseEvent>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -18,6 +25,9 @@
 
 namespace qvar::ui {
 namespace {
+
+constexpr int kProgressSteps = 1000;
+constexpr int kProgressMs = 50;   // smooth to the eye, nothing to the reading
 
 struct Column {
     const char *name;
@@ -42,40 +52,44 @@ QString summary(const Recording &r)
     return QStringLiteral("%1, interval 0; x is the sample number").arg(count);
 }
 
+QString baseName(const QByteArray &path)
+{
+    return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
+}
+
 } // namespace
 
-RecordingViewer::RecordingViewer(const QString &path, QWidget *parent)
-    : QWidget(parent, Qt::Window), rec_(ReadRecording(path))
+RecordingViewer::RecordingViewer(const QByteArray &path, QWidget *parent)
+    : QWidget(parent, Qt::Window), name_(baseName(path))
 {
-    const QString name = QFileInfo(path).fileName();
-    setWindowTitle(QStringLiteral("Recording: %1").arg(name));
+    setWindowTitle(QStringLiteral("Recording: %1").arg(name_));
     auto *layout = new QVBoxLayout(this);
     auto *row = new QHBoxLayout;
     layout->addLayout(row);
     chart_ = new ChartView(this);
     chart_->pauseToggle()->hide();   // a file does not move on
-    chart_->setTitle(QStringLiteral("%1 - %2").arg(name, rec_.interval > 0 ? QStringLiteral("time in seconds")
-                                                                          : QStringLiteral("sample number")));
+    chart_->setTitle(name_);
     layout->addWidget(chart_, 1);
-    message_ = new QLabel(summary(rec_), this);
+    auto *bottom = new QHBoxLayout;
+    layout->addLayout(bottom);
+    message_ = new QLabel(QStringLiteral("Reading %1 ...").arg(name_), this);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(message_);
+    bottom->addWidget(message_, 1);
+    progress_ = new QProgressBar(this);
+    progress_->setRange(0, kProgressSteps);
+    progress_->setValue(0);
+    bottom->addWidget(progress_);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+        stopReading();
+        close();
+    });
+    bottom->addWidget(cancel_);
 
-    const size_t n = rec_.samples();
-    const double step = rec_.interval > 0 ? rec_.interval : 1.0;
     for (int c = 0; c < kRecordingColumns; ++c) {
-        Trace t;
-        t.name = QLatin1String(kColumns[c].name);
-        t.color = kColumns[c].color;
-        t.xSorted = true;
-        t.points.resize(n);
-        const uint32_t *v = rec_.values.data() + c;
-        for (size_t i = 0; i < n; ++i, v += kRecordingColumns)
-            t.points[i] = QPointF(double(i + 1) * step, double(*v));
-        chart_->addTrace(std::move(t));
-
         auto *box = new QCheckBox(QLatin1String(kColumns[c].name), this);
         box->setChecked(true);
+        box->setEnabled(false);   // until there is something to hide
         QPalette pal = box->palette();
         pal.setColor(QPalette::WindowText, kColumns[c].color);
         box->setPalette(pal);
@@ -84,19 +98,83 @@ RecordingViewer::RecordingViewer(const QString &path, QWidget *parent)
         row->addWidget(box);
     }
     row->addStretch(1);
-    chart_->setXRange(n > 1 ? Range{step, double(n) * step} : niceRange(step, step));
-    fitValueAxis();
     resize(900, 560);
+
+    // The samples come back through the event queue, so they are shown from
+    // the pump on this thread like everything else; a window deleted before
+    // then takes the pending hand-over with it, and one whose reading was
+    // stopped ignores it.
+    Recording failed;
+    reading_ = read_.start(path, [this](Recording r) {
+        QMetaObject::invokeMethod(this, [this, r = std::move(r)]() mutable {
+            if (reading_)
+                finish(std::move(r));
+        }, Qt::QueuedConnection);
+    }, &failed) == 0;
+    if (!reading_) {
+        finish(std::move(failed));
+        return;
+    }
+    progressTimer_ = new QTimer(this);
+    connect(progressTimer_, &QTimer::timeout, this,
+            [this] { progress_->setValue(int(read_.fraction() * kProgressSteps)); });
+    progressTimer_->start(kProgressMs);
 }
+
+RecordingViewer::~RecordingViewer() { read_.cancel(); }
 
 QString RecordingViewer::message() const { return message_->text(); }
 
-// A hidden trace keeps its points here, so showing it again costs a swap.
+void RecordingViewer::finish(Recording r)
+{
+    if (progressTimer_)
+        progressTimer_->stop();
+    progress_->hide();
+    cancel_->hide();
+    reading_ = false;
+    rec_ = std::move(r);
+    const double step = rec_.interval > 0 ? rec_.interval : 1.0;
+    chart_->setTitle(QStringLiteral("%1 - %2").arg(name_, rec_.interval > 0 ? QStringLiteral("time in seconds")
+                                                                           : QStringLiteral("sample number")));
+    for (int c = 0; c < kRecordingColumns; ++c) {
+        Trace t;
+        t.name = QLatin1String(kColumns[c].name);
+        t.color = kColumns[c].color;
+        t.xSorted = true;
+        t.samples = Samples{rec_.values, kRecordingColumns, c, step, step};
+        chart_->addTrace(std::move(t));
+        toggles_[size_t(c)]->setEnabled(true);
+    }
+    const size_t n = rec_.samples();
+    chart_->setXRange(n > 1 ? Range{step, double(n) * step} : niceRange(step, step));
+    fitValueAxis();
+    message_->setText(summary(rec_));
+}
+
+// Nothing read so far is shown; Cancel closes the window, which was opened
+// for this file alone.
+void RecordingViewer::stopReading()
+{
+    if (!reading_)
+        return;
+    read_.cancel();
+    reading_ = false;
+    progressTimer_->stop();
+    message_->setText(QStringLiteral("Reading cancelled; nothing shown"));
+}
+
+void RecordingViewer::closeEvent(QCloseEvent *e)
+{
+    stopReading();
+    QWidget::closeEvent(e);
+}
+
+// A hidden trace keeps its samples here, so showing it again costs a swap.
 void RecordingViewer::showColumn(int column, bool on)
 {
-    std::vector<QPointF> &drawn = chart_->trace(column).points;
-    std::vector<QPointF> &kept = hidden_[size_t(column)];
-    if (on == kept.empty())
+    Samples &drawn = chart_->trace(column).samples;
+    Samples &kept = hidden_[size_t(column)];
+    if (on == !kept.table)
         return;   // already so
     std::swap(drawn, kept);
     fitValueAxis();
@@ -109,9 +187,9 @@ void RecordingViewer::fitValueAxis()
 {
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (int c = 0; c < chart_->traceCount(); ++c)
-        for (const QPointF &p : chart_->trace(c).points) {
-            lo = std::min(lo, p.y());
-            hi = std::max(hi, p.y());
+        if (chart_->trace(c).count() > 0) {
+            lo = std::min(lo, double(rec_.lowest[size_t(c)]));
+            hi = std::max(hi, double(rec_.highest[size_t(c)]));
         }
     chart_->setYRange(lo <= hi ? niceRange(lo, hi) : Range{0, 1});
 }
@@ -126,9 +204,8 @@ int ShowRecording(const char *file)
         return UI_ERR_NOT_STARTED;
     if (!file || !*file)
         return UI_ERR_FILE;
-    auto *viewer = new RecordingViewer(QFile::decodeName(file));
+    auto *viewer = new RecordingViewer(QByteArray(file));
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewer->show();
-    const Recording &r = viewer->recording();
-    return r.badLine > 0 ? UI_ERR_FORMAT : r.problem.isEmpty() ? 0 : UI_ERR_FILE;
+    return !viewer->reading() && !viewer->recording().problem.isEmpty() ? UI_ERR_FILE : 0;
 }

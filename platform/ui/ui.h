@@ -188,12 +188,14 @@ int SetAxisScalingMode(int panel, int control, int axis, int mode, double min, d
 int SetTraceAttribute(int panel, int control, int trace, int attribute, int value);
 int DisplayImageFile(int panel, int control, const char *file);
 
-// Opens a window of its own on a recorder file: its four columns as traces
-// over time, each of which can be hidden, with the charts' tools. The window
-// opens whatever the file holds and says in a message line what was read or
-// where reading stopped. 0 when the whole file was read; UI_ERR_FORMAT when a
-// line was malformed (the samples before it are shown); UI_ERR_FILE when it
-// could not be read (no regular file, larger than 256 MiB).
+// Opens a window of its own on a recorder file (its name as bytes, as on
+// disk): its four columns as traces over time, each of which can be hidden,
+// with the charts' tools. The file is read beside the event loop while the
+// window shows the progress and a Cancel button; the traces appear from the
+// pump once it has been read. The window opens whatever the file holds and
+// says in a message line what was read or where reading stopped (a malformed
+// line: the samples before it are shown). 0 once it is reading; UI_ERR_FILE
+// when the file cannot be read at all (no regular file, larger than 256 MiB).
 int ShowRecording(const char *file);
 
 // What a chart or graph holds now, for tests and tools. Strip chart: the y
