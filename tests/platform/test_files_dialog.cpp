@@ -2,16 +2,21 @@
 // Qt dialog driven from a timer the way a user would answer it.
 #include "platform/files/files.h"
 #include "platform/ui/pump.h"
+#include "platform/ui/recording_viewer.h"
+#include "platform/ui/ui.h"
 #include "tests/support/process.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -264,6 +269,48 @@ TEST(FileSelectDialog, FixedFolderRefusesFilesElsewhere)
     EXPECT_EQ(popup(tmp.path(), "RDX3para.cfg", FILE_BUTTON_LOAD, 1, 1, 1, out), 1);
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(std::string(out), tmp.file("here.cfg"));
+}
+
+// Qt lists no name whose bytes are not UTF-8, and spells one with U+FFFD, a
+// spelling that names no file. The dialog lists such files itself; what it
+// gives back, and what the viewer opens, is the name as it is on disk.
+TEST(FileSelectDialog, NameThatIsNotUtf8OpensAsItIsOnDisk)
+{
+    TempDir tmp;
+    const std::string odd = tmp.file("run-\xff\xfe.dat");
+    std::ofstream(odd) << "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: 1\n1\t2\t3\t4\n";
+    tmp.touch("other.dat");
+    char out[FILE_PATH_MAX] = "before";
+    QString listedAs, typed;
+    whenDialogShows({[&](QFileDialog *d) {
+        auto *list = d->findChild<QListWidget *>(QStringLiteral("undecodableFiles"));
+        if (!list || list->count() != 1 || !list->isVisible()) {
+            ADD_FAILURE() << "the file is not listed";
+            static_cast<QDialog *>(d)->done(QDialog::Rejected);
+            return;
+        }
+        listedAs = list->item(0)->text();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+        typed = d->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+        acceptButton(d)->click();
+    }});
+    EXPECT_EQ(FileSelectPopup(tmp.path().c_str(), "", "*.dat", "Open recording", FILE_BUTTON_LOAD, 0, 1, 1, 0, out), 1);
+    EXPECT_EQ(QStringLiteral("run-\uFFFD\uFFFD.dat"), listedAs);
+    EXPECT_EQ(listedAs, typed) << "choosing it puts its name into the name field";
+    EXPECT_EQ(odd, std::string(out));
+
+    ASSERT_EQ(0, ShowRecording(odd.c_str()));
+    int viewers = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *viewer = dynamic_cast<qvar::ui::RecordingViewer *>(w); viewer && ++viewers) {
+            QElapsedTimer t;
+            t.start();
+            while (viewer->reading() && t.elapsed() < 10000)
+                ProcessSystemEvents();
+            EXPECT_EQ(1u, viewer->recording().samples()) << viewer->message().toStdString();
+            delete viewer;
+        }
+    EXPECT_EQ(1, viewers);
 }
 
 TEST(FileSelectDialog, PathTooLongForTheBufferIsAnError)
