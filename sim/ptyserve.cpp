@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <poll.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -184,6 +185,41 @@ bool PtyServer::take_request(sim::Controller &controller, const uint8_t *data, s
     return true;
 }
 
+// The model stamps every byte it is given with the moment the line delivers
+// it, so bytes handed over faster than the line carries them would wait in
+// it for as long as the line needs: a flood of a megabyte is answered for
+// minutes. They wait here instead, where the oldest can go. True when the
+// controller took any.
+bool PtyServer::feed(sim::Controller &controller)
+{
+    bool took = false;
+    while (!input_.empty()) {
+        const size_t busy = controller.host_output_pending(now_seconds());
+        if (busy >= kLineInput)
+            break;
+        const size_t n = std::min(input_.size(), kLineInput - busy);
+        took = take_request(controller, input_.data(), n) || took;
+        input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    if (input_.size() > kMaxQueuedInput) {
+        const size_t old = input_.size() - kMaxQueuedInput;
+        dropped_ += old;
+        input_.erase(input_.begin(), input_.begin() + static_cast<std::ptrdiff_t>(old));
+    }
+    return took;
+}
+
+// When the line will have room for all that waits; +inf when nothing does.
+double PtyServer::feed_due(const sim::Controller &controller) const
+{
+    if (input_.empty())
+        return std::numeric_limits<double>::infinity();
+    const double now = now_seconds();
+    const double over = static_cast<double>(controller.host_output_pending(now) + input_.size()) -
+                        static_cast<double>(kLineInput);
+    return now + std::max(0.0, over) / controller.byte_rate();
+}
+
 // Hands over every byte that has reached the end of the line by now, as far
 // as the terminal takes them; the rest waits in `pending` or in the model.
 // *handed tells whether the model gave any. False on a failed write.
@@ -221,6 +257,9 @@ int PtyServer::run(sim::Controller &controller, const std::function<void()> &aft
         if (!hand_over(controller, pending, &handed))
             return 1;
 
+        if (feed(controller) && after_input)
+            after_input();
+
         pollfd p{master_, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0};
         timespec ts{};
         timespec *timeout = nullptr;
@@ -237,17 +276,22 @@ int PtyServer::run(sim::Controller &controller, const std::function<void()> &aft
             }
             continue;
         }
+        double wait = std::numeric_limits<double>::infinity();
         if (std::isfinite(next)) {
-            const double wait = std::max(0.0, next - now_seconds() - (last ? kPunctualLead : 0.0));
-            ts.tv_sec = static_cast<time_t>(wait);
-            ts.tv_nsec = static_cast<long>((wait - static_cast<double>(ts.tv_sec)) * 1e9);
-            timeout = &ts;
+            wait = next - now_seconds() - (last ? kPunctualLead : 0.0);
         } else if (now_seconds() < listen_until) {
             // Zero: look, and come straight back. The yield lets the
             // terminal's kernel worker, which carries bytes between the two
             // ends, run on this CPU instead of queueing behind the watch.
-            timeout = &ts;
+            wait = 0;
             sched_yield();
+        }
+        wait = std::min(wait, feed_due(controller) - now_seconds());
+        if (std::isfinite(wait)) {
+            wait = std::max(0.0, wait);
+            ts.tv_sec = static_cast<time_t>(wait);
+            ts.tv_nsec = static_cast<long>((wait - static_cast<double>(ts.tv_sec)) * 1e9);
+            timeout = &ts;
         }
         const int r = ::ppoll(&p, 1, timeout, g_signalsInstalled ? &g_waitMask : nullptr);
         if (r < 0) {
@@ -258,7 +302,8 @@ int PtyServer::run(sim::Controller &controller, const std::function<void()> &aft
         if (p.revents & POLLIN) {
             const ssize_t got = ::read(master_, buf, sizeof buf);
             if (got > 0) {
-                if (take_request(controller, buf, static_cast<size_t>(got)) && after_input)
+                input_.insert(input_.end(), buf, buf + got);
+                if (feed(controller) && after_input)
                     after_input();
             } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
                 return 1;

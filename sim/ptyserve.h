@@ -17,10 +17,16 @@
 //   ~/.config/qvar-scope/ports/); the destructor removes that link again if
 //   it still points at this pty. The link folder is the serial service's
 //   (ComPinnedPortsDir), so the host reads the pin where it is written.
+// - The host's bytes reach the controller as the line carries them: at most
+//   kLineInput bytes are on the line at a time, and at most kMaxQueuedInput
+//   more wait behind them. A host that writes faster than the line carries
+//   loses its oldest bytes beyond that, so the controller never answers a
+//   request older than a few frames. Unpaced, the line carries everything at
+//   once.
 // - The controller's answers under way are bounded (kMaxBacklog bytes): a
 //   host that floods requests faster than the line carries answers loses the
-//   surplus requests, counted in dropped_requests(), instead of growing the
-//   server's memory without end.
+//   surplus requests instead of growing the server's memory without end.
+//   dropped_requests() counts the bytes lost either way.
 // - parse_options() reads qvar-sim's command line; load_eeprom_file() reads
 //   its EEPROM file only if it is a regular file of sane size.
 #pragma once
@@ -53,13 +59,18 @@ public:
     static void stop();                   // async-signal-safe
 
     static constexpr size_t kMaxBacklog = 64 * 1024;
+    static constexpr size_t kLineInput = 2 * sim::kFrameBytes;
+    static constexpr size_t kMaxQueuedInput = 2 * sim::kFrameBytes;
     unsigned long long dropped_requests() const { return dropped_; }
 
 private:
     bool take_request(sim::Controller &controller, const uint8_t *data, size_t n);
+    bool feed(sim::Controller &controller);
+    double feed_due(const sim::Controller &controller) const;
     bool hand_over(sim::Controller &controller, std::vector<uint8_t> &pending, bool *handed);
 
     unsigned long long dropped_ = 0;
+    std::vector<uint8_t> input_;          // the host's bytes the line has not taken yet
     int master_ = -1;
     int slave_ = -1;
     std::string path_;
