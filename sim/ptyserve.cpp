@@ -488,6 +488,19 @@ Options parse_options(const std::vector<std::string> &args)
 }
 // ---------------------------------------------------------------- EEPROM file
 
+bool create_eeprom_file(const std::string &path, const sim::Controller &controller, std::string *error)
+{
+    // Tried first on its own, so the message can say why: the stream that
+    // writes it keeps the system's reason to itself.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *error = path + ": cannot create the EEPROM file: " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    return controller.save_eeprom(path, error);
+}
+
 bool load_eeprom_file(const std::string &path, sim::Controller &controller, bool *missing,
                       std::string *error)
 {

@@ -105,8 +105,12 @@ constexpr long kMaxEepromFile = 64 * 1024;
 // Loads `path` into the controller's EEPROM. Opened without blocking and
 // refused unless it is a regular file of at most kMaxEepromFile bytes (a
 // FIFO, a device such as /dev/zero, a huge file). `*missing` tells a file
-// that does not exist (not an error: it is created on the first save).
+// that does not exist (not an error: create_eeprom_file makes it).
 bool load_eeprom_file(const std::string &path, sim::Controller &controller, bool *missing,
                       std::string *error);
+
+// Creates the EEPROM file `path` that load_eeprom_file found missing, with
+// the controller's EEPROM; false with the reason when it cannot be created.
+bool create_eeprom_file(const std::string &path, const sim::Controller &controller, std::string *error);
 
 } // namespace qvar::ptyserve

@@ -30,9 +30,12 @@ int main(int argc, char **argv)
     std::string error;
     bool missing = false;
     if (!o.eeprom.empty()) {
+        // A file that is not there yet starts from the factory set; one that
+        // cannot be made either is said now, not after a session's changes
+        // failed to be kept.
         if (ps::load_eeprom_file(o.eeprom, controller, &missing, &error)) {
             controller.reload_ram();   // a powered-up controller starts from its EEPROM
-        } else if (!missing) {
+        } else if (!missing || !ps::create_eeprom_file(o.eeprom, controller, &error)) {
             std::cerr << "qvar-sim: " << error << "\n";
             return 2;
         }
@@ -66,9 +69,6 @@ int main(int argc, char **argv)
         else
             std::cerr << "qvar-sim: " << error << "\n";
     };
-    if (missing && !controller.save_eeprom(o.eeprom, &error))
-        std::cerr << "qvar-sim: " << error << "\n";
-
     const int rc = server.run(controller, keep_eeprom);
     keep_eeprom();
     if (server.dropped_requests() > 0)

@@ -77,6 +77,10 @@ TEST_F(QvarSimLimits, EepromThatIsNoFileIsRefusedAtOnce)
     std::string err;
     EXPECT_EQ(2, Run({"--eeprom", QString::fromStdString(huge.string())}, &err));
     EXPECT_NE(std::string::npos, err.find("larger than 64 KiB")) << err;
+    // Not there and not to be made either: said before anything is served.
+    const fs::path nowhere = dir / "no-such-folder" / "eeprom.txt";
+    EXPECT_EQ(2, Run({"--eeprom", QString::fromStdString(nowhere.string())}, &err));
+    EXPECT_EQ(0u, err.find("qvar-sim: " + nowhere.string() + ": cannot create the EEPROM file: ")) << err;
 }
 
 TEST_F(QvarSimLimits, EepromFileIsKeptAndABrokenOneNamed)
