@@ -50,16 +50,42 @@ void PrintJsonWords(FILE *out, const uint16_t *words)
     std::fputc(']', out);
 }
 
+// The length of the UTF-8 sequence at s (1 to 4), or 0 when none starts
+// there: overlong forms, surrogates and code points past U+10FFFF are none.
+int Utf8Length(const unsigned char *s)
+{
+    const unsigned char c = s[0];
+    int n = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n > 1) {
+        // The second byte's range narrows for E0, ED, F0 and F4.
+        const unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+        const unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+        if (s[1] < lo || s[1] > hi)
+            return 0;
+        for (int i = 2; i < n; i++)
+            if (s[i] < 0x80 || s[i] > 0xBF)
+                return 0;
+    }
+    return n;
+}
+
+// Text as UTF-8, escaped only where JSON asks it. A device path is whatever
+// bytes its name has; a byte that is no part of a UTF-8 character becomes
+// U+FFFD, as the window shows it, since JSON can carry only characters.
 void PrintJsonText(FILE *out, const char *text)
 {
     std::fputc('"', out);
-    for (const unsigned char *c = (const unsigned char *)text; *c; c++) {
+    for (const unsigned char *c = (const unsigned char *)text; *c;) {
+        const int n = Utf8Length(c);
         if (*c == '"' || *c == '\\')
             std::fprintf(out, "\\%c", *c);
-        else if (*c < 0x20 || *c >= 0x7F)
+        else if (*c < 0x20 || *c == 0x7F)
             std::fprintf(out, "\\u%04x", *c);
+        else if (n == 0)
+            std::fputs("\\ufffd", out);
         else
-            std::fputc(*c, out);
+            std::fwrite(c, 1, size_t(n), out);
+        c += n == 0 ? 1 : n;
     }
     std::fputc('"', out);
 }

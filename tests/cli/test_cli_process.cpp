@@ -102,6 +102,19 @@ TEST_F(CliProcess, EveryCommandThroughThePseudoTerminal)
 
     r = Cli({"ports", "--json"});
     EXPECT_THAT(r.out, HasSubstr("{\"number\": " + std::string(PORT) + ", \"device\": \"" + sim.firstLine + "\""));
+    // Pins through links whose names are UTF-8, and not: the first as it is,
+    // the second with U+FFFD for its stray byte.
+    const std::string ports = dir + "/config/qvar-scope/ports/";
+    fs::create_symlink(sim.firstLine, dir + "/Ger\xc3\xa4t-\xc2\xb5");
+    fs::create_symlink(dir + "/Ger\xc3\xa4t-\xc2\xb5", ports + "com43");
+    fs::create_symlink(sim.firstLine, dir + "/odd-\xff");
+    fs::create_symlink(dir + "/odd-\xff", ports + "com44");
+    r = Cli({"ports", "--json"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_THAT(r.out, HasSubstr("{\"number\": 43, \"device\": \"" + dir + "/Ger\xc3\xa4t-\xc2\xb5\""));
+    EXPECT_THAT(r.out, HasSubstr("{\"number\": 44, \"device\": \"" + dir + "/odd-\\ufffd\""));
+    fs::remove(ports + "com43");
+    fs::remove(ports + "com44");
 
     r = Cli({"info", "--port", PORT});
     EXPECT_EQ(r.code, 0) << r.err;
