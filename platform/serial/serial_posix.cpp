@@ -143,7 +143,8 @@ int configure(int fd, long baud, int parity, int dataBits, int stopBits)
 }
 
 // Tells the user on standard error why a port cannot be had and what
-// to do about it, and remembers it for the port selector.
+// to do about it, and remembers it for the port selector. The tool and
+// qvar-cli share this service: the text names whichever of them runs.
 void refused(const std::string &device, int err)
 {
     PortAccess access = PortAccess::Ok;
@@ -153,7 +154,7 @@ void refused(const std::string &device, int err)
         access = PortAccess::InUse;
     note_access(device, access);
     if (access != PortAccess::Ok)
-        std::fprintf(stderr, "qvar-scope: cannot open %s (%s): %s\n", device.c_str(),
+        std::fprintf(stderr, "%s: cannot open %s (%s): %s\n", program_invocation_short_name, device.c_str(),
                      access == PortAccess::Denied ? "no permission" : "in use",
                      ComAccessRemedy(access == PortAccess::Denied ? COM_ACCESS_DENIED : COM_ACCESS_IN_USE));
 }
@@ -175,7 +176,7 @@ std::unique_ptr<Backend> open_posix(const std::string &device, long baud, int pa
     // link can be re-pointed while the program runs. Checked on the name
     // before, and on what was really opened after, before any set-up.
     if (auto dev = sysio::char_device(device); dev && is_console_device(*dev)) {
-        std::fprintf(stderr, "qvar-scope: %s is a console; not opened\n", device.c_str());
+        std::fprintf(stderr, "%s: %s is a console; not opened\n", program_invocation_short_name, device.c_str());
         *code = COM_ERR_CANNOT_OPEN;
         return nullptr;
     }
@@ -188,7 +189,7 @@ std::unique_ptr<Backend> open_posix(const std::string &device, long baud, int pa
     // From here on the backend owns fd and closes it on every failure path.
     auto backend = std::make_unique<PosixBackend>(fd);
     if (auto dev = sysio::char_device(fd); dev && is_console_device(*dev)) {
-        std::fprintf(stderr, "qvar-scope: %s is a console; not opened\n", device.c_str());
+        std::fprintf(stderr, "%s: %s is a console; not opened\n", program_invocation_short_name, device.c_str());
         *code = COM_ERR_CANNOT_OPEN;
         return nullptr;
     }

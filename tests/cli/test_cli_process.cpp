@@ -25,6 +25,8 @@ extern char **environ;
 namespace fs = std::filesystem;
 using namespace qvar_test;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -229,4 +231,7 @@ TEST_F(CliProcess, APortHeldByAnotherProgramAndASilentLine)
     close(fd);
     EXPECT_EQ(r.code, 3);
     EXPECT_THAT(r.err, HasSubstr("Cannot open port"));
+    EXPECT_THAT(r.err, StartsWith("qvar-cli: cannot open "));
+    EXPECT_THAT(r.err, HasSubstr(" (in use): "));
+    EXPECT_THAT(r.err, Not(HasSubstr("qvar-scope:")));
 }
