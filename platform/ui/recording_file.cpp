@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace qvar::ui {
 namespace {
@@ -166,6 +167,27 @@ Recording ParseRecording(std::string_view text)
 
 // ---------------------------------------------------------------- the reading thread
 
+namespace {
+
+// The program ends without closing its windows; a reading still under way
+// then is stopped before the run-time's objects go, which it may be using.
+struct Running {
+    std::set<RecordingRead *> reads;
+    ~Running()
+    {
+        for (RecordingRead *r : std::set<RecordingRead *>(reads))
+            r->cancel();
+    }
+};
+
+Running &running()
+{
+    static Running r;
+    return r;
+}
+
+} // namespace
+
 RecordingRead::~RecordingRead() { cancel(); }
 
 namespace {
@@ -187,6 +209,7 @@ int RecordingRead::start(const QByteArray &path, std::function<void(Recording)> 
         return rc;
     }
     size_ = file->size();
+    running().reads.insert(this);
     thread_ = std::thread([this, f = std::move(file), done = std::move(done)] {
         Recording r = readAll(*f);
         if (!cancelled_.load())
@@ -232,6 +255,7 @@ void RecordingRead::cancel()
     cancelled_.store(true);
     if (thread_.joinable())
         thread_.join();
+    running().reads.erase(this);
 }
 
 } // namespace qvar::ui
