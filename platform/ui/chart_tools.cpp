@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolButton>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -290,7 +291,11 @@ void ChartView::wheelEvent(QWheelEvent *e)
 
 void ChartView::keyPressEvent(QKeyEvent *e)
 {
-    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier)
+    const bool space = e->key() == Qt::Key_Space && e->modifiers() == Qt::NoModifier;
+    // The focused toggle leaves Return to its chart; Space it takes itself.
+    const bool enter = (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && pauseButton_->hasFocus() &&
+                       !e->isAutoRepeat();
+    if (!space && !enter)
         return QFrame::keyPressEvent(e);
     setPaused(!paused_);
     e->accept();

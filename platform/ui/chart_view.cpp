@@ -9,10 +9,13 @@
 #include "platform/ui/chart_decimate.h"
 
 #include <QEvent>
+#include <QHelpEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
+#include <QShortcut>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -111,12 +114,49 @@ ChartView::ChartView(QWidget *parent) : QFrame(parent)
     setFocusPolicy(Qt::ClickFocus);
     pauseButton_ = new QToolButton(this);
     pauseButton_->setText(QStringLiteral("Pause"));
+    pauseButton_->setToolTip(QStringLiteral("Pause or resume the picture (P)"));
     pauseButton_->setAutoRaise(true);
-    pauseButton_->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab, but a click leaves the focus where it was.
+    pauseButton_->setFocusPolicy(Qt::TabFocus);
     QFont f = pauseButton_->font();
     f.setPointSize(8);
     pauseButton_->setFont(f);
     connect(pauseButton_, &QToolButton::clicked, this, [this] { setPaused(!paused_); });
+    // Only the visible chart of a window answers P (Qt matches no hidden
+    // widget's shortcut), and only while it can be paused at all.
+    auto *key = new QShortcut(QKeySequence(Qt::Key_P), this);
+    connect(key, &QShortcut::activated, this, [this] {
+        if (!pauseButton_->isHidden())
+            pauseButton_->click();
+    });
+    setToolTip(toolsHelp());
+}
+
+QString ChartView::toolsHelp() const
+{
+    QString help;
+    if (!pauseButton_->isHidden())
+        help += QStringLiteral("Pause / resume: P, or Space after a click on the chart\n");
+    help += QStringLiteral("Zoom: wheel, or drag a rectangle\n"
+                           "Pan: middle button, or Ctrl+drag\n"
+                           "Whole chart: double click\n"
+                           "More: right button");
+    return help;
+}
+
+bool ChartView::event(QEvent *e)
+{
+    if (e->type() == QEvent::ToolTip) {
+        // Over the plot the crosshair's readout says more, and a tooltip
+        // would cover it.
+        if (plotArea().contains(static_cast<QHelpEvent *>(e)->pos())) {
+            QToolTip::hideText();
+            e->ignore();
+            return true;
+        }
+        setToolTip(toolsHelp());   // the toggle may have been hidden since
+    }
+    return QFrame::event(e);
 }
 
 void ChartView::setPaused(bool paused)

@@ -20,10 +20,13 @@
 //   inside the plot area); a left-button drag zooms into its rectangle; a
 //   middle-button or Ctrl+left drag pans; a double click returns to the
 //   design's ranges. A view set so stays while new points arrive.
-// - Pause (the chart's own toggle, or Space while it has the focus) freezes
-//   the picture: traces keep taking what the program hands over (read-back
-//   gives the newest), the screen shows them as they were, marked "paused",
-//   and the toggle reads "Resume" until it is pressed again.
+// - Pause (the chart's own toggle, Space while the chart has the focus, or P
+//   anywhere in its window while the toggle is shown) freezes the picture:
+//   traces keep taking what the program hands over (read-back gives the
+//   newest), the screen shows them as they were, marked "paused", and the
+//   toggle reads "Resume" until it is pressed again. The toggle is a Tab stop
+//   of its own and takes Space and Return; the chart's tooltip lists the
+//   tools and their keys.
 // - The right button opens a context menu the owner fills (none without a
 //   filler). A pause hook runs before the picture freezes, so the owner can
 //   hand over more than is shown (older points to scroll back to).
@@ -132,6 +135,8 @@ public:
     void setPaused(bool paused);
     bool paused() const { return paused_; }
     QToolButton *pauseToggle() const { return pauseButton_; }
+    // The tools and their keys, as the tooltip shows them.
+    QString toolsHelp() const;
 
     // The crosshair's reading at a pixel: per trace, the point nearest to
     // the pixel's x (trace index, point index, x and y); traces without
@@ -152,6 +157,7 @@ public:
     QImage picture(int scale);
 
 protected:
+    bool event(QEvent *e) override;
     void paintEvent(QPaintEvent *e) override;
     void resizeEvent(QResizeEvent *e) override;
     void changeEvent(QEvent *e) override;

@@ -26,6 +26,18 @@ NumberDisplay::NumberDisplay(QSpinBox *box) : QWidget(box), box_(box), value_(bo
     // underneath on every change.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setGeometry(0, 0, box->width(), box->height());
+    box->installEventFilter(this);
+}
+
+// A click gives the spin box the focus, which its look shows: the face is
+// drawn again from it.
+bool NumberDisplay::eventFilter(QObject *watched, QEvent *e)
+{
+    if (watched == box_ && (e->type() == QEvent::FocusIn || e->type() == QEvent::FocusOut)) {
+        faceValid_ = false;
+        update();
+    }
+    return false;
 }
 
 void NumberDisplay::setNumber(int value)

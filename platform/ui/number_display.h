@@ -29,6 +29,7 @@ public:
     QString text() const;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *e) override;
     void paintEvent(QPaintEvent *) override;
     void resizeEvent(QResizeEvent *) override;
     void changeEvent(QEvent *) override;

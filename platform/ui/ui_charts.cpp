@@ -9,6 +9,8 @@
 #include "platform/ui/chart_view.h"
 #include "platform/ui/ui_internal.h"
 
+#include <QToolButton>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -28,6 +30,9 @@ ChartView *makeView(Ctrl &c, const QString &title)
     view->setTitle(title);
     view->setGeometry(0, 0, c.w->width(), c.w->height());
     c.inner = view;
+    // Tab reaches the Pause toggle where the chart stands in the panel, not
+    // after every control the file has.
+    placeTabStops({view->pauseToggle()}, c.w);
     return view;
 }
 

@@ -7,12 +7,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -91,6 +93,40 @@ void hookPresses(QWidget *w, int panel, int control)
         child->installEventFilter(hook);
 }
 
+// Return and Enter do what Space does to a focused button (press it) or ring
+// (open its list): Qt leaves both keys to a dialog's default button, and a
+// panel is no dialog. One filter serves every control.
+class ReturnPresses : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *obj, QEvent *ev) override
+    {
+        if (ev->type() != QEvent::KeyPress)
+            return false;
+        const auto *k = static_cast<QKeyEvent *>(ev);
+        if ((k->key() != Qt::Key_Return && k->key() != Qt::Key_Enter) || k->isAutoRepeat() ||
+            (k->modifiers() & ~Qt::KeypadModifier))
+            return false;
+        if (auto *b = qobject_cast<QAbstractButton *>(obj); b && b->isEnabled()) {
+            b->click();
+            return true;
+        }
+        if (auto *cb = qobject_cast<QComboBox *>(obj); cb && cb->isEnabled()) {
+            cb->showPopup();
+            return true;
+        }
+        return false;
+    }
+};
+
+void pressOnReturn(QWidget *w)
+{
+    static QPointer<ReturnPresses> filter;
+    if (!filter)
+        filter = new ReturnPresses(QCoreApplication::instance());
+    w->installEventFilter(filter);
+}
+
 QString numberText(double v)
 {
     if (std::floor(v) == v && std::fabs(v) < 1e15)
@@ -154,7 +190,9 @@ void setupKind(Ctrl &c, const uir::Control &desc)
             s->setKeyboardTracking(false);
             if (s->isReadOnly()) {
                 c.kind = Kind::Display;
-                s->setFocusPolicy(Qt::NoFocus);
+                // Not a Tab stop, but a click takes the focus, away from the
+                // parameter field typed into last.
+                s->setFocusPolicy(Qt::ClickFocus);
                 fill(c, new NumberDisplay(s));
             }
             c.value = c.shown = s->value();
@@ -269,6 +307,16 @@ void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
     connectEvents(p.handle, c, desc);
     if (c.cb)
         hookPresses(w, p.handle, c.id);
+    switch (c.kind) {
+    case Kind::Command:
+    case Kind::Toggle:
+    case Kind::Radio:
+    case Kind::Ring:
+        pressOnReturn(w);
+        break;
+    default:
+        break;
+    }
 }
 
 void pushDisplay(Ctrl &c)

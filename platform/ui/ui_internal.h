@@ -109,6 +109,9 @@ std::map<int, std::unique_ptr<Panel>> &panels();
 QString programFile(const QString &name);
 // Reads a regular file of at most `max` bytes: 0, or UI_ERR_FILE with `why`.
 int readBounded(const QString &path, size_t max, QByteArray &data, QString *why);
+// Moves the Tab stops among `stops`, in their order, to just before `before`
+// (which need not take the focus itself).
+void placeTabStops(const std::vector<QWidget *> &stops, QWidget *before);
 
 // Controls (ui_controls.cpp).
 Kind kindOf(const uir::Control &c);

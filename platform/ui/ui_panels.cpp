@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QUiLoader>
 
+#include <algorithm>
 #include <array>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -249,6 +250,24 @@ int readBounded(const QString &path, size_t max, QByteArray &data, QString *why)
     return UI_ERR_FILE;
 }
 
+void placeTabStops(const std::vector<QWidget *> &stops, QWidget *before)
+{
+    // Qt orders only widgets that take the focus: the stops follow the
+    // nearest of those ahead of `before`.
+    const auto moving = [&stops](QWidget *w) { return std::find(stops.begin(), stops.end(), w) != stops.end(); };
+    QWidget *prev = before->previousInFocusChain();
+    while (prev != before && prev != before->window() && (prev->focusPolicy() == Qt::NoFocus || moving(prev)))
+        prev = prev->previousInFocusChain();
+    if (prev == before || prev == before->window())
+        return;
+    for (QWidget *w : stops) {
+        if (w->focusPolicy() == Qt::NoFocus)
+            continue;
+        QWidget::setTabOrder(prev, w);
+        prev = w;
+    }
+}
+
 } // namespace qvar::ui
 
 using namespace qvar::ui;
@@ -394,6 +413,22 @@ QString addControls(Panel &p, const uir::Panel &desc)
     return {};
 }
 
+// A child panel's controls, in their own Tab order, come before the
+// parent's control the file names: its fields are met where they belong in
+// the parent's reading order, not after everything else.
+void placeInTabOrder(const Panel &child, const QString &before)
+{
+    Panel *parent = findPanel(child.parent);
+    QWidget *next = parent && !before.isEmpty() ? parent->w->findChild<QWidget *>(before) : nullptr;
+    if (!next || child.w->isAncestorOf(next))
+        return;
+    std::vector<QWidget *> mine;
+    for (QWidget *w = child.w->nextInFocusChain(); w != child.w; w = w->nextInFocusChain())
+        if (child.w->isAncestorOf(w))
+            mine.push_back(w);
+    placeTabStops(mine, next);
+}
+
 } // namespace
 
 void SetControlNames(const UiControlName *table, int count)
@@ -435,6 +470,8 @@ int LoadPanel(int parentPanel, const char *file, int resourceNumber)
         delete page;
         return failLoad(UI_ERR_FORMAT, path, QStringLiteral("control %1 has no widget").arg(lost));
     }
+    if (parentPanel != 0)
+        placeInTabOrder(*p, desc.tabBefore);
     const int handle = p->handle;
     panels().emplace(handle, std::move(p));
     return handle;

@@ -195,6 +195,8 @@ bool Parser::onPanelProperty(Panel &p, const QString &pname, bool dynamic, bool 
         numbers_.insert(p.number);
     } else if (pname == u"callback" && dynamic) {
         p.callback = v.toString().trimmed();
+    } else if (pname == u"tabBefore" && dynamic) {
+        p.tabBefore = v.toString().trimmed();
     } else if ((pname == u"width" || pname == u"height") && dynamic) {
         (pname == u"width" ? p.width : p.height) = std::max(0, v.toInt());
     } else if (pname == u"title" && (dynamic || attribute)) {

@@ -38,6 +38,9 @@ struct Panel {
     QString callback;
     QString title;
     int width = 0, height = 0;   // dynamic width/height: the panel's fixed size
+    // Dynamic tabBefore: a child panel's controls come in its parent's Tab
+    // order before the parent's control of that name; empty: after them all.
+    QString tabBefore;
     std::vector<Control> controls;
 
     const Control *find(const QString &objectName) const;

@@ -11,9 +11,14 @@
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QApplication>
 #include <QComboBox>
 #include <QProcess>
 #include <QStandardItemModel>
+#include <QTest>
+#include <QToolButton>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -193,6 +198,102 @@ TEST_F(Navigation, PortSelectorSaysWhatEachPortIsAndOffersNoMissingOne)
 }
 
 } // namespace
+
+// Keys do what the window says: Tab reaches every control in reading order,
+// Return presses as Space does, Space pauses a chart only while it has the
+// focus and P from anywhere, after Run Space stops the scope, and a click on
+// a live value takes the keys away from the parameter field typed into last.
+TEST_F(Navigation, KeysDoWhatTheySay)
+{
+    QWidget *main = UiPanelWidget(panelHandle);
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    const auto w = [](int panel, int control) { return UiCtrlWidget(panel, control); };
+    const auto press = [](Qt::Key key) {
+        QTest::keyClick(QApplication::focusWidget(), key);
+        ProcessSystemEvents();
+    };
+    QToolButton *pause = w(panelHandle, PANEL_CHART_NORM)->findChild<QToolButton *>();
+    ASSERT_NE(pause, nullptr);
+    const auto paused = [pause] { return pause->text() == QStringLiteral("Resume"); };
+
+    // Once around with Tab: every button, ring, radio and number field shown,
+    // the shown parameter panel's fields right after its selectors.
+    w(panelHandle, PANEL_SEL_CHA)->setFocus();
+    std::vector<QWidget *> order{QApplication::focusWidget()};
+    for (int i = 0; i < 100; ++i) {
+        press(Qt::Key_Tab);
+        if (QApplication::focusWidget() == order.front())
+            break;
+        order.push_back(QApplication::focusWidget());
+    }
+    const auto place = [&order](QWidget *x) { return std::find(order.begin(), order.end(), x) - order.begin(); };
+    for (QWidget *c : main->findChildren<QWidget *>()) {
+        auto *number = qobject_cast<QAbstractSpinBox *>(c);
+        const bool control = qobject_cast<QAbstractButton *>(c) || qobject_cast<QComboBox *>(c) ||
+                             (number && !number->isReadOnly());
+        if (control && c->isVisible() && c->isEnabled()) {
+            EXPECT_LT(place(c), std::ssize(order)) << c->objectName().toStdString() << " not reached with Tab";
+        }
+    }
+    EXPECT_EQ(place(w(panelHandle, PANEL_SEL_COM)) + 1, place(w(panelPARA_A, PARA_A_POWER)));
+    EXPECT_LT(place(w(panelPARA_A, PARA_A_TRIGBITS)), place(w(panelHandle, PANEL_RBT_RAM)));
+    EXPECT_LT(place(pause), place(w(panelHandle, PANEL_BTN_RUN)));
+    EXPECT_EQ(place(w(panelHandle, PANEL_BTN_RUN)) + 1, place(w(panelHandle, PANEL_BTN_STOP)));
+
+    // Return presses a focused button.
+    w(panelHandle, PANEL_SEL_CHB)->setFocus();
+    press(Qt::Key_Return);
+    EXPECT_EQ("-B-", ShownSet());
+    w(panelHandle, PANEL_SEL_CHA)->setFocus();
+    press(Qt::Key_Enter);
+    EXPECT_EQ("A--", ShownSet());
+
+    // Space pauses a chart clicked into; elsewhere it presses what has the
+    // focus. P pauses the shown chart from anywhere.
+    press(Qt::Key_Space);
+    EXPECT_FALSE(paused());
+    QWidget *view = pause->parentWidget();
+    QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, view->rect().center());
+    press(Qt::Key_Space);
+    EXPECT_TRUE(paused());
+    press(Qt::Key_Space);
+    EXPECT_FALSE(paused());
+    w(panelHandle, PANEL_BTN_SEND)->setFocus();
+    press(Qt::Key_P);
+    EXPECT_TRUE(paused());
+    pause->setFocus();
+    press(Qt::Key_Return);
+    EXPECT_FALSE(paused());
+
+    // After Run the focus is on Stop, and Space stops the scope.
+    QWidget *focusInLoop = nullptr;
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 20; },
+         [&] {
+             focusInLoop = QApplication::focusWidget();
+             QTest::keyClick(focusInLoop, Qt::Key_Space);
+         });
+    Click(panelHandle, PANEL_BTN_RUN);
+    PumpUntil([] { return false; }, 0.05);   // the scope runs in here until stopped
+    EXPECT_EQ(w(panelHandle, PANEL_BTN_STOP), focusInLoop);
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_RUN)) << "the scope was not stopped";
+    EXPECT_FALSE(paused());
+    const uint64_t requests = sim->requests(ORDER_LIVE_VALUES);
+    PumpFor(0.1);
+    EXPECT_EQ(requests, sim->requests(ORDER_LIVE_VALUES));
+
+    // A click on a live value takes the keys away from a parameter field.
+    const int power = Value(panelPARA_A, PARA_A_POWER);
+    Click(panelPARA_A, PARA_A_POWER);
+    ASSERT_EQ(w(panelPARA_A, PARA_A_POWER), QApplication::focusWidget());
+    QWidget *display = w(panelHandle, PANEL_RAW_A);
+    QWidget *face = display->childAt(display->rect().center());
+    QTest::mouseClick(face ? face : display, Qt::LeftButton, Qt::NoModifier, QPoint(4, 4));
+    QTest::keyClicks(QApplication::focusWidget(), "7");
+    press(Qt::Key_Return);
+    EXPECT_EQ(power, Value(panelPARA_A, PARA_A_POWER));
+    EXPECT_EQ(display, QApplication::focusWidget());
+}
 
 TEST_F(Navigation, GrownMainWindowGrowsTheChartsAndKeepsEverythingElseInPlace)
 {
