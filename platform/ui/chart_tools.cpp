@@ -20,12 +20,12 @@ namespace {
 constexpr double kWheelStep = 0.8;   // span factor per wheel notch, inwards
 constexpr int kMinZoomRect = 4;      // pixels: a smaller drag is a click
 
+} // namespace
+
 QString traceName(const Trace &t, int index)
 {
     return t.name.isEmpty() ? QStringLiteral("Trace %1").arg(index + 1) : t.name;
 }
-
-} // namespace
 
 std::vector<ChartView::Reading> ChartView::readingAt(QPointF pixel) const
 {

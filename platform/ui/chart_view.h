@@ -97,6 +97,9 @@ struct Trace {
     }
 };
 
+// What the crosshair and assistive technology call trace `index`.
+QString traceName(const Trace &t, int index);
+
 class ChartView : public QFrame {
 public:
     explicit ChartView(QWidget *parent);

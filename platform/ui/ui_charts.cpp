@@ -33,6 +33,7 @@ ChartView *makeView(Ctrl &c, const QString &title)
     // Tab reaches the Pause toggle where the chart stands in the panel, not
     // after every control the file has.
     placeTabStops({view->pauseToggle()}, c.w);
+    adoptAccess(view);
     return view;
 }
 
@@ -172,12 +173,14 @@ int chartAttribute(Ctrl &c, int attribute, int value, bool set, int *out)
 
 int chartLabel(Ctrl &c, const QString &text)
 {
-    if (c.graph)
-        c.graph->view->setTitle(text);
-    else if (c.strip)
-        c.strip->view->setTitle(text);
-    else
+    ChartView *view = c.graph ? c.graph->view : c.strip ? c.strip->view : nullptr;
+    if (!view)
         return UI_ERR_ATTRIBUTE;
+    if (text != view->title()) {
+        view->setTitle(text);
+        noteRenamed(c.w);
+        noteRenamed(view);
+    }
     return 0;
 }
 

@@ -39,6 +39,7 @@ public:
         }
     }
     bool isOn() const { return lit_; }
+    QColor colour() const { return on_; }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -314,16 +315,36 @@ void setupControl(Panel &p, Ctrl &c, const uir::Control &desc)
     case Kind::Ring:
         pressOnReturn(w);
         break;
+    case Kind::Display:
+    case Kind::Led:
+    case Kind::StripChart:
+    case Kind::Graph:
+        adoptAccess(w);
+        break;
     default:
         break;
     }
 }
 
+bool lampState(const QWidget *face, bool *lit, QColor *colour)
+{
+    const auto *led = dynamic_cast<const Led *>(face);
+    if (lit)
+        *lit = led && led->isOn();
+    if (colour)
+        *colour = led ? led->colour() : QColor();
+    return led != nullptr;
+}
+
 void pushDisplay(Ctrl &c)
 {
     if (c.kind == Kind::Display) {
-        if (auto *d = dynamic_cast<NumberDisplay *>(c.inner))
+        if (auto *d = dynamic_cast<NumberDisplay *>(c.inner)) {
+            const int was = d->number();
             d->setNumber(static_cast<int>(c.value));
+            if (d->number() != was)
+                noteShownChange(c.w);
+        }
         c.shown = c.value;
     } else if (c.kind == Kind::StripChart) {
         pushStripChart(c);
@@ -372,8 +393,11 @@ int setNumber(int panel, int control, double v)
         return 0;
     }
     case Kind::Led:
-        c->ledOn = v != 0;
-        static_cast<Led *>(c->inner)->setOn(c->ledOn);
+        if (c->ledOn != (v != 0)) {
+            c->ledOn = v != 0;
+            static_cast<Led *>(c->inner)->setOn(c->ledOn);
+            noteShownChange(c->w);
+        }
         return 0;
     case Kind::TextMsg:
     case Kind::String:

@@ -117,6 +117,19 @@ void placeTabStops(const std::vector<QWidget *> &stops, QWidget *before);
 Kind kindOf(const uir::Control &c);
 void setupControl(Panel &p, Ctrl &c, const uir::Control &desc);
 void pushDisplay(Ctrl &c);
+// A lamp's face: whether it is lit and its colour when lit; false if `face`
+// is no lamp.
+bool lampState(const QWidget *face, bool *lit, QColor *colour);
+
+// What assistive technology reads of the faces drawn here (ui_access.cpp).
+void installAccess();
+// After setup: the control's face answers for its widget from now on.
+void adoptAccess(QWidget *w);
+// What a control shows changed; told to a listener at most ten times a
+// second, and nothing at all is done while nobody listens.
+void noteShownChange(QWidget *w);
+// A control's accessible name changed (a chart's title).
+void noteRenamed(QWidget *w);
 
 // Rings: long entries elided in the middle with the whole text as tooltip,
 // the list as wide as its longest entry; items the user cannot choose

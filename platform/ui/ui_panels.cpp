@@ -278,6 +278,7 @@ int InitUserInterface(int argc, char *argv[])
     if (started()) {
         qApp->setQuitOnLastWindowClosed(false);
         initLoop();
+        installAccess();
         return 1;
     }
     const QString problem = displayProblem();
@@ -301,6 +302,7 @@ int InitUserInterface(int argc, char *argv[])
     new QApplication(s_argc, s_argv.data());
     qApp->setQuitOnLastWindowClosed(false);
     initLoop();
+    installAccess();
     return 1;
 }
 

@@ -9,3 +9,8 @@ QWidget *UiPanelWidget(int panel);
 // The control's widget (for charts, LEDs and pictures the one that is placed
 // and shown), or nullptr. Pending display updates are pushed first.
 QWidget *UiCtrlWidget(int panel, int control);
+
+class QAccessibleEvent;
+// Assistive technology as a test sees it: whether one counts as listening,
+// and where change notices go instead of to Qt. nullptr restores Qt's own.
+void UiAccessHooks(bool (*listening)(), void (*tell)(QAccessibleEvent *));

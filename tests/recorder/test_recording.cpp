@@ -62,6 +62,7 @@ TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
     EXPECT_EQ(6u, sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(sim->requests_total(), sim->requests(ORDER_LIVE_VALUES));
     EXPECT_EQ(5, LineCounter());
+    EXPECT_TRUE(HeardAsShown(panelPopUp, POPUP_LINES));
     EXPECT_TRUE(LogHas("Line Ok!"));
     EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
     EXPECT_EQ(path, std::string(recfile_name));

@@ -48,6 +48,8 @@ protected:
         SetCtrlVal(panelPopUp, POPUP_LINES, 17u);
         CC_NEDITRecSamples(panelPopUp, POPUP_SAMPLES, EVENT_COMMIT, nullptr, 0, 0);
         EXPECT_EQ(0, Value(panelPopUp, POPUP_LINES)) << "the line counter starts over with new settings";
+        for (int c : {POPUP_LINES, POPUP_DAYS, POPUP_HOURS, POPUP_MINUTES, POPUP_SECONDS})
+            EXPECT_TRUE(HeardAsShown(panelPopUp, c));
         return {Value(panelPopUp, POPUP_DAYS), Value(panelPopUp, POPUP_HOURS),
                 Value(panelPopUp, POPUP_MINUTES), Value(panelPopUp, POPUP_SECONDS)};
     }

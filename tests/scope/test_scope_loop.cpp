@@ -61,6 +61,31 @@ TEST_F(ScopeLoop, OneRequestPerAnswerUntilStop)
     EXPECT_EQ(0, arrayRAW[198]);
 }
 
+TEST_F(ScopeLoop, LiveDisplaysTellAssistiveTechnologyWhatTheyShow)
+{
+    // A screen reader, or a rig reading the window through AT-SPI, hears the
+    // numbers and lamps on screen while the scope runs, not those of the start.
+    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 0);
+    const int live[] = {PANEL_NORM_A, PANEL_RAW_A,    PANEL_AMAX,     PANEL_MAXVAL_A, PANEL_MINVAL_A,
+                        PANEL_NORM_B, PANEL_RAW_B,    PANEL_BMAX,     PANEL_MAXVAL_B, PANEL_MINVAL_B,
+                        PANEL_TOLVAL, PANEL_LED_IN1, PANEL_LED_IN2};
+    std::vector<::testing::AssertionResult> heard;
+    bool anyShown = false;
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 50; },
+         [&] {
+             for (int c : live) {
+                 heard.push_back(HeardAsShown(panelHandle, c));
+                 anyShown = anyShown || Value(panelHandle, c) != 0;
+             }
+             Stop();
+         });
+    Run();
+    EXPECT_TRUE(anyShown);
+    ASSERT_EQ(std::size(live), heard.size());
+    for (const auto &h : heard)
+        EXPECT_TRUE(h);
+}
+
 TEST_F(ScopeLoop, DrawsEveryAnswerBeforeTheNextRequest)
 {
     // Each request carries channel A's block; had a request been built before

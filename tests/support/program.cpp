@@ -14,6 +14,7 @@
 #include "sim/controller.h"
 #include "ui_ids.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QProcess>
 #include <QElapsedTimer>
@@ -302,6 +303,23 @@ std::string StatusLine()
     char text[256] = "";
     GetCtrlString(panelHandle, PANEL_STATUS, text, sizeof text);
     return text;
+}
+
+::testing::AssertionResult HeardAsShown(int panel, int control)
+{
+    const int shown = Value(panel, control);
+    QWidget *w = UiCtrlWidget(panel, control);
+    QAccessibleInterface *a = w ? QAccessible::queryAccessibleInterface(w) : nullptr;
+    if (!a || !a->valueInterface())
+        return ::testing::AssertionFailure() << "control " << control << " has no accessible value";
+    const int heard = a->valueInterface()->currentValue().toInt();
+    const QString text = a->text(QAccessible::Value);
+    const QString want = a->role() == QAccessible::Indicator ? QString::fromLatin1(shown ? "on" : "off")
+                                                             : QString::number(shown);
+    if (heard != shown || text != want)
+        return ::testing::AssertionFailure() << "control " << control << " shows " << shown << ", heard "
+                                             << heard << " \"" << text.toStdString() << "\"";
+    return ::testing::AssertionSuccess();
 }
 
 void ProgramTest::SetUp()

@@ -68,6 +68,12 @@ int  Attribute(int panel, int control, int attribute);
 int  PanelAttribute(int panel, int attribute);
 std::string StatusLine();
 
+// Whether assistive technology reads what a control shows, as Qt's
+// accessibility interface of the control's widget gives it: the value the
+// program set last (pushed to the screen first) and its text, the number or
+// "on"/"off" for a lamp.
+::testing::AssertionResult HeardAsShown(int panel, int control);
+
 // The folder of pinned-port links under the test's XDG_CONFIG_HOME.
 std::string PortsDir();
 
