@@ -241,13 +241,23 @@ TEST_F(Navigation, KeysDoWhatTheySay)
     EXPECT_LT(place(pause), place(w(panelHandle, PANEL_BTN_RUN)));
     EXPECT_EQ(place(w(panelHandle, PANEL_BTN_RUN)) + 1, place(w(panelHandle, PANEL_BTN_STOP)));
 
-    // Return presses a focused button.
+    // Return and Space press a focused button as the mouse does, press first:
+    // the selectors switch the others off and Send sends.
     w(panelHandle, PANEL_SEL_CHB)->setFocus();
     press(Qt::Key_Return);
     EXPECT_EQ("-B-", ShownSet());
+    EXPECT_EQ("010", Selectors());
     w(panelHandle, PANEL_SEL_CHA)->setFocus();
     press(Qt::Key_Enter);
     EXPECT_EQ("A--", ShownSet());
+    EXPECT_EQ("100", Selectors());
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Space}) {
+        const uint64_t sent = sim->requests(ORDER_WRITE_RAM);
+        w(panelHandle, PANEL_BTN_SEND)->setFocus();
+        press(key);
+        PumpFor(0.3);
+        EXPECT_EQ(sent + 2, sim->requests(ORDER_WRITE_RAM)) << "Send by key " << key;
+    }
 
     // Space pauses a chart clicked into; elsewhere it presses what has the
     // focus. P pauses the shown chart from anywhere.
