@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 namespace qvar::sim {
@@ -490,25 +492,46 @@ std::array<uint16_t, kCurvePoints> Controller::curve(int source) const
 
 // ---------------------------------------------------------------- EEPROM file
 
+// Written beside the name and renamed over it only once whole: a full disk
+// or a failed write leaves the EEPROM the file held, never a cut-off one. A
+// link keeps pointing where it did; its target is what gets replaced.
 bool Controller::save_eeprom(const std::string &path, std::string *error) const
 {
-    std::ofstream f(path, std::ios::trunc);
-    if (f) {
-        f << "# qvar-sim EEPROM: channel, then sixteen parameter words\n";
-        for (int ch = 0; ch < 2; ++ch) {
-            f << (ch ? 'B' : 'A');
-            for (uint16_t w : eeprom_[ch])
-                f << ' ' << w;
-            f << '\n';
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target = path;
+    if (fs::is_symlink(target, ec))
+        target = fs::weakly_canonical(target, ec);
+    if (ec)
+        target = path;
+    std::random_device rd;
+    const fs::path temp = target.parent_path() /
+                          ("." + target.filename().string() + ".new-" + std::to_string(rd() % 1000000));
+    bool ok = false;
+    {
+        std::ofstream f(temp, std::ios::trunc);
+        if (f) {
+            f << "# qvar-sim EEPROM: channel, then sixteen parameter words\n";
+            for (int ch = 0; ch < 2; ++ch) {
+                f << (ch ? 'B' : 'A');
+                for (uint16_t w : eeprom_[ch])
+                    f << ' ' << w;
+                f << '\n';
+            }
+            f.close();
+            ok = !f.fail();
         }
-        f.flush();
     }
-    if (!f) {
+    if (ok) {
+        fs::rename(temp, target, ec);
+        ok = !ec;
+    }
+    if (!ok) {
+        fs::remove(temp, ec);
         if (error)
             *error = "cannot write " + path;
-        return false;
     }
-    return true;
+    return ok;
 }
 
 bool Controller::load_eeprom(const std::string &path, std::string *error)

@@ -1,6 +1,10 @@
 // qvar-sim under abuse: a host that floods requests and garbage and never
 // reads, and EEPROM files that are not files (a FIFO, /dev/zero, a huge
 // file) or cannot be made.
+#include "link/protocol.h"
+#include "sim/controller.h"
+#include "tests/support/full_disk.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <gtest/gtest.h>
@@ -15,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -98,6 +103,30 @@ TEST_F(QvarSimLimits, EepromFileIsKeptAndABrokenOneNamed)
     std::string err;
     EXPECT_EQ(2, Run({"--eeprom", QString::fromStdString(file.string())}, &err));
     EXPECT_EQ(0u, err.find("qvar-sim: " + file.string() + ": line 4")) << err;
+}
+
+// A full disk refuses the new EEPROM: the one the file held stays, and
+// nothing else is left beside it.
+TEST_F(QvarSimLimits, EepromThatCannotBeWrittenKeepsTheFileAsItWas)
+{
+    qvar_test::FullDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << "no file system of its own may be mounted here to fill";
+    const std::string file = disk.file("eeprom.txt");
+    qvar::sim::Controller c;
+    ASSERT_TRUE(c.save_eeprom(file));
+    std::ifstream in(file);
+    const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    disk.Fill();
+    qvar::sim::Block b = qvar::sim::Controller::factory_block(0);
+    b[PB_REF] = 4321;
+    c.set_eeprom(0, b);
+    std::string err;
+    EXPECT_FALSE(c.save_eeprom(file, &err));
+    EXPECT_EQ("cannot write " + file, err);
+    std::ifstream again(file);
+    EXPECT_EQ(before, std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()));
+    EXPECT_EQ(std::vector<std::string>{"eeprom.txt"}, disk.Entries());
 }
 
 // The host floods requests and garbage faster than any line carries them and
