@@ -182,6 +182,7 @@ void Controller::clear_line()
     out_.clear();
     inbuf_.clear();
     tx_free_ = rx_free_ = -std::numeric_limits<double>::infinity();
+    next_garbage_ = -std::numeric_limits<double>::infinity();
 }
 
 void Controller::take_byte(uint8_t b, double at)
@@ -240,6 +241,51 @@ void Controller::send_bytes(std::vector<uint8_t> bytes, double done)
         answer_times_.push_back(t);
 }
 
+// Bytes that are no answer: they take their turn on the line back like an
+// answer, but are not counted as one.
+void Controller::put_on_line(const std::vector<uint8_t> &bytes, double at)
+{
+    const double byteTime = paced_ ? 1.0 / byte_rate_ : 0.0;
+    double t = std::max(at, rx_free_);
+    for (uint8_t b : bytes) {
+        t += byteTime;
+        out_.push_back({t, b});
+    }
+    rx_free_ = t;
+}
+
+void Controller::maybe_garbage(double now)
+{
+    if (faults.garbage <= 0 || faults.disconnect != Faults::Disconnect::none)
+        return;
+    if (!std::isfinite(next_garbage_))
+        next_garbage_ = now + std::max(0.0, faults.garbage_every);
+    if (now < next_garbage_)
+        return;
+    put_on_line(garbage_burst(), now);
+    next_garbage_ = now + std::max(0.0, faults.garbage_every);
+}
+
+// A 00 55 followed by the order word of a request would be a forged answer
+// head, which no receiver can tell from a true one; the noise makes every
+// such start carry an order no request has.
+std::vector<uint8_t> Controller::garbage_burst()
+{
+    const size_t n = static_cast<size_t>(faults.garbage);
+    std::vector<uint8_t> bytes(n);
+    const uint64_t burst = bursts_++;
+    for (size_t i = 0; i < n; ++i) {
+        const uint64_t r = noise(seed_, 7, static_cast<int64_t>(burst * 65536 + i));
+        bytes[i] = (r & 3) == 0 ? 0x00 : (r & 3) == 1 ? kSyncLow : static_cast<uint8_t>(r >> 8);
+    }
+    const uint8_t head[] = {0xAA, kSyncLow, 0x00, static_cast<uint8_t>(ORDER_LIVE_VALUES)};
+    std::copy_n(head, std::min(n, sizeof head), bytes.begin());
+    for (size_t i = 0; i + 3 < n; ++i)
+        if (bytes[i] == kSyncHigh && bytes[i + 1] == kSyncLow && bytes[i + 2] == 0 && IsKnownOrder(bytes[i + 3]))
+            bytes[i + 3] = static_cast<uint8_t>(0x80 | bytes[i + 3]);
+    return bytes;
+}
+
 void Controller::send_frame(uint16_t order, const Block &data, double done)
 {
     std::vector<uint8_t> bytes;
@@ -293,7 +339,10 @@ void Controller::handle(const uint8_t *frame, double done)
             send_firmware(done);
         return;
     case ORDER_LIVE_VALUES:
+        maybe_garbage(done);
         next_sample();
+        if (faults.number_word >= 0 && faults.number_word < static_cast<int>(kWords))
+            live_[static_cast<size_t>(faults.number_word)] = static_cast<uint16_t>(sample_);
         if (answer)
             send_frame(order, live_, done);
         return;

@@ -61,6 +61,17 @@ struct Faults {
     // way still arrive). vanished: the port backend fails every call.
     Disconnect disconnect = Disconnect::none;
     long   dead_after = -1;            // the line goes dead after this many requests
+    // Live-value word 0..15 that carries the answer's running number (1, 2,
+    // ... as live samples are produced) instead of its value, so a host's
+    // records can be matched to the answers sent.
+    int    number_word = -1;
+    // Bursts of this many noise bytes on the line, ahead of the answer to the
+    // first live-value request after every `garbage_every` seconds (counted
+    // from the first such request since the line was cleared). A burst opens
+    // with the head of a live-value frame of another device (lead word
+    // AA 55); the rest is noise rich in 00 and 55 bytes.
+    int    garbage = 0;
+    double garbage_every = 1.0;
 };
 
 class Controller {
@@ -133,6 +144,9 @@ private:
     void command(uint16_t order, bool answer, double done);
     void send_frame(uint16_t order, const Block &data, double done);
     void send_bytes(std::vector<uint8_t> bytes, double done);
+    void put_on_line(const std::vector<uint8_t> &bytes, double at);
+    void maybe_garbage(double now);
+    std::vector<uint8_t> garbage_burst();
     void next_sample();
 
     // The signal as a pure function of (seed, channel, sample index).
@@ -156,6 +170,8 @@ private:
     Block    live_{};
     bool     tracking_ = false;
     std::array<int, 2> max_{}, min_{};
+    double   next_garbage_ = -std::numeric_limits<double>::infinity();
+    uint64_t bursts_ = 0;
 
     std::map<uint16_t, uint64_t> per_order_;
     uint64_t requests_total_ = 0;

@@ -334,6 +334,11 @@ printed is the terminal's path; open it like a serial port (19200 8N1).
   --echo 0xHHHH        answer the echo check with this word instead of 0x00AA
   --firmware KIND      firmware text: short (40 bytes), long (80), unterminated
   --dead-after N       stop taking requests after N of them
+  --number WORD        put the answer's running number (1, 2, ...) into live
+                       value word WORD (0..15) of every live-value answer
+  --garbage N[:S]      put N bytes of noise on the line every S seconds (1),
+                       ahead of a live-value answer; each burst opens with a
+                       frame head of another device (AA 55)
   --help               show this text
 
 Ends cleanly on Ctrl-C or SIGTERM.
@@ -454,6 +459,13 @@ bool fault_option(OptionWord &w, sim::Faults &f)
         f.firmware = firmware_kind(w.value());
     } else if (opt == "--dead-after") {
         f.dead_after = static_cast<long>(to_int(opt, w.value(), 0, LONG_MAX));
+    } else if (opt == "--number") {
+        f.number_word = static_cast<int>(to_int(opt, w.value(), 0, 15));
+    } else if (opt == "--garbage") {
+        const std::string &v = w.value();
+        const auto colon = v.find(':');
+        f.garbage = static_cast<int>(to_int(opt, std::string_view(v).substr(0, colon), 1, 4096));
+        f.garbage_every = colon == std::string::npos ? 1.0 : to_seconds(opt, v.substr(colon + 1));
     } else {
         return false;
     }
