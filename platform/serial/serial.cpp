@@ -16,12 +16,24 @@
 // Opening a port that is already open closes it first; the port selector
 // reopens the port in use and expects a fresh line.
 //
-// Surplus bytes are told by their timing, never by their content: the link
-// does not look inside an answer. A byte that trails a frame just taken
-// within two character times belongs to that frame; had it been queued, it
-// would head the next answer and shift every word of it. And on a line that
-// runs at its baud rate, nothing that arrives before a request can have left
-// the wire is that request's answer.
+// Bytes are judged here by their timing only; what an answer looks like is
+// the link's business (it searches the queue for a frame of its controller).
+// A byte that trails a frame just taken within two character times belongs
+// to that frame, until the next request is written: from then on, on a line
+// that runs at its baud rate, nothing that arrives before that request can
+// have left the wire is its answer, and what comes after may be. These rules
+// only drop what cannot be an answer; they never switch themselves off
+// because of what arrived, so a burst of noise cannot disarm them. A port is
+// told unpaced by what it is (the backend's pacing()), or left unjudged
+// until a frame has shown the line's pace.
+//
+// A fresh port may carry the tail of an exchange that another program (or
+// an earlier session) started: the start exchange begins on a quiet line.
+// On a port whose pace is not known yet, bytes that come before the first
+// request written can have crossed the line are kept aside until it is
+// clear which they are: once bytes come after that moment, the earlier ones
+// were stale and are dropped; if a whole read's worth came before it, the
+// far end answers faster than the line and they are its answer.
 #include "platform/serial/serial.h"
 
 #include "platform/clock.h"
@@ -99,11 +111,12 @@ struct Port {
 
     // Timing rules against surplus and early bytes (see the top of the file).
     bool paced = false;             // frames come at the line's pace
-    long written = 0;               // size of the request written last
-    long early = 0;                 // bytes dropped as too early for it
     double surplusUntil = -std::numeric_limits<double>::infinity();
     double quietUntil = -std::numeric_limits<double>::infinity();
     long dropped = 0;
+    enum class Start { Fresh, Held, Done };
+    Start start = Start::Fresh;     // the quiet start (see the top of the file)
+    double startQuietUntil = 0;     // when the first request could have crossed
 
     double char_time() const { return static_cast<double>(bitsPerChar) / static_cast<double>(baud); }
     double timeout = kDefaultTimeout;
@@ -172,14 +185,26 @@ bool untimely(Port &p, double at)
         return true;
     }
     p.surplusUntil = -std::numeric_limits<double>::infinity();
-    if (at >= p.quietUntil)
+    return at < p.quietUntil;
+}
+
+// The quiet start, at a read: false while what is queued cannot be judged
+// yet (every byte came before the first request could have crossed the
+// line, and fewer than `want`).
+bool quiet_start_settled(Port &p, size_t want)
+{
+    if (p.start != Port::Start::Held)
+        return true;
+    const size_t stale = p.stamps.before(p.startQuietUntil);
+    if (stale < p.queue.size()) {
+        double first, last;
+        p.queue.drop(stale);
+        p.stamps.pop(stale, &first, &last);
+        p.dropped += static_cast<long>(stale);
+    } else if (p.queue.size() < want) {
         return false;
-    // As many bytes as the request had, and before it could have arrived:
-    // this far end answers faster than the line runs (a pty served unpaced).
-    if (++p.early >= p.written) {
-        p.paced = false;
-        p.quietUntil = -std::numeric_limits<double>::infinity();
     }
+    p.start = Port::Start::Done;
     return true;
 }
 
@@ -600,15 +625,22 @@ int ComWrt(int port, const char *buffer, int count)
     }
     // A far end known to answer at once may answer right behind the frame
     // taken last: no surplus window may swallow that answer.
-    if (const int known = p->backend->pacing(); known >= 0) {
+    const int known = p->backend->pacing();
+    if (known >= 0) {
         p->paced = known == 1;
         if (!p->paced)
             p->surplusUntil = -std::numeric_limits<double>::infinity();
     }
+    const double crossed = started + static_cast<double>(written) * p->char_time();
     if (written > 0 && p->paced) {
-        p->quietUntil = started + static_cast<double>(written) * p->char_time();
-        p->written = written;
-        p->early = 0;
+        p->quietUntil = crossed;
+        // Surplus of the last frame that comes before this moment is early
+        // anyway; what comes after it may be this request's answer.
+        p->surplusUntil = -std::numeric_limits<double>::infinity();
+    }
+    if (written > 0 && p->start == Port::Start::Fresh) {
+        p->start = known < 0 && !p->paced ? Port::Start::Held : Port::Start::Done;
+        p->startQuietUntil = crossed;
     }
     if (written > 0 && (p->mask & COM_EV_TXEMPTY) && p->callback) {
         p->awaitingDrain = true;
@@ -637,10 +669,12 @@ int ComRd(int port, char *buffer, int count)
     int failure = 0;
     double first = 0, last = 0, from = 0;
     for (;;) {
-        const size_t took = p->queue.pop(out + got, static_cast<size_t>(count - got));
-        if (took > 0) {
-            p->stamps.pop(took, got == 0 ? &first : &from, &last);
-            got += static_cast<int>(took);
+        if (quiet_start_settled(*p, static_cast<size_t>(count))) {
+            const size_t took = p->queue.pop(out + got, static_cast<size_t>(count - got));
+            if (took > 0) {
+                p->stamps.pop(took, got == 0 ? &first : &from, &last);
+                got += static_cast<int>(took);
+            }
         }
         if (got == count)
             break;
@@ -742,6 +776,33 @@ int InstallComCallback(int port, int eventMask, int notifyCount, int eventCharac
     add_watchers(*p);
     settle(*p);
     return 0;
+}
+
+int ComPeek(int port, char *buffer, int count)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    if (count < 0 || (count > 0 && !buffer))
+        return COM_ERR_PARAMETER;
+    return static_cast<int>(p->queue.peek(reinterpret_cast<uint8_t *>(buffer), static_cast<size_t>(count)));
+}
+
+// Unlike a read, skipping says nothing about the line's pace and opens no
+// surplus window: skipped bytes are no frame, and the answer they hid may
+// follow right behind them.
+int ComSkip(int port, int count)
+{
+    Port *p;
+    if (int r = lookup(port, &p))
+        return r;
+    if (count < 0)
+        return COM_ERR_PARAMETER;
+    double first, last;
+    const size_t n = p->queue.drop(static_cast<size_t>(count));
+    p->stamps.pop(n, &first, &last);
+    settle(*p);
+    return static_cast<int>(n);
 }
 
 long ComDroppedBytes(int port)

@@ -15,11 +15,21 @@
 //   Neither dispatches events.
 // - Arrivals are stamped. Once a read has taken a frame that came at the
 //   line's pace, bytes that follow its last byte within two character times
-//   are that frame's surplus and never reach the queue; on such a line, bytes
-//   that arrive before a request just written can have left the wire cannot
-//   start its answer and are dropped too. ComDroppedBytes counts both. A
-//   line that delivers frames faster than its baud rate (a pseudo-terminal
-//   without pacing) is left alone.
+//   are that frame's surplus and never reach the queue, until the next
+//   request is written; on such a line, bytes that arrive before a request
+//   just written can have left the wire cannot start its answer and are
+//   dropped too. A line that delivers frames faster than its baud rate (the
+//   built-in controller unpaced, a pseudo-terminal without pacing) is left
+//   alone; what arrives never switches these rules off.
+// - A fresh port starts quiet: while its pace is not known, bytes that come
+//   before the first request written can have crossed the line are dropped
+//   by the first read once later bytes have come (they belong to an earlier
+//   exchange), and kept if a whole read's worth came before that moment (the
+//   far end answers faster than the line). ComDroppedBytes counts every byte
+//   dropped by these rules.
+// - ComPeek copies queued bytes without taking them; ComSkip drops bytes
+//   from the head of the queue as belonging to no answer: unlike a read, it
+//   tells nothing about the line's pace. Neither waits nor dispatches.
 // - Receive callbacks run only from the event pump (RunUserInterface,
 //   ProcessSystemEvents in ui.h), never from inside another call. A callback
 //   installed with COM_EV_RECEIVE is called once each time the queue reaches
@@ -82,6 +92,8 @@ int SetComTime(int port, double timeoutSeconds);
 int SetCTSMode(int port, int mode);
 int ComWrt(int port, const char *buffer, int count);     // count written, or < 0
 int ComRd(int port, char *buffer, int count);            // count read (may be short on time-out), or < 0
+int ComPeek(int port, char *buffer, int count);        // count copied, or < 0
+int ComSkip(int port, int count);                      // count dropped, or < 0
 int GetInQLen(int port);
 int GetOutQLen(int port);
 int FlushInQ(int port);
@@ -103,7 +115,7 @@ int ComSimulatedPort(void);
 // COM_ACCESS_IN_USE); "" for COM_ACCESS_OK.
 const char *ComAccessRemedy(int access);
 
-// Bytes the port has dropped as surplus or as arriving too early (see above).
+// Bytes the port has dropped as surplus, as too early or as stale (see above).
 long ComDroppedBytes(int port);
 
 // The folder of pinned com<N> links: $XDG_CONFIG_HOME/qvar-scope/ports when

@@ -34,12 +34,24 @@ public:
         return n;
     }
 
-    size_t pop(uint8_t *out, size_t n)
+    // Copies the first n bytes (at most size()) without taking them.
+    size_t peek(uint8_t *out, size_t n) const
     {
         n = std::min(n, size_);
         size_t first = std::min(n, buf_.size() - head_);
         std::memcpy(out, buf_.data() + head_, first);
         std::memcpy(out + first, buf_.data(), n - first);
+        return n;
+    }
+
+    size_t pop(uint8_t *out, size_t n)
+    {
+        return drop(peek(out, n));
+    }
+
+    size_t drop(size_t n)
+    {
+        n = std::min(n, size_);
         head_ = (head_ + n) % buf_.size();
         size_ -= n;
         return n;
@@ -79,6 +91,18 @@ public:
             if (r.n == 0)
                 runs_.pop_front();
         }
+    }
+
+    // How many of the queued bytes, from the first on, arrived before `t`.
+    size_t before(double t) const
+    {
+        size_t n = 0;
+        for (const Run &r : runs_) {
+            if (r.at >= t)
+                break;
+            n += r.n;
+        }
+        return n;
     }
 
 private:
