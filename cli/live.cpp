@@ -113,7 +113,7 @@ int CmdWatch(const CliOptions &o, FILE *out)
                 SendLiveRequest();
             continue;
         }
-        if (Timer() - tstart > WATCH_TIMEOUT) {
+        if (LiveAnswerOverdue(WATCH_TIMEOUT)) {
             ShowStatus("Timeout RS232-Line!");
             ReportFailure(nullptr);
             r = CLI_LINK;
@@ -181,7 +181,7 @@ int CmdRecord(const CliOptions &o, FILE *)
         }
         if (rx_flag == 1 && lines < samples)
             SendLiveRequest();
-        if (Timer() - tstart > TIMEOUT) {
+        if (LiveAnswerOverdue(TIMEOUT)) {
             ShowStatus("Timeout RS232-Line!");
             ReportFailure(nullptr);
             r = CLI_LINK;

@@ -5,6 +5,17 @@
 // pump, so it can only strike where a wait calls ProcessSystemEvents. The
 // direct reads (echo, firmware, curve blocks) therefore pump nothing between
 // writing the request and taking the answer.
+//
+// An answer is a frame of this controller. Nothing says what a controller
+// puts in an answer's first four bytes, so the echo answer, which passes on
+// its data word alone, shows it: its lead word, and whether its order word
+// repeats the request's. From then on 36 bytes that start otherwise are no
+// answer, however they came: the receive path drops them and looks for the
+// next place in the queue where such a frame can start, and the wait goes on
+// for the true answer. Until an echo answer has been seen, any 36 bytes are
+// taken. The serial service judges bytes by their timing alone; the frame's
+// shape is known here, with the orders, so the search is done here, from
+// inside the callback, on bytes the service lets it look at.
 #include "link/com232.h"
 
 #include "link/protocol.h"
@@ -15,6 +26,7 @@
 #include "platform/ui/ui.h"
 
 #include <cstdio>
+#include <cstring>
 
 static_assert(RX_EVENT_FRAME == COM_EV_RECEIVE && RX_EVENT_SYNC_CHAR == COM_EV_RXFLAG &&
                   RX_EVENT_TX_EMPTY == COM_EV_TXEMPTY,
@@ -22,10 +34,161 @@ static_assert(RX_EVENT_FRAME == COM_EV_RECEIVE && RX_EVENT_SYNC_CHAR == COM_EV_R
 
 namespace {
 
+// What the echo answer showed of this controller's frames.
+struct FrameShape {
+    bool known = false;
+    unsigned char lead[2] = {};
+    bool ordersRepeat = false;     // the order word is the request's
+};
+FrameShape shape;
+
+// The order of the request built last. Nothing pumps between building a
+// request and writing it, so it is the request an answer now answers.
+int awaitedOrder = -1;
+
+LinkCounters counters;
+long portDropsSeen;                // of the open port's own drops, those counted
+double frameTakenAt = -1e9;        // when the receive path last took a frame
+
+// The line's rate, and one character on it: start bit, 8 data bits, stop bit.
+const long BAUD_RATE = 19200;
+const double CHAR_SECONDS = 10.0 / BAUD_RATE;
+
 // Direct reads poll the queue length without pumping; a short nap between
 // polls keeps a 2 s wait from holding a core while adding far less delay than
 // one byte takes on the line (0.52 ms).
 void NapBetweenPolls() { Delay(0.0002); }
+
+// Waits without pumping, moving what arrives into the queue meanwhile: each
+// byte then carries the time it came, by which the serial service tells an
+// earlier exchange's tail from the answer.
+void WatchLine(int port, double seconds)
+{
+    const double end = Timer() + seconds;
+    while (Timer() < end) {
+        GetInQLen(port);
+        NapBetweenPolls();
+    }
+}
+
+// Whether the `n` bytes at `p` can begin a frame of this controller answering
+// order `awaited` (any order of the protocol when it is -1); fewer than a
+// frame's head match as far as they go.
+bool CanStartFrame(const unsigned char *p, int n, int awaited)
+{
+    if ((n > 0 && p[0] != shape.lead[0]) || (n > 1 && p[1] != shape.lead[1]))
+        return false;
+    if (n < FRAME_HEADER || !shape.ordersRepeat)
+        return true;
+    const int ord = p[2] * 256 + p[3];
+    return awaited < 0 ? IsKnownOrder(ord) : ord == awaited;
+}
+
+// Drops what lies ahead of the first place in the queue where an answer to
+// the awaited request can start (bytes that arrived since the queue was
+// last looked at included) and returns how many bytes lie from there on,
+// counted up to the receive buffer's size.
+int SeekFrame(void)
+{
+    unsigned char head[BUF_LEN];
+    bool dropped = false;
+    for (;;) {
+        const int n = ComPeek(com, (char *)head, sizeof head);
+        if (n <= 0)
+            return n < 0 ? 0 : n;
+        int k = 0;
+        while (k < n && !CanStartFrame(head + k, n - k, awaitedOrder))
+            k++;
+        if (k == 0)
+            return n;
+        ComSkip(com, k);
+        counters.bytesDiscarded += k;
+        if (!dropped && n >= FRAME_BYTES)
+            counters.framesDropped++;
+        dropped = true;
+        if (k < n || n < (int)sizeof head)
+            return n - k;
+    }
+}
+
+// The firmware answer is text, not a frame: a frame of this controller at
+// the head of the queue is a late answer to an earlier request. Returns the
+// queue length `n` less what was dropped.
+int SkipLateFrames(int n)
+{
+    unsigned char head[FRAME_HEADER];
+    while (n >= FRAME_BYTES && ComPeek(com, (char *)head, sizeof head) == FRAME_HEADER &&
+           CanStartFrame(head, FRAME_HEADER, -1)) {
+        ComSkip(com, FRAME_BYTES);
+        counters.framesDropped++;
+        counters.bytesDiscarded += FRAME_BYTES;
+        n -= FRAME_BYTES;
+    }
+    return n;
+}
+
+// Surplus behind the last frame taken comes back to back and would head the
+// firmware text, which, unlike a frame, cannot be told from it: the request
+// goes out once nothing has come for two characters' time since that frame.
+// On a clean line that is at once, or at most a millisecond after the frame.
+void LetSurplusPass(void)
+{
+    const double quiet = 2 * CHAR_SECONDS;
+    const double giveUp = Timer() + 0.1;
+    long seen = -1;
+    double last = frameTakenAt;
+    for (;;) {
+        const long activity = (long)GetInQLen(com) + ComDroppedBytes(com);
+        const double now = Timer();
+        if (activity != seen) {
+            if (seen >= 0)
+                last = now;
+            seen = activity;
+        }
+        if (now - last >= quiet || now >= giveUp)
+            return;
+        NapBetweenPolls();
+    }
+}
+
+// A far end still sending an earlier exchange's answer when the echo
+// request reaches it answers only behind it: the 36 bytes read may hold
+// that answer's tail and the head of the echo answer. Looks, a frame's time
+// later, for the echo answer among the bytes behind them (it starts within
+// a frame's length) and takes it into szReadBuf; true if found.
+bool FindEchoBehind(int port)
+{
+    WatchLine(port, FRAME_BYTES * CHAR_SECONDS);
+    const int behind = ComPeek(port, (char *)szReadBuf + FRAME_BYTES, BUF_LEN - FRAME_BYTES);
+    for (int at = 1; at <= FRAME_BYTES && at + FRAME_BYTES <= FRAME_BYTES + behind; at++) {
+        if (szReadBuf[at + FRAME_HEADER] * 256 + szReadBuf[at + FRAME_HEADER + 1] != ECHO_ACK)
+            continue;
+        // The answer's last `at` bytes are still queued: take them.
+        std::memmove(szReadBuf, szReadBuf + at, FRAME_BYTES);
+        ComSkip(port, at);
+        counters.bytesDiscarded += at;
+        return true;
+    }
+    return false;
+}
+
+// A curve block is a frame: what lies ahead of one is no part of it.
+int SeekCurveFrame(int n)
+{
+    return n >= FRAME_BYTES ? SeekFrame() : n;
+}
+
+// The serial service's own drops on the open port join the link's count.
+void FoldPortDrops(void)
+{
+    const long d = ComDroppedBytes(com);
+    if (d < 0)
+        return;
+    if (d < portDropsSeen)
+        portDropsSeen = 0;
+    counters.bytesDiscarded += d - portDropsSeen;
+    portDropsSeen = d;
+}
 
 // Bytes a direct read may take: whatever is queued, but never more than the
 // receive buffer holds.
@@ -39,15 +202,20 @@ int Bounded(int n)
 // The direct reads: polls the input queue without pumping until `want`
 // bytes are queued or `limit` seconds have passed since tstart (measured in
 // tdiff); returns the last queue length seen, and whether time ran out first.
-int WaitQueued(int want, double limit, bool *timedOut)
+// Once the frame shape is known, `tidy` drops from the queue's head what
+// cannot be the answer and gives the length left.
+int WaitQueued(int want, double limit, bool *timedOut, int (*tidy)(int) = nullptr)
 {
     int n;
     tstart = Timer();
     for (;;) {
         n = GetInQLen(com);
+        if (tidy && shape.known && n > 0)
+            n = tidy(n);
         tdiff = Timer() - tstart;
         if (tdiff > limit) {
             *timedOut = true;
+            counters.timeouts++;
             return n;
         }
         if (n >= want)
@@ -84,6 +252,7 @@ void InstallRxCallback(int port)
 
 void FillTxBuf(int32_t ord, const uint16_t *values)
 {
+    awaitedOrder = ord & 0xFFFF;
     szWriteBuf[0] = (unsigned char)((sync >> 8) & 0xFF);
     szWriteBuf[1] = (unsigned char)(sync & 0xFF);
     szWriteBuf[2] = (unsigned char)((ord >> 8) & 0xFF);
@@ -107,12 +276,22 @@ void RX_Receive_Function(int /*port*/, int events, void * /*data*/)
 {
     if (!(events & RX_EVENT_FRAME))
         return;
+    // Not yet a whole frame of this controller: the service calls again
+    // once the queue holds a frame's worth from there on.
+    if (shape.known && SeekFrame() < FRAME_BYTES)
+        return;
     nBytesR = ComRd(com, (char *)szReadBuf, FRAME_BYTES);
     GetRxBuf(PNUM);
     rx_flag = 1;
     graphrefresh = 1;
+    counters.framesTaken++;
+    frameTakenAt = Timer();
     // Whatever came behind the frame belongs to no request.
+    const int behind = GetInQLen(com);
+    if (behind > 0)
+        counters.bytesDiscarded += behind;
     FlushInQ(com);
+    FoldPortDrops();
 }
 
 int WaitRxFull(void)
@@ -125,6 +304,7 @@ int WaitRxFull(void)
         tdiff = Timer() - tstart;
         if (tdiff > ANSWER_TIMEOUT) {
             CopyText(szStatus, sizeof szStatus, "Timeout-RS-232...");
+            counters.timeouts++;
             ret = 0;
             break;
         }
@@ -153,18 +333,27 @@ int CheckComLine(int port)
 {
     int result;
 
+    shape.known = false;
     CopyVarsToPP(CHANNEL_A);
     FillTxBuf(ORDER_ECHO, pp);
     FlushInQ(port);
     FlushOutQ(port);
     nBytesW = ComWrt(port, (const char *)szWriteBuf, FRAME_BYTES);
-    Delay(0.05);
+    WatchLine(port, 0.05);
     nBytesR = ComRd(port, (char *)szReadBuf, FRAME_BYTES);
+    if (nBytesR == FRAME_BYTES && RxWord(0) != ECHO_ACK)
+        FindEchoBehind(port);
     if (nBytesR != FRAME_BYTES) {
         CopyText(szStatus, sizeof szStatus, "Timeout < 36 Bytes");
+        counters.timeouts++;
         result = 0;
     } else if (RxWord(0) == ECHO_ACK) {
         CopyText(szStatus, sizeof szStatus, "Echo Check - Line Ok!");
+        shape.known = true;
+        shape.lead[0] = szReadBuf[0];
+        shape.lead[1] = szReadBuf[1];
+        shape.ordersRepeat = szReadBuf[2] * 256 + szReadBuf[3] == ORDER_ECHO;
+        counters.framesTaken++;
         result = 1;
     } else {
         CopyText(szStatus, sizeof szStatus, "read error - not sync byte 0xAA!");
@@ -182,7 +371,10 @@ void InitRS232(int port)
 void StartLink(int port, StartOutcome *outcome)
 {
     StartOutcome o{};
-    int r = OpenComConfig(port, "", 19200, 0, 8, 1, 4096, 4096);
+    shape.known = false;
+    counters = LinkCounters{};
+    int r = OpenComConfig(port, "", BAUD_RATE, 0, 8, 1, 4096, 4096);
+    portDropsSeen = 0;
     o.openCode = r < 0 ? r : 0;
     if (r < 0) {
         CopyText(szStatus, sizeof szStatus, ComErrorText(r));
@@ -201,10 +393,11 @@ void StartLink(int port, StartOutcome *outcome)
         o.echoOk = 1;
         target = RAM;
         PushGET(RAM, CHANNEL_A);
-        int readA = rx_flag == 1;
+        o.readA = rx_flag == 1;
         target = RAM;
         PushGET(RAM, CHANNEL_B);
-        o.readsOk = readA && rx_flag == 1;
+        o.readB = rx_flag == 1;
+        o.readsOk = o.readA && o.readB;
         ShowParameters();
         if (GetVERSIONInfo() < FIRMWARE_BYTES)
             CopyText(szStatus, sizeof szStatus, "Error reading firmware-info!");
@@ -236,6 +429,9 @@ void PushGET(int32_t source, uint16_t channel)
         GetRxBuf(PNUM);
         CopyPPtoVars(channel);
         ShowStatus("Parameter-frame received! - Line Ok!");
+    } else {
+        // The wait ended without an answer and said so in szStatus.
+        ShowStatus(szStatus);
     }
 }
 
@@ -267,6 +463,15 @@ void SettleLiveLine(void)
         Delay(settle - since);
 }
 
+int LiveAnswerOverdue(double limit)
+{
+    tdiff = Timer() - tstart;
+    if (tdiff <= limit)
+        return 0;
+    CountLinkTimeout();
+    return 1;
+}
+
 void StartLiveLoop(void)
 {
     SettleLiveLine();
@@ -282,6 +487,7 @@ void StartLiveLoop(void)
 int GetVERSIONInfo(void)
 {
     RemoveRxCallback();
+    LetSurplusPass();
     FlushInQ(com);
     FlushOutQ(com);
     order = ORDER_FIRMWARE;
@@ -290,7 +496,7 @@ int GetVERSIONInfo(void)
     ShowStatus("Waiting for firmware info ...");
 
     bool timedOut;
-    int n = WaitQueued(FIRMWARE_BYTES, FIRMWARE_TIMEOUT, &timedOut);
+    int n = WaitQueued(FIRMWARE_BYTES, FIRMWARE_TIMEOUT, &timedOut, SkipLateFrames);
     if (timedOut)
         CopyText(szStatus, sizeof szStatus, "Timeout - reading firmware info!");
 
@@ -328,7 +534,7 @@ int ReadData256(int block, int source, int ord)
     ShowStatus(szStatus);
 
     bool timedOut;
-    int n = WaitQueued(FRAME_BYTES, ANSWER_TIMEOUT, &timedOut);
+    int n = WaitQueued(FRAME_BYTES, ANSWER_TIMEOUT, &timedOut, SeekCurveFrame);
     if (timedOut) {
         CopyText(szStatus, sizeof szStatus, "Timeout while reading data package!");
         ShowStatus(szStatus);
@@ -340,6 +546,8 @@ int ReadData256(int block, int source, int ord)
     }
 
     ReadQueued(n);
+    if (nBytesR == FRAME_BYTES)
+        counters.framesTaken++;
     if (nBytesR == FRAME_BYTES && block >= 1 && block <= CURVE_BLOCKS) {
         AppendText(szStatus, sizeof szStatus, " received!");
         if (IsNormSource(source)) {
@@ -350,4 +558,15 @@ int ReadData256(int block, int source, int ord)
     }
     ShowStatus(szStatus);
     return result;
+}
+
+void CountLinkTimeout(void)
+{
+    counters.timeouts++;
+}
+
+void GetLinkCounters(LinkCounters *c)
+{
+    FoldPortDrops();
+    *c = counters;
 }

@@ -34,7 +34,8 @@ void InitRS232(int port);
 struct StartOutcome {
     int openCode;
     int echoOk;
-    int readsOk;        // both channels read from RAM
+    int readA, readB;   // each channel read from RAM
+    int readsOk;        // both
     int firmwareOk;     // a whole 72-byte firmware text
 };
 void StartLink(int port, StartOutcome *outcome);
@@ -48,6 +49,9 @@ void SendLiveRequest(void);
 // Before a loop's first live-value request: waits until an answer to the
 // previous loop's last request can no longer be on its way.
 void SettleLiveLine(void);
+// Whether the answer to the last live-value request is more than `limit`
+// seconds overdue (the time since the request is left in tdiff).
+int  LiveAnswerOverdue(double limit);
 // The start of the scope's and the recorder's polling loop: settles the line,
 // sends the first live-value request (shows "Line Ok!" once it is written)
 // and arms the loop: tstart, stop_flag = 0, graphrefresh = 0.
@@ -82,3 +86,19 @@ int VerifyParaBlocks(int32_t memory, const uint16_t sent[2][16], VerifyOutcome *
 void DescribeDifference(const BlockDifference &d, char *text, int size);
 // The name of a parameter block word ("power", "triglvl", ...).
 const char *ParamWordName(int word);
+
+// What the link has met on the line since it was last started (StartLink,
+// InitRS232), for a monitor. An answer is a frame of this controller: the
+// echo answer shows its lead word and whether it repeats the request's order
+// word, and from then on 36 bytes that start otherwise are dropped, not taken.
+struct LinkCounters {
+    long framesTaken;       // answer frames taken (receive path, echo, curve blocks)
+    long framesDropped;     // frame-sized blocks that were no frame of this controller,
+                            // and late frames ahead of the firmware text
+    long timeouts;          // waits for an answer that ran out
+    long bytesDiscarded;    // bytes that belonged to no answer, the serial
+                            // service's drops by timing included
+};
+void GetLinkCounters(LinkCounters *counters);
+// Counts a wait for an answer that ran out outside the waits above.
+void CountLinkTimeout(void);

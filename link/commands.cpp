@@ -28,8 +28,10 @@ void SendCommand(int32_t code, const char *afterWrite)
     // that times out also ends here as a time-out.
     tstart = Timer();
     SetWaitDeadline(tstart + ANSWER_TIMEOUT);
+    bool answered = false;
     do {
         if (rx_flag == 1) {
+            answered = true;
             PushGET(RAM, CHANNEL_A);
             if (rx_flag == 1)
                 ShowParameters();
@@ -39,6 +41,10 @@ void SendCommand(int32_t code, const char *afterWrite)
         ProcessSystemEvents();
     } while (tdiff < ANSWER_TIMEOUT);
 
-    if (tdiff > ANSWER_TIMEOUT)
+    if (tdiff > ANSWER_TIMEOUT) {
         ShowStatus("Timeout RS-232!!");
+        // A read-back that ran out has counted itself.
+        if (!answered)
+            CountLinkTimeout();
+    }
 }

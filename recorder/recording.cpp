@@ -113,8 +113,7 @@ bool RecordLines(uint16_t interval, uint16_t samples)
         }
         if (rx_flag == 1 && !fileFailed)
             SendLiveRequest();
-        tdiff = Timer() - tstart;
-        if (tdiff > ANSWER_TIMEOUT) {
+        if (LiveAnswerOverdue(ANSWER_TIMEOUT)) {
             ShowStatus("Timeout RS232-Line!");
             stop_flag = 1;
             break;

@@ -79,9 +79,8 @@ int CC_BTNRun(int, int, int event, void *, int, int)
             graphrefresh = 0;
             if (rx_flag == 1)
                 SendLiveRequest();
-            tdiff = Timer() - tstart;
             // The scope's own time-out; not the 1.5 s of the other waits.
-            if (tdiff > SCOPE_TIMEOUT) {
+            if (LiveAnswerOverdue(SCOPE_TIMEOUT)) {
                 // Left dimmed on purpose: the user acknowledges with Stop.
                 ShowStatus("Timeout RS232-Line!");
                 stop_flag = 1;

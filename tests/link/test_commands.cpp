@@ -73,7 +73,7 @@ TEST_F(Commands, RefreshAnsweredButReadBackSilentIsATimeout)
     GetCtrlVal(panelPARA_A, PARA_A_POWER, &panelPower);
     CC_ButtonRefresh(panelHandle, PANEL_BTN_REFRESH, EVENT_COMMIT, nullptr, 0, 0);
     std::vector<std::string> expected = {"Line Ok!", "Waiting for parameter-frame ...",
-                                         "Timeout RS-232!!"};
+                                         "Timeout-RS-232...", "Timeout RS-232!!"};
     EXPECT_EQ(expected, StatusLog());
     EXPECT_EQ(1u, sim->requests(ORDER_REFRESH));
     EXPECT_EQ(panelPower, powerA);                // the panel values taken for the request

@@ -117,7 +117,10 @@ TEST_F(Exchange, OverlongFirmwareAnswerKeepsThePreviousText)
     EXPECT_EQ(80, nBytesR);
 }
 
-TEST_F(Exchange, ParameterReadWithoutAnswerLeavesVariables)
+// A read that gets no answer says so where the user looks, and leaves the
+// variables alone. Answers that come too late for their read reach neither
+// the variables of that read nor the firmware text behind them.
+TEST_F(Exchange, UnansweredReadsSaySoAndLateFramesAreNoFirmwareText)
 {
     ASSERT_TRUE(StartProgram());
     sim->faults.mute = {ORDER_READ_RAM};
@@ -128,8 +131,21 @@ TEST_F(Exchange, ParameterReadWithoutAnswerLeavesVariables)
     PushGET(RAM, 1);
     EXPECT_GT(Timer() - t0, 1.4);
     EXPECT_EQ(before, refB);
-    EXPECT_EQ(std::vector<std::string>{"Waiting for parameter-frame ..."}, StatusLog());
-    EXPECT_STREQ("Timeout-RS-232...", szStatus);
+    const std::vector<std::string> timedOut = {"Waiting for parameter-frame ...", "Timeout-RS-232..."};
+    EXPECT_EQ(timedOut, StatusLog());
+    EXPECT_EQ("Timeout-RS-232...", StatusLine());
+
+    // Every answer 1.6 s late: the reads run out and their frames come in
+    // while the firmware text is awaited.
+    sim->faults = Faults{};
+    sim->set_paced(true);
+    sim->faults.delay = 1.6;
+    StartOutcome outcome;
+    StartLink(com, &outcome);
+    EXPECT_EQ(1, outcome.echoOk);
+    EXPECT_EQ(0, outcome.readA);
+    EXPECT_EQ(1, outcome.firmwareOk);
+    EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
 }
 
 TEST_F(Exchange, DatfileSourceSendsNothing)

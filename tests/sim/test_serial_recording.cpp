@@ -191,4 +191,53 @@ TEST_F(NoisyLine, QvarSimWithSurplusAndUnpacedAtFullRate)
     ASSERT_TRUE(unpaced.waitForFinished(5000));
 }
 
+// qvar-sim numbers its live answers in word 3 and adds noise: 36 or 40 bytes
+// behind every answer, and bursts ahead of answers that open with a frame head
+// of another device. The start exchange must read the true parameter sets,
+// no burst may end the recording, and every line must be the answer whose
+// number it carries, in the order sent.
+TEST_F(NoisyLine, NoiseNeverBecomesARecordedLine)
+{
+    const std::vector<std::vector<std::string>> setups = {
+        {"--surplus", "36"},
+        {"--surplus", "40", "--garbage", "72:0.15"},
+        {"--garbage", "40:0.1"},
+    };
+    qvar::sim::Faults numbered;
+    numbered.number_word = 3;
+    const std::vector<std::string> sent = AnswersSent(400, numbered);
+    const qvar::sim::Controller factory;
+    for (std::vector<std::string> args : setups) {
+        SCOPED_TRACE(args[0] + " " + args[1] + (args.size() > 2 ? " " + args[2] + " " + args[3] : ""));
+        args.insert(args.end(), {"--number", "3"});
+        QProcess server;
+        ASSERT_NE("", StartQvarSim(server, 5, args));
+        StartStatusLog();
+        UsePort(5);
+        EXPECT_EQ(factory.ram(0)[PB_POWER], powerA);
+        EXPECT_EQ(factory.ram(1)[PB_REF], refB);
+        EXPECT_EQ(factory.ram(1)[PB_SCANTIME], scantime);
+        const std::vector<std::string> recorded = Record(50);
+        EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
+        EXPECT_EQ(50u, recorded.size());
+        long last = 0;
+        for (size_t i = 0; i < recorded.size(); i++) {
+            const long number = std::strtol(recorded[i].substr(recorded[i].rfind('\t') + 1).c_str(), nullptr, 10);
+            ASSERT_GT(number, last) << "line " << i + 1 << ": " << recorded[i];
+            ASSERT_LE(number, long(sent.size()));
+            ASSERT_EQ(sent[size_t(number - 1)], recorded[i]) << "line " << i + 1;
+            last = number;
+        }
+        LinkCounters met;
+        GetLinkCounters(&met);
+        EXPECT_GE(met.framesTaken, 50 + 3);
+        if (args[0] == "--garbage" || args.size() > 4) {
+            EXPECT_GT(met.framesDropped, 0);
+        }
+        CloseCom(com);
+        server.terminate();
+        ASSERT_TRUE(server.waitForFinished(5000));
+    }
+}
+
 } // namespace
