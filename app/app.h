@@ -26,6 +26,9 @@ void ShowStatusOnPanel(const char *text);
 
 // Fills the serial-port selector with every port number and selects `com`.
 void FillPortSelector(void);
+// Names the port in use in the main window's title ("Q-VAR-RDX3-Scope - COM7"),
+// so the status line can keep the link's own texts.
+void ShowPortInTitle(void);
 
 extern const UiCallback qvarCallbacks[];
 extern const int qvarCallbackCount;

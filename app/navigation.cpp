@@ -99,6 +99,13 @@ void FillPortSelector(void)
     SetCtrlVal(panelHandle, PANEL_COMPORT, com);
 }
 
+void ShowPortInTitle(void)
+{
+    char title[TEXT_LEN + 16];
+    std::snprintf(title, sizeof title, "%s - COM%d", szSoftname, com);
+    SetPanelAttribute(panelHandle, ATTR_TITLE, title);
+}
+
 int CC_DropDCom(int, int, int event, void *, int, int)
 {
     if (event == EVENT_LEFT_CLICK) {
@@ -118,6 +125,7 @@ int CC_DropDCom(int, int, int event, void *, int, int)
     CloseCom(com);
     GetCtrlVal(panelHandle, PANEL_COMPORT, &com);
     ShowStatus("Init COM-Port ...");
+    ShowPortInTitle();
     InitRS232(com);
     FillPortSelector();   // a port that would not open now says why
     return 0;

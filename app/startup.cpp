@@ -88,6 +88,7 @@ int StartUp(int argc, char *argv[])
         NoProjectDir();
     FillPortSelector();
 
+    ShowPortInTitle();
     InitRS232(com);
 
     // The charts grow with the main window; the recorder panel keeps its size.

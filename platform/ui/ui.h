@@ -81,6 +81,7 @@ enum {
                                 // maximised, never below its design size; its strip charts
                                 // and graphs grow with it, what lies below them moves down,
                                 // bands above them widen, everything else keeps its place
+    ATTR_TITLE,                 // string, top-level panels: the window's title
 };
 
 #define FONT_APPLICATION "application"
@@ -152,7 +153,10 @@ int DisplayPanel(int panel);
 int HidePanel(int panel);
 int DiscardPanel(int panel);
 int SetPanelAttribute(int panel, int attribute, int value);
+int SetPanelAttribute(int panel, int attribute, const char *text);
 int GetPanelAttribute(int panel, int attribute, int *value);
+// A text attribute; UI_ERR_TOO_LONG when it does not fit `size` bytes.
+int GetPanelAttribute(int panel, int attribute, char *buffer, int size);
 int SetPanelPos(int panel, int top, int left);
 
 // Controls.

@@ -559,6 +559,32 @@ int GetPanelAttribute(int panel, int attribute, int *value)
     return 0;
 }
 
+int SetPanelAttribute(int panel, int attribute, const char *text)
+{
+    Panel *p = findPanel(panel);
+    if (!p)
+        return started() ? UI_ERR_PANEL : UI_ERR_NOT_STARTED;
+    if (attribute != ATTR_TITLE || p->parent)
+        return UI_ERR_ATTRIBUTE;
+    p->w->setWindowTitle(QString::fromUtf8(text ? text : ""));
+    noteActivity();
+    return 0;
+}
+
+int GetPanelAttribute(int panel, int attribute, char *buffer, int size)
+{
+    Panel *p = findPanel(panel);
+    if (!p)
+        return started() ? UI_ERR_PANEL : UI_ERR_NOT_STARTED;
+    if (attribute != ATTR_TITLE || p->parent)
+        return UI_ERR_ATTRIBUTE;
+    const QByteArray title = p->w->windowTitle().toUtf8();
+    if (!buffer || size <= title.size())
+        return UI_ERR_TOO_LONG;
+    std::memcpy(buffer, title.constData(), static_cast<size_t>(title.size()) + 1);
+    return 0;
+}
+
 int SetPanelPos(int panel, int top, int left)
 {
     Panel *p = findPanel(panel);

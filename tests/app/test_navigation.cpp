@@ -24,7 +24,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
+#include <stdlib.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -138,6 +141,28 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
     ASSERT_FALSE(StatusLog().empty());
     EXPECT_EQ("Init COM-Port ...", StatusLog().front());
     EXPECT_EQ(sim->firmware_line().substr(0, 71), StatusLine());
+
+    // The port in use is named in the window's title, the status line keeps
+    // the link's texts.
+    char title[64];
+    ASSERT_EQ(0, GetPanelAttribute(panelHandle, ATTR_TITLE, title, sizeof title));
+    EXPECT_STREQ("Q-VAR-RDX3-Scope - COM1", title);
+    // A silent line of the test's own as port 7.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(0, grantpt(master));
+    ASSERT_EQ(0, unlockpt(master));
+    std::filesystem::create_directories(PortsDir());
+    std::filesystem::create_symlink(ptsname(master), PortsDir() + "/com7");
+    CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_LEFT_CLICK, nullptr, 0, 0);
+    EXPECT_EQ(0, SetCtrlVal(panelHandle, PANEL_COMPORT, 7));
+    CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
+    GetPanelAttribute(panelHandle, ATTR_TITLE, title, sizeof title);
+    EXPECT_STREQ("Q-VAR-RDX3-Scope - COM7", title);
+    EXPECT_EQ("Timeout < 36 Bytes", StatusLine());
+    std::filesystem::remove(PortsDir() + "/com7");
+    close(master);
+    UsePort(1);
 }
 
 TEST_F(Navigation, ChoosingAPortWhileTheScopeRunsStopsTheScopeFirst)
