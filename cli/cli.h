@@ -22,6 +22,7 @@ struct CliOptions {
     int port = 1;
     bool json = false;
     bool quiet = false;
+    bool verbose = false;          // the link's counters on standard error at the end
     bool help = false;
     bool version = false;
     bool verify = false;
@@ -62,6 +63,8 @@ void CloseController(void);
 // Tells the user why something failed: the link's last status text, unless it
 // is already on standard error, or `text` when given.
 void ReportFailure(const char *text);
+// A parameter read of channel `channel` (0 A, 1 B) that got no answer.
+void ReportUnansweredRead(int channel);
 bool Quiet(void);
 FILE *ErrorStream(void);
 // The file given with -o must be one that can be written (a regular file or

@@ -120,6 +120,14 @@ void ReportFailure(const char *text)
         std::fprintf(errStream, "%s\n", lastStatus);
 }
 
+void ReportUnansweredRead(int channel)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "no answer to the parameter read of channel %c (%s)",
+                  channel ? 'B' : 'A', "Timeout-RS-232...");
+    ReportFailure(text);
+}
+
 bool Quiet(void) { return quiet; }
 FILE *ErrorStream(void) { return errStream; }
 
@@ -169,11 +177,24 @@ int OpenController(const CliOptions &o, bool needFirmware)
         ReportFailure(nullptr);
         return CLI_PORT;
     }
-    if (!outcome.echoOk || !outcome.readsOk || (needFirmware && !outcome.firmwareOk)) {
+    if (outcome.echoOk && !outcome.readsOk) {
+        ReportUnansweredRead(outcome.readA ? 1 : 0);
+        return CLI_LINK;
+    }
+    if (!outcome.echoOk || (needFirmware && !outcome.firmwareOk)) {
         ReportFailure(nullptr);
         return CLI_LINK;
     }
     return CLI_OK;
+}
+
+// What the link met on the line, for -v.
+static void PrintLinkCounters(void)
+{
+    LinkCounters c;
+    GetLinkCounters(&c);
+    std::fprintf(errStream, "qvar-cli: link: %ld frames taken, %ld dropped, %ld time-outs, %ld bytes discarded\n",
+                 c.framesTaken, c.framesDropped, c.timeouts, c.bytesDiscarded);
 }
 
 void CloseController(void)
@@ -208,6 +229,9 @@ int CliRun(int argc, char *argv[], FILE *out, FILE *err)
     SetStatusSink(StatusToStderr);
     SetParameterSink(nullptr);
     r = Dispatch(o, out);
+    // Before the port closes: its own drops count too.
+    if (o.verbose)
+        PrintLinkCounters();
     CloseController();
     SetStatusSink(nullptr);
     // What was printed counts only once it is out: a full disk or a closed
@@ -280,7 +304,7 @@ int CmdGet(const CliOptions &o, FILE *out)
     bool ok = rx_flag == 1;
     PushGET(target, 1);
     if (!ok || rx_flag != 1) {
-        ReportFailure(nullptr);
+        ReportUnansweredRead(ok ? 1 : 0);
         return CLI_LINK;
     }
 

@@ -33,6 +33,8 @@ const char USAGE[] =
     "  --port N     serial port number, as qvar-scope numbers them (default 1)\n"
     "  --json       machine-readable output (ports, info, get)\n"
     "  -q, --quiet  no status texts or progress on standard error\n"
+    "  -v, --verbose  at the end, what the link met on the line: frames taken\n"
+    "               and dropped, time-outs, bytes discarded (standard error)\n"
     "  --help       this text, or the command's with a command\n"
     "  --version    the program's version\n"
     "\n"
@@ -134,7 +136,7 @@ int Bad(FILE *err, const char *what, const char *value)
     return CLI_USAGE;
 }
 
-// What each command takes beyond --port, --json, -q and --help.
+// What each command takes beyond --port, --json, -q, -v and --help.
 bool Takes(const std::string &command, const char *option)
 {
     auto is = [&](const char *c) { return command == c; };
@@ -208,6 +210,8 @@ int ParseCliOptions(int argc, char *argv[], CliOptions *o, FILE *err)
             o->json = true;
         } else if (!std::strcmp(a, "-q") || !std::strcmp(a, "--quiet")) {
             o->quiet = true;
+        } else if (!std::strcmp(a, "-v") || !std::strcmp(a, "--verbose")) {
+            o->verbose = true;
         } else if (!std::strcmp(a, "--port")) {
             const char *v = value(a);
             long n = 0;

@@ -235,3 +235,25 @@ TEST_F(CliProcess, APortHeldByAnotherProgramAndASilentLine)
     EXPECT_THAT(r.err, HasSubstr(" (in use): "));
     EXPECT_THAT(r.err, Not(HasSubstr("qvar-scope:")));
 }
+
+// A command straight after a killed watch: the watch's last request was
+// written as it printed its last line, and its answer is still on the line
+// while the next command starts its exchange.
+TEST_F(CliProcess, CommandRightAfterAKilledWatch)
+{
+    ASSERT_TRUE(StartSim());
+    for (int round = 1; round <= 5; round++) {
+        Child watch;
+        ASSERT_TRUE(Spawn(watch, {Beside("qvar-cli"), "watch", "--port", PORT, "-q"}, env));
+        ASSERT_TRUE(ReadFirstLine(watch, 20.0));   // the header
+        for (int line = 0; line < 3; line++) {
+            watch.firstLine.clear();
+            ASSERT_TRUE(ReadFirstLine(watch, 10.0));
+        }
+        kill(watch.pid, SIGKILL);
+        EXPECT_EQ(watch.Wait(), 128 + SIGKILL);
+        Outcome r = Cli({"info", "--port", PORT, "-q"});
+        EXPECT_EQ(r.code, 0) << "round " << round << ": " << r.err;
+        EXPECT_THAT(r.out, HasSubstr("FW")) << "round " << round;
+    }
+}

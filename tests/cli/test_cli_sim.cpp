@@ -139,6 +139,19 @@ TEST_F(CliSim, SilentOrWrongControllerEndsWithTheStatusText)
     r = Cli({"info", "-q"});
     EXPECT_EQ(r.code, CLI_LINK);
     EXPECT_EQ(r.err, "Error reading firmware-info!\n");
+
+    // A parameter read without an answer is named, whatever comes after it;
+    // -v tells what the link met.
+    sim = &FreshSim();
+    sim->faults.mute = {2};
+    r = Cli({"info", "-q", "-v"});
+    EXPECT_EQ(r.code, CLI_LINK);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "qvar-cli: no answer to the parameter read of channel A (Timeout-RS-232...)\n"
+                     "qvar-cli: link: 1 frames taken, 0 dropped, 2 time-outs, 0 bytes discarded\n");
+    r = Cli({"get", "--from", "ram", "-q"});
+    EXPECT_EQ(r.code, CLI_LINK);
+    EXPECT_THAT(r.err, HasSubstr("no answer to the parameter read of channel A"));
 }
 
 TEST_F(CliSim, SendVerifyThenGetRoundTripsTheFile)
