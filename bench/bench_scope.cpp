@@ -8,6 +8,7 @@
 #include "state/qvar.h"
 #include "bench/support/figures.h"
 #include "bench/support/floor.h"
+#include "link/com232.h"
 #include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/serial/serial.h"
@@ -219,7 +220,12 @@ void InTurns(const char *name, int source, int chart, int traces, QWidget *paint
 void BesideTheFloor(const char *name, int source, int chart, int traces)
 {
     std::printf(" %s at line timing beside the floor, %d turns of %.0f s each:\n", name, kRounds, kRoundSeconds);
+    LinkCounters before, after;
+    GetLinkCounters(&before);
     InTurns(name, source, chart, traces, nullptr);
+    // Every answer passes the frame check the echo answer switched on.
+    GetLinkCounters(&after);
+    Info("answers taken through the frame check", double(after.framesTaken - before.framesTaken), "");
 }
 
 qvar::ui::ChartView *ChartTitled(const QString &title)
