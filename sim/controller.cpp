@@ -183,6 +183,7 @@ void Controller::clear_line()
     inbuf_.clear();
     tx_free_ = rx_free_ = -std::numeric_limits<double>::infinity();
     next_garbage_ = -std::numeric_limits<double>::infinity();
+    next_hit_ = -std::numeric_limits<double>::infinity();
 }
 
 void Controller::take_byte(uint8_t b, double at)
@@ -286,7 +287,19 @@ std::vector<uint8_t> Controller::garbage_burst()
     return bytes;
 }
 
-void Controller::send_frame(uint16_t order, const Block &data, double done)
+bool Controller::hit_due(double now)
+{
+    if (faults.hit_every <= 0)
+        return false;
+    if (!std::isfinite(next_hit_))
+        next_hit_ = now + faults.hit_every;
+    if (now < next_hit_)
+        return false;
+    next_hit_ = now + faults.hit_every;
+    return true;
+}
+
+void Controller::send_frame(uint16_t order, const Block &data, double done, bool hit)
 {
     std::vector<uint8_t> bytes;
     bytes.reserve(kFrameBytes + std::max(0, faults.surplus));
@@ -297,6 +310,12 @@ void Controller::send_frame(uint16_t order, const Block &data, double done)
         if (faults.corrupt_word == static_cast<int>(i))
             w = static_cast<uint16_t>(~w);
         put16(bytes, w);
+    }
+    if (hit) {
+        // Bit errors over the head: neither the lead word nor the order is
+        // left, and the data words arrive as sent.
+        for (size_t i = 0; i < 4; ++i)
+            bytes[i] = static_cast<uint8_t>(bytes[i] ^ 0xA5);
     }
     for (int i = 0; i < faults.surplus; ++i)
         bytes.push_back(static_cast<uint8_t>(0xE0 | (i & 0x0F)));
@@ -344,7 +363,7 @@ void Controller::handle(const uint8_t *frame, double done)
         if (faults.number_word >= 0 && faults.number_word < static_cast<int>(kWords))
             live_[static_cast<size_t>(faults.number_word)] = static_cast<uint16_t>(sample_);
         if (answer)
-            send_frame(order, live_, done);
+            send_frame(order, live_, done, hit_due(done));
         return;
     case ORDER_CURVE_BLOCK:
         if (answer)

@@ -72,6 +72,10 @@ struct Faults {
     // AA 55); the rest is noise rich in 00 and 55 bytes.
     int    garbage = 0;
     double garbage_every = 1.0;
+    // Every `hit_every` seconds (0: never) noise hits a live-value answer on
+    // the line: its first four bytes arrive damaged, so the answer is lost
+    // and no other comes for that request, as after a burst over its head.
+    double hit_every = 0.0;
 };
 
 class Controller {
@@ -142,7 +146,8 @@ private:
     void send_firmware(double done);
     void send_curve_block(const Block &data, double done);
     void command(uint16_t order, bool answer, double done);
-    void send_frame(uint16_t order, const Block &data, double done);
+    void send_frame(uint16_t order, const Block &data, double done, bool hit = false);
+    bool hit_due(double now);
     void send_bytes(std::vector<uint8_t> bytes, double done);
     void put_on_line(const std::vector<uint8_t> &bytes, double at);
     void maybe_garbage(double now);
@@ -172,6 +177,7 @@ private:
     std::array<int, 2> max_{}, min_{};
     double   next_garbage_ = -std::numeric_limits<double>::infinity();
     uint64_t bursts_ = 0;
+    double   next_hit_ = -std::numeric_limits<double>::infinity();
 
     std::map<uint16_t, uint64_t> per_order_;
     uint64_t requests_total_ = 0;

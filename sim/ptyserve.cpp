@@ -339,6 +339,8 @@ printed is the terminal's path; open it like a serial port (19200 8N1).
   --garbage N[:S]      put N bytes of noise on the line every S seconds (1),
                        ahead of a live-value answer; each burst opens with a
                        frame head of another device (AA 55)
+  --hit S              every S seconds a live-value answer arrives with its
+                       first four bytes damaged (that answer is lost)
   --help               show this text
 
 Ends cleanly on Ctrl-C or SIGTERM.
@@ -466,6 +468,8 @@ bool fault_option(OptionWord &w, sim::Faults &f)
         const auto colon = v.find(':');
         f.garbage = static_cast<int>(to_int(opt, std::string_view(v).substr(0, colon), 1, 4096));
         f.garbage_every = colon == std::string::npos ? 1.0 : to_seconds(opt, v.substr(colon + 1));
+    } else if (opt == "--hit") {
+        f.hit_every = to_seconds(opt, w.value());
     } else {
         return false;
     }
