@@ -193,8 +193,10 @@ static void PrintLinkCounters(void)
 {
     LinkCounters c;
     GetLinkCounters(&c);
-    std::fprintf(errStream, "qvar-cli: link: %ld frames taken, %ld dropped, %ld time-outs, %ld bytes discarded\n",
-                 c.framesTaken, c.framesDropped, c.timeouts, c.bytesDiscarded);
+    std::fprintf(errStream,
+                 "qvar-cli: link: %ld frames taken, %ld dropped, %ld time-outs, %ld bytes discarded, "
+                 "%ld requests repeated\n",
+                 c.framesTaken, c.framesDropped, c.timeouts, c.bytesDiscarded, c.requestsRepeated);
 }
 
 void CloseController(void)

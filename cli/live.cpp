@@ -113,6 +113,7 @@ int CmdWatch(const CliOptions &o, FILE *out)
                 SendLiveRequest();
             continue;
         }
+        AskAgainForLostAnswer();
         if (LiveAnswerOverdue(WATCH_TIMEOUT)) {
             ShowStatus("Timeout RS232-Line!");
             ReportFailure(nullptr);
@@ -181,6 +182,8 @@ int CmdRecord(const CliOptions &o, FILE *)
         }
         if (rx_flag == 1 && lines < samples)
             SendLiveRequest();
+        else if (lines < samples)
+            AskAgainForLostAnswer();
         if (LiveAnswerOverdue(TIMEOUT)) {
             ShowStatus("Timeout RS232-Line!");
             ReportFailure(nullptr);

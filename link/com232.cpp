@@ -25,6 +25,7 @@
 #include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +50,21 @@ int awaitedOrder = -1;
 LinkCounters counters;
 long portDropsSeen;                // of the open port's own drops, those counted
 double frameTakenAt = -1e9;        // when the receive path last took a frame
+long skippedByReceive;             // bytes the receive path found no frame in
+
+// One exchange is 37.5 ms at 19200 baud; a tenth of a second covers it and
+// the controller's turnaround: after that no answer to a request is still on
+// its way.
+const double EXCHANGE_SETTLE = 0.1;
+// A line that brought nothing for this long is taken to be between bursts.
+const double LINE_QUIET = 0.005;
+
+// What the live wait has seen of the line since its request: the noise the
+// receive path and the serial service had dropped when it went out, the
+// bytes seen at the last look, and since when that count has not moved.
+long liveNoiseBase;
+long liveSeen = -1;
+double liveQuietSince;
 
 // The line's rate, and one character on it: start bit, 8 data bits, stop bit.
 const long BAUD_RATE = 19200;
@@ -103,6 +119,7 @@ int SeekFrame(void)
             return n;
         ComSkip(com, k);
         counters.bytesDiscarded += k;
+        skippedByReceive += k;
         if (!dropped && n >= FRAME_BYTES)
             counters.framesDropped++;
         dropped = true;
@@ -188,6 +205,14 @@ void FoldPortDrops(void)
         portDropsSeen = 0;
     counters.bytesDiscarded += d - portDropsSeen;
     portDropsSeen = d;
+}
+
+// Bytes dropped on the open port so far, by the receive path's frame check
+// and by the serial service's timing rules.
+long NoiseDropped(void)
+{
+    const long d = ComDroppedBytes(com);
+    return skippedByReceive + (d > 0 ? d : 0);
 }
 
 // Bytes a direct read may take: whatever is queued, but never more than the
@@ -373,6 +398,7 @@ void StartLink(int port, StartOutcome *outcome)
     StartOutcome o{};
     shape.known = false;
     counters = LinkCounters{};
+    skippedByReceive = 0;
     int r = OpenComConfig(port, "", BAUD_RATE, 0, 8, 1, 4096, 4096);
     portDropsSeen = 0;
     o.openCode = r < 0 ? r : 0;
@@ -447,20 +473,57 @@ void SendLiveRequest(void)
     rx_flag = 0;
     tstart = Timer();
     lastLiveRequest = tstart;
+    liveNoiseBase = NoiseDropped();
+    liveSeen = -1;
     nBytesW = ComWrt(com, (const char *)szWriteBuf, FRAME_BYTES);
 }
 
 // A stopped loop may leave its last request unanswered, and a flush cannot
 // catch an answer that is still on the line: taken as the answer to the next
-// loop's first request, it would put two requests in flight for good. One
-// exchange is 37.5 ms at 19200 baud; a tenth of a second covers it and the
-// controller's turnaround.
+// loop's first request, it would put two requests in flight for good.
 void SettleLiveLine(void)
 {
-    const double settle = 0.1;
     double since = Timer() - lastLiveRequest;
-    if (since >= 0 && since < settle)
-        Delay(settle - since);
+    if (since >= 0 && since < EXCHANGE_SETTLE)
+        Delay(EXCHANGE_SETTLE - since);
+}
+
+// A burst over an answer's head leaves a block the frame check drops, and the
+// controller has nothing more to send for that request: waiting would end the
+// loop at its time-out. Asked again once the answer cannot still be coming,
+// the burst costs the one exchange. Only after noise was dropped: a quiet line
+// brings no lost answer, and its time-out keeps counting from the request that
+// went unanswered, which asking again does not move.
+int AskAgainForLostAnswer(void)
+{
+    if (rx_flag != 0 || !shape.known)
+        return 0;
+    const long noise = NoiseDropped();
+    if (noise == liveNoiseBase)
+        return 0;
+    const double now = Timer();
+    const long seen = noise + GetInQLen(com);
+    if (seen != liveSeen) {
+        liveSeen = seen;
+        liveQuietSince = now;
+        return 0;
+    }
+    if (now - lastLiveRequest < EXCHANGE_SETTLE || now - liveQuietSince < LINE_QUIET)
+        return 0;
+    const double unanswered = tstart;
+    SendLiveRequest();
+    tstart = unanswered;
+    counters.requestsRepeated++;
+    return 1;
+}
+
+double LiveWaitDeadline(double limit)
+{
+    const double timeout = tstart + limit;
+    if (rx_flag != 0 || liveSeen < 0)
+        return timeout;
+    const double askAgain = std::max(lastLiveRequest + EXCHANGE_SETTLE, liveQuietSince + LINE_QUIET);
+    return std::min(timeout, askAgain);
 }
 
 int LiveAnswerOverdue(double limit)

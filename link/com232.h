@@ -52,6 +52,14 @@ void SettleLiveLine(void);
 // Whether the answer to the last live-value request is more than `limit`
 // seconds overdue (the time since the request is left in tdiff).
 int  LiveAnswerOverdue(double limit);
+// While no answer is taken: when noise was dropped since the live-value
+// request (a burst hit its answer), and no answer can still be on its way
+// and the line has gone quiet, writes the request again, leaving tstart at
+// the unanswered one. Returns 1 if it did.
+int  AskAgainForLostAnswer(void);
+// When a loop waiting for a live answer must look again: its time-out
+// `limit` after tstart, or sooner when a lost answer may be asked for again.
+double LiveWaitDeadline(double limit);
 // The start of the scope's and the recorder's polling loop: settles the line,
 // sends the first live-value request (shows "Line Ok!" once it is written)
 // and arms the loop: tstart, stop_flag = 0, graphrefresh = 0.
@@ -98,6 +106,7 @@ struct LinkCounters {
     long timeouts;          // waits for an answer that ran out
     long bytesDiscarded;    // bytes that belonged to no answer, the serial
                             // service's drops by timing included
+    long requestsRepeated;  // live requests asked again after noise hit the answer
 };
 void GetLinkCounters(LinkCounters *counters);
 // Counts a wait for an answer that ran out outside the waits above.

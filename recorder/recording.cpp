@@ -113,6 +113,8 @@ bool RecordLines(uint16_t interval, uint16_t samples)
         }
         if (rx_flag == 1 && !fileFailed)
             SendLiveRequest();
+        else if (!fileFailed)
+            AskAgainForLostAnswer();
         if (LiveAnswerOverdue(ANSWER_TIMEOUT)) {
             ShowStatus("Timeout RS232-Line!");
             stop_flag = 1;
@@ -120,7 +122,7 @@ bool RecordLines(uint16_t interval, uint16_t samples)
         }
         if (lines >= samples)
             stop_flag = 1;
-        SetWaitDeadline(tstart + ANSWER_TIMEOUT);
+        SetWaitDeadline(LiveWaitDeadline(ANSWER_TIMEOUT));
         ProcessSystemEvents();
         if (stop_flag != 0)
             break;

@@ -79,6 +79,8 @@ int CC_BTNRun(int, int, int event, void *, int, int)
             graphrefresh = 0;
             if (rx_flag == 1)
                 SendLiveRequest();
+            else
+                AskAgainForLostAnswer();
             // The scope's own time-out; not the 1.5 s of the other waits.
             if (LiveAnswerOverdue(SCOPE_TIMEOUT)) {
                 // Left dimmed on purpose: the user acknowledges with Stop.
@@ -88,7 +90,7 @@ int CC_BTNRun(int, int, int event, void *, int, int)
                 return 1;
             }
         }
-        SetWaitDeadline(tstart + SCOPE_TIMEOUT);
+        SetWaitDeadline(LiveWaitDeadline(SCOPE_TIMEOUT));
         ProcessSystemEvents();
     } while (stop_flag == 0);
     running = false;

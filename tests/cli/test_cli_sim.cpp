@@ -148,7 +148,8 @@ TEST_F(CliSim, SilentOrWrongControllerEndsWithTheStatusText)
     EXPECT_EQ(r.code, CLI_LINK);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "qvar-cli: no answer to the parameter read of channel A (Timeout-RS-232...)\n"
-                     "qvar-cli: link: 1 frames taken, 0 dropped, 2 time-outs, 0 bytes discarded\n");
+                     "qvar-cli: link: 1 frames taken, 0 dropped, 2 time-outs, 0 bytes discarded, "
+                     "0 requests repeated\n");
     r = Cli({"get", "--from", "ram", "-q"});
     EXPECT_EQ(r.code, CLI_LINK);
     EXPECT_THAT(r.err, HasSubstr("no answer to the parameter read of channel A"));

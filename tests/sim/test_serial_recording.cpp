@@ -192,16 +192,18 @@ TEST_F(NoisyLine, QvarSimWithSurplusAndUnpacedAtFullRate)
 }
 
 // qvar-sim numbers its live answers in word 3 and adds noise: 36 or 40 bytes
-// behind every answer, and bursts ahead of answers that open with a frame head
-// of another device. The start exchange must read the true parameter sets,
-// no burst may end the recording, and every line must be the answer whose
-// number it carries, in the order sent.
+// behind every answer, bursts ahead of answers that open with a frame head
+// of another device, and answers whose head a burst damaged. The start
+// exchange must read the true parameter sets, no burst may end the recording,
+// and every line must be the answer whose number it carries, in the order
+// sent.
 TEST_F(NoisyLine, NoiseNeverBecomesARecordedLine)
 {
     const std::vector<std::vector<std::string>> setups = {
         {"--surplus", "36"},
         {"--surplus", "40", "--garbage", "72:0.15"},
         {"--garbage", "40:0.1"},
+        {"--hit", "0.3"},
     };
     qvar::sim::Faults numbered;
     numbered.number_word = 3;
@@ -233,6 +235,10 @@ TEST_F(NoisyLine, NoiseNeverBecomesARecordedLine)
         EXPECT_GE(met.framesTaken, 50 + 3);
         if (args[0] == "--garbage" || args.size() > 4) {
             EXPECT_GT(met.framesDropped, 0);
+        }
+        // A lost answer is asked for again, not waited out to the time-out.
+        if (args[0] == "--hit") {
+            EXPECT_GT(met.requestsRepeated, 0);
         }
         CloseCom(com);
         server.terminate();
