@@ -29,10 +29,14 @@ char lastStatus[TEXT_LEN + 1];
 bool portOpen = false;
 bool outputFailed = false;
 
+// The tool's status line shows a text again as it stands (the start exchange
+// shows the firmware text once read and once more as its outcome); a log
+// would print it twice.
 void StatusToStderr(const char *text)
 {
+    const bool again = std::strcmp(lastStatus, text) == 0;
     CopyText(lastStatus, sizeof lastStatus, text);
-    if (!quiet)
+    if (!quiet && !again)
         std::fprintf(errStream, "%s\n", text);
 }
 
