@@ -93,6 +93,8 @@ TEST_F(CliSim, InfoRunsTheToolsStartExchange)
     EXPECT_EQ(r.code, CLI_OK) << r.err;
     EXPECT_EQ(r.out, sim->firmware_line() + "\n");
     EXPECT_THAT(r.err, HasSubstr("Echo Check - Line Ok!"));
+    EXPECT_THAT(r.err, testing::EndsWith("Waiting for firmware info ...\n" + sim->firmware_line() + "\n"))
+        << "the firmware text once";
     EXPECT_EQ(sim->requests(5), 1u);
     EXPECT_EQ(sim->requests(2), 2u);
     EXPECT_EQ(sim->requests(7), 1u);
