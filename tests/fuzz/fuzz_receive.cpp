@@ -1,7 +1,8 @@
 // fuzz_receive.cpp - the receive path: arbitrary bytes in arbitrary chunks on
 // a pseudo-terminal port, taken by the serial service's queue, its timing
 // rules and the link's receive callback, interleaved with reads, flushes and
-// writes as the input says; and the same bytes as requests to the simulated
+// writes as the input says, after an echo answer has taught the link the
+// controller's frames; and the same bytes as requests to the simulated
 // controller.
 #define QVAR_HIDE_SYNC   // unistd.h has a sync() of its own
 #include "link/com232.h"
@@ -12,12 +13,14 @@
 #include "tests/fuzz/fuzz_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -50,8 +53,30 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     ComSetScanRoots((root + "/empty").c_str(), (root + "/empty").c_str());
     if (OpenComConfig(kPort, "", 19200, 0, 8, 1, 512, 512) != 0)
         std::abort();
-    SetComTime(kPort, 0.0);
     com = kPort;
+    // An echo answer teaches the link this controller's frames, so the inputs
+    // go through its frame check and search, not only through the plain
+    // taking of any 36 bytes before an echo was seen.
+    SetComTime(kPort, 1.0);
+    std::thread controller([] {
+        uint8_t request[36];
+        size_t got = 0;
+        for (int tries = 0; got < sizeof request && tries < 1000; ++tries) {
+            pollfd p{g_master, POLLIN, 0};
+            if (poll(&p, 1, 2) > 0) {
+                const ssize_t n = read(g_master, request + got, sizeof request - got);
+                got += n > 0 ? static_cast<size_t>(n) : 0;
+            }
+        }
+        uint8_t answer[36] = {0x00, 0x55, 0x00, 0x05, 0x00, 0xAA};
+        if (got == sizeof request && write(g_master, answer, sizeof answer) != sizeof answer)
+            std::abort();
+    });
+    const int echo = CheckComLine(kPort);
+    controller.join();
+    if (echo != 1)
+        std::abort();
+    SetComTime(kPort, 0.0);
     return 0;
 }
 
