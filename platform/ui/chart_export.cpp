@@ -82,10 +82,8 @@ QByteArray field(const QString &name)
 QByteArray header(const ChartView &v, int traces)
 {
     QByteArray out = "point";
-    for (int t = 0; t < traces; ++t) {
-        const QString &name = v.trace(t).name;
-        out += ',' + field(name.isEmpty() ? QStringLiteral("Trace %1").arg(t + 1) : name);
-    }
+    for (int t = 0; t < traces; ++t)
+        out += ',' + field(traceName(v.trace(t), t));
     return out + '\n';
 }
 
@@ -294,6 +292,7 @@ int SetGraphPlotName(int panel, int control, int plot, const char *name)
         if (g.plots[i].handle == plot) {
             g.plots[i].name = QString::fromUtf8(name ? name : "");
             g.view->trace(int(i)).name = g.plots[i].name;
+            g.view->tracesChanged();   // the legend names it
             return 0;
         }
     }
@@ -313,7 +312,9 @@ int SetStripChartTraceName(int panel, int control, int trace, const char *name)
     // Called with every plot: no copy unless it changes.
     QString &current = c->strip->view->trace(trace - 1).name;
     const QUtf8StringView wanted(name ? name : "");
-    if (QAnyStringView::compare(current, wanted) != 0)
+    if (QAnyStringView::compare(current, wanted) != 0) {
         current = wanted.toString();
+        c->strip->view->tracesChanged();   // the legend names it
+    }
     return 0;
 }

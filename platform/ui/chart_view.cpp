@@ -26,7 +26,10 @@ namespace {
 // Spacing inside the frame, as the charts have always had it.
 constexpr int kMarginLeft = 4, kMarginTop = 4, kMarginRight = 8, kMarginBottom = 4;
 constexpr int kLabelGap = 6;        // between a tick label and its axis
-constexpr int kTitleGap = 8;        // below the title
+constexpr int kTitleGap = 8;        // below the title (and the legend)
+constexpr int kLegendLine = 18;     // the stretch of a trace's line before its name
+constexpr int kLegendGap = 4;       // between that line and the name
+constexpr int kLegendSpacing = 12;  // between two entries of a row
 const QColor kGrid(226, 226, 226);
 const QColor kAxis(80, 80, 80);
 const QColor kLabel(40, 40, 40);
@@ -171,6 +174,8 @@ void ChartView::setPaused(bool paused)
     else
         frozen_.clear();
     pauseButton_->setText(paused_ ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+    if (legendStale())
+        invalidateBackground();
     update();
 }
 
@@ -237,6 +242,10 @@ void ChartView::removeTrace(int i)
 
 void ChartView::tracesChanged()
 {
+    // Names and looks change seldom, points with every frame: only the
+    // former redraw the cached picture, which holds the legend.
+    if (legendStale())
+        invalidateBackground();
     if (!isVisible() || paused_)
         return;
     // Thick pens reach a little beyond the plot area.
@@ -305,8 +314,15 @@ void ChartView::layout()
     int labelWidth = 0;
     for (double v : ticks(shownY()))
         labelWidth = std::max(labelWidth, labels.horizontalAdvance(label(v)));
-    const int top = cr.top() + kMarginTop + (title_.isEmpty() ? 0 : title.height() + kTitleGap);
     const int left = cr.left() + kMarginLeft + labelWidth + kLabelGap;
+    int top = cr.top() + kMarginTop + (title_.isEmpty() ? 0 : title.height());
+    // The legend's rows keep clear of the pause toggle in the corner.
+    const int toggle = pauseButton_->isHidden() ? 0 : pauseButton_->sizeHint().width() + kLabelGap;
+    const int legend = layoutLegend(left, title_.isEmpty() ? top : top + 2, cr.right() - kMarginRight - toggle);
+    if (legend > 0)
+        top += (title_.isEmpty() ? 0 : 2) + legend;
+    if (legend > 0 || !title_.isEmpty())
+        top += kTitleGap;
     const int bottom = cr.bottom() - kMarginBottom - labels.height() - kLabelGap + 2;
     // The last x label is centred on the axis's end: leave room for its half.
     int lastLabel = 0;
@@ -314,6 +330,64 @@ void ChartView::layout()
         lastLabel = labels.horizontalAdvance(label(xt.back())) / 2;
     const int right = cr.right() - kMarginRight - lastLabel;
     plot_ = QRectF(left, top, std::max(1, right - left), std::max(1, bottom - top));
+}
+
+// Places the entries of the shown traces in rows from (left, top), wrapping
+// before `right`; returns the rows' height (0 without entries).
+int ChartView::layoutLegend(int left, int top, int right)
+{
+    legend_.clear();
+    const QFontMetrics fm(labelFont(this));
+    const std::vector<Trace> &shown = shownTraces();
+    int x = left, row = -1;
+    for (int i = 0; i < int(shown.size()); ++i) {
+        const Trace &t = shown[size_t(i)];
+        if (!t.listed || t.name.isEmpty())
+            continue;
+        const QString &name = t.name;
+        const int width = kLegendLine + kLegendGap + fm.horizontalAdvance(name);
+        if (row < 0 || (x > left && x + width > right)) {
+            x = left;
+            ++row;
+        }
+        legend_.push_back({name, t.color, t.width, t.style, QPointF(x, top + row * fm.height() + fm.height() / 2)});
+        x += width + kLegendSpacing;
+    }
+    return (row + 1) * fm.height();
+}
+
+// Whether the legend no longer says what the shown traces are.
+bool ChartView::legendStale() const
+{
+    const std::vector<Trace> &shown = shownTraces();
+    size_t k = 0;
+    for (int i = 0; i < int(shown.size()); ++i) {
+        const Trace &t = shown[size_t(i)];
+        if (!t.listed || t.name.isEmpty())
+            continue;
+        if (k == legend_.size())
+            return true;
+        const LegendEntry &e = legend_[k++];
+        if (e.color != t.color || e.style != t.style || e.width != t.width || e.name != t.name)
+            return true;
+    }
+    return k != legend_.size();
+}
+
+void ChartView::drawLegend(QPainter &p)
+{
+    const QFont lf = labelFont(this);
+    const QFontMetrics fm(lf);
+    p.setFont(lf);
+    for (const LegendEntry &e : legend_) {
+        // A little heavier than the trace itself, so that a dash pattern shows.
+        QPen line(e.color, std::max(2.0, e.width), e.style);
+        line.setCosmetic(true);
+        p.setPen(line);
+        p.drawLine(e.at, e.at + QPointF(kLegendLine, 0));
+        p.setPen(e.color);
+        p.drawText(QPointF(e.at.x() + kLegendLine + kLegendGap, e.at.y() - fm.height() / 2.0 + fm.ascent()), e.name);
+    }
 }
 
 void ChartView::drawBackground()
@@ -331,6 +405,7 @@ void ChartView::drawBackground()
         p.drawText(QRect(cr.left(), cr.top() + kMarginTop, cr.width(), QFontMetrics(font()).height()),
                    Qt::AlignHCenter | Qt::AlignVCenter, title_);
     }
+    drawLegend(p);
     const QFont lf = labelFont(this);
     const QFontMetrics fm(lf);
     p.setFont(lf);

@@ -8,8 +8,12 @@
 //   ten steps, anchored at zero).
 // - Changing traces schedules one repaint of the plot area; Qt merges
 //   repaints, so the screen never redraws faster than the display. Frame,
-//   title, grid, axes and labels are drawn once into a cached picture and
-//   redrawn only when a range, the title or the size changes.
+//   title, legend, grid, axes and labels are drawn once into a cached picture
+//   and redrawn only when a range, the title, a trace's name or look, or the
+//   size changes.
+// - The legend, between the title and the plot, names every listed trace
+//   that has a name, in its colour beside a stretch of its line; rows wrap to
+//   the chart's width.
 // - The axis ranges the program sets are the design's; a view range can be
 //   laid over them (zoom, pan) and dropped again without losing them.
 // - Reading back (points, pens, ranges) gives exactly what is drawn. A
@@ -88,6 +92,7 @@ struct Trace {
     Qt::PenStyle style = Qt::SolidLine;
     bool dots = false;                 // a marker on every point
     bool xSorted = false;              // x never decreases: drawn min/max per pixel column when dense
+    bool listed = true;                // named in the legend (when it has a name)
     std::vector<QPointF> points;       // data coordinates, in drawing order
     Samples samples;                   // instead of points when it has any (x-ordered, dense)
     size_t count() const { return points.empty() ? samples.size() : points.size(); }
@@ -97,7 +102,8 @@ struct Trace {
     }
 };
 
-// What the crosshair and assistive technology call trace `index`.
+// What the crosshair, assistive technology and a data file call trace
+// `index` (from 0): its name, or "Trace n" (n from 1) without one.
 QString traceName(const Trace &t, int index);
 
 class ChartView : public QFrame {
@@ -151,6 +157,17 @@ public:
     std::vector<Reading> readingAt(QPointF pixel) const;
     bool hovering() const { return hover_.has_value(); }
 
+    // What the legend shows, in order; a trace's change shows after
+    // tracesChanged().
+    struct LegendEntry {
+        QString name;
+        QColor color;
+        double width;
+        Qt::PenStyle style;
+        QPointF at;                    // the line's left end, widget pixels
+    };
+    const std::vector<LegendEntry> &legend() const { return legend_; }
+
     // How many times the plot has been painted (tests, benches).
     int paints() const { return paints_; }
 
@@ -178,6 +195,9 @@ private:
     void drawCrosshair(class QPainter &p);
     void zoomAt(QPointF pixel, double factor, bool xAxis, bool yAxis);
     void layout();
+    int layoutLegend(int left, int top, int right);
+    bool legendStale() const;
+    void drawLegend(QPainter &p);
     void drawBackground();
     int gridX(double v) const;
     int gridY(double v) const;
@@ -188,6 +208,7 @@ private:
     void placePauseToggle();
 
     QString title_;
+    std::vector<LegendEntry> legend_;  // as last laid out
     Range x_, y_;
     std::optional<Range> viewX_, viewY_;
     std::vector<Trace> traces_;

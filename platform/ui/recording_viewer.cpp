@@ -177,6 +177,7 @@ void RecordingViewer::showColumn(int column, bool on)
     if (on == !kept.table)
         return;   // already so
     std::swap(drawn, kept);
+    chart_->trace(column).listed = on;
     fitValueAxis();
     chart_->tracesChanged();
 }

@@ -82,6 +82,7 @@ enum {
                                 // and graphs grow with it, what lies below them moves down,
                                 // bands above them widen, everything else keeps its place
     ATTR_TITLE,                 // string, top-level panels: the window's title
+    ATTR_TRACE_LINE_STYLE,      // int LINE_*, for SetTraceAttribute
 };
 
 #define FONT_APPLICATION "application"
@@ -92,7 +93,7 @@ enum { AXIS_X = 0, AXIS_Y = 1 };
 enum { AXIS_MANUAL = 0, AXIS_AUTO = 1 };
 enum { PLOT_THIN_LINE = 0, PLOT_THICK_LINE = 1 };
 enum { POINT_NONE = 0, POINT_DOT = 1 };
-enum { LINE_SOLID = 0, LINE_DASH = 1, LINE_DOT = 2 };
+enum { LINE_SOLID = 0, LINE_DASH = 1, LINE_DOT = 2, LINE_DASH_DOT = 3 };
 enum { REFRESH_DELAYED = 0, REFRESH_IMMEDIATE = 1 };
 
 typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,

@@ -65,6 +65,16 @@ void visibleSpan(const StripChart &s, int *first, int *count)
     *first = n - *count;
 }
 
+Qt::PenStyle penStyle(int lineStyle)
+{
+    switch (lineStyle) {
+    case LINE_DASH: return Qt::DashLine;
+    case LINE_DOT: return Qt::DotLine;
+    case LINE_DASH_DOT: return Qt::DashDotLine;
+    default: return Qt::SolidLine;
+    }
+}
+
 void applyGraphAxes(Graph &g)
 {
     double xlo = std::numeric_limits<double>::infinity(), xhi = -xlo, ylo = xlo, yhi = -xlo;
@@ -245,16 +255,26 @@ int SetTraceAttribute(int panel, int control, int trace, int attribute, int valu
     Ctrl *c = stripOf(panel, control, &err);
     if (!c)
         return err;
-    if (attribute != ATTR_TRACE_COLOR)
+    if (attribute != ATTR_TRACE_COLOR && attribute != ATTR_TRACE_LINE_STYLE)
         return UI_ERR_ATTRIBUTE;
     StripChart &s = *c->strip;
     if (trace < 1 || trace > s.traces)
         return UI_ERR_VALUE;
-    const QColor col = rgbColor(value);
     Trace &t = s.view->trace(trace - 1);
-    if (t.color != col) {   // called on every drawing: repaint only on a change
-        t.color = col;
-        s.view->tracesChanged();
+    // Called on every drawing: repaint only on a change.
+    if (attribute == ATTR_TRACE_COLOR) {
+        const QColor col = rgbColor(value);
+        if (t.color != col) {
+            t.color = col;
+            s.view->tracesChanged();
+        }
+    } else {
+        if (value < LINE_SOLID || value > LINE_DASH_DOT)
+            return UI_ERR_VALUE;
+        if (t.style != penStyle(value)) {
+            t.style = penStyle(value);
+            s.view->tracesChanged();
+        }
     }
     return 0;
 }
@@ -310,7 +330,7 @@ int PlotXY(int panel, int control, const unsigned short *x, const unsigned short
     Trace t;
     t.color = rgbColor(color);
     t.width = plotStyle == PLOT_THICK_LINE ? 2.5 : 1.0;
-    t.style = lineStyle == LINE_DASH ? Qt::DashLine : lineStyle == LINE_DOT ? Qt::DotLine : Qt::SolidLine;
+    t.style = penStyle(lineStyle);
     t.dots = pointStyle == POINT_DOT;
     t.points.reserve(size_t(count));
     for (int i = 0; i < count; ++i)
