@@ -82,6 +82,7 @@ void InitVars(void)
 
     FillarrayRAW(0, 0);
     FillarrayNORM(tol10Bit, ref10Bit, 0);
+    LabelCharts();
     for (int i = 0; i < 256; i++) {
         xArray[i] = (uint16_t)i;
         yArrayA[i] = 0;

@@ -1,10 +1,11 @@
 // bench_chart.cpp - what one strip-chart frame costs: the program's chart
-// widget with the NORM chart's six 100-point traces (value, band and
-// reference) against the floor program's bare QPainter chart of the same
-// size, frame by frame in alternating blocks, at the chart's size and at
-// twice its width and height. Then a paused chart holding the deepest
-// history (six traces of 10,000 points) panned step by step, as the user
-// scrolls back through it: a step must redraw within a display frame.
+// widget with the NORM chart's six 100-point traces (value, band, reference,
+// maximum and minimum, and its legend) against the floor program's bare
+// QPainter chart of the same size, frame by frame in alternating blocks, at
+// the chart's size and at twice its width and height. Then a paused chart
+// holding the deepest history (six traces of 10,000 points) panned step by
+// step, as the user scrolls back through it: a step must redraw within a
+// display frame.
 #include "bench/support/figures.h"
 #include "bench/support/floor.h"
 #include "platform/ui/chart_view.h"
@@ -59,14 +60,23 @@ std::unique_ptr<ChartView> NewToolChart(int w, int h)
 {
     auto c = std::make_unique<ChartView>(nullptr);
     c->resize(w, h);
-    c->setTitle(QStringLiteral("NORM"));
+    c->setTitle(QStringLiteral("NORM-A"));
     c->setXRange(Range{0, 100});
     c->setYRange(Range{0, 1100});
     c->setTraceCount(6);
-    const QColor colours[] = {QColor(0, 100, 0), QColor(0, 100, 0), Qt::black, QColor(200, 0, 0),
-                              QColor(200, 0, 0), QColor(200, 0, 0)};
-    for (int t = 0; t < 6; ++t)
+    // As the scope draws them: named in the legend, the reference, maximum
+    // and minimum in line styles of their own.
+    const QColor colours[] = {QColor(0, 128, 0), QColor(0, 128, 0), Qt::black, QColor(255, 0, 0),
+                              QColor(255, 0, 0), QColor(255, 0, 0)};
+    const Qt::PenStyle styles[] = {Qt::SolidLine, Qt::SolidLine, Qt::DashDotLine, Qt::DashLine, Qt::DotLine,
+                                   Qt::SolidLine};
+    const char *const names[] = {"upper threshold", "lower threshold", "reference", "maximum", "minimum", "value"};
+    for (int t = 0; t < 6; ++t) {
         c->trace(t).color = colours[t];
+        c->trace(t).style = styles[t];
+        c->trace(t).name = QString::fromLatin1(names[t]);
+    }
+    c->tracesChanged();
     FillNorm(*c, 0);
     if (!ShowExposed(c.get()))
         Fail("the tool's chart was never exposed");

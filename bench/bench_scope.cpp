@@ -15,6 +15,7 @@
 #include "platform/serial/serial_sim.h"
 #include "platform/ui/chart_view.h"
 #include "platform/ui/ui.h"
+#include "platform/ui/ui_qt.h"
 #include "recorder/recorder.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
@@ -228,15 +229,14 @@ void BesideTheFloor(const char *name, int source, int chart, int traces)
     Info("answers taken through the frame check", double(after.framesTaken - before.framesTaken), "");
 }
 
-qvar::ui::ChartView *ChartTitled(const QString &title)
+// The chart widget of a chart control (its title names the graph source).
+qvar::ui::ChartView *ChartOf(int chart)
 {
-    for (QWidget *w : QApplication::allWidgets())
-        if (auto *c = dynamic_cast<qvar::ui::ChartView *>(w); c && c->title() == title)
-            return c;
-    return nullptr;
+    QWidget *w = UiCtrlWidget(panelHandle, chart);
+    return w ? w->findChild<qvar::ui::ChartView *>() : nullptr;
 }
 
-qvar::ui::ChartView *NormView() { return ChartTitled(QStringLiteral("NORM")); }
+qvar::ui::ChartView *NormView() { return ChartOf(PANEL_CHART_NORM); }
 
 // How long after its last byte came each answer was on screen: the first
 // paint of the NORM chart after it.
@@ -272,7 +272,7 @@ void AnswerToScreen(double seconds)
 // The same scope through qvar-sim on a pseudo-terminal, its own process, in
 // turns with the floor: the tool's side of a real serial port. The exchange
 // rate comes from the chart's paints, one per answer at line timing.
-void ThroughQvarSim(const char *name, int source, int chart, const QString &title, int traces)
+void ThroughQvarSim(const char *name, int source, int chart, int traces)
 {
     std::printf(" %s through qvar-sim on a pseudo-terminal, beside the floor, %d turns of %.0f s each:\n", name,
                 kRounds, kRoundSeconds);
@@ -283,10 +283,10 @@ void ThroughQvarSim(const char *name, int source, int chart, const QString &titl
         return;
     }
     qvar_test::UsePort(kPort);
-    if (qvar::ui::ChartView *view = ChartTitled(title))
+    if (qvar::ui::ChartView *view = ChartOf(chart))
         InTurns(name, source, chart, traces, view);
     else
-        Fail("no chart widget titled " + title.toStdString());
+        Fail(std::string("no chart widget for ") + name);
     // Back on the built-in controller, whose number the pin may have moved.
     server.terminate();
     server.waitForFinished(3000);
@@ -457,8 +457,8 @@ int main(int argc, char **argv)
     if (Wanted(argc, argv, "latency"))
         AnswerToScreen(4.0);
     if (Wanted(argc, argv, "qvarsim")) {
-        ThroughQvarSim("NORM", kSourceNorm, PANEL_CHART_NORM, QStringLiteral("NORM"), 6);
-        ThroughQvarSim("RAW", kSourceRaw, PANEL_CHART_RAW, QStringLiteral("RAW A/B"), 2);
+        ThroughQvarSim("NORM", kSourceNorm, PANEL_CHART_NORM, 6);
+        ThroughQvarSim("RAW", kSourceRaw, PANEL_CHART_RAW, 2);
     }
     if (Wanted(argc, argv, "hidden"))
         ChartHidden();

@@ -14,8 +14,6 @@
 
 namespace {
 
-const int BLACK = 0x000000, BLUE = 0x0000FF, RED = 0xFF0000, DARK_GREY = 0x404040;
-
 struct CurveSetup {
     uint16_t *curve;
     uint16_t *step;
@@ -235,12 +233,18 @@ void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *
         SetGraphPlotName(panelHandle, PANEL_GRAPH_DATA,
                          PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, y, n, style, POINT_NONE, line, colour), name);
     };
-    plot(upper, PLOT_THIN_LINE, LINE_SOLID, BLACK, "maximum");
-    plot(lower, PLOT_THIN_LINE, LINE_SOLID, BLACK, "minimum");
-    plot(step, PLOT_THIN_LINE, LINE_DASH, BLUE, "trigger step");
+    plot(upper, PLOT_THIN_LINE, LINE_SOLID, COLOR_GUIDE, "curve maximum");
+    plot(lower, PLOT_THIN_LINE, LINE_SOLID, COLOR_GUIDE, "curve minimum");
+    plot(step, PLOT_THIN_LINE, LINE_DASH, COLOR_TRIGGER, "trigger step");
     if (IsNormSource(source) && source != SOURCE_NORM_AB && source != SOURCE_NORM_T) {
-        int colour = IsChannelBSource(source) ? DARK_GREY : RED;
+        int colour = IsChannelBSource(source) ? COLOR_VALUE_B : COLOR_VALUE_A;
         plot(curve, PLOT_THICK_LINE, LINE_SOLID, colour, "curve");
     }
-    plot(reference, PLOT_THIN_LINE, LINE_DASH, BLUE, "reference");
+    // A NORM curve's line is the trigger level, in the trigger's blue; a
+    // maximum or minimum curve's is the channel's reference, drawn as the
+    // NORM chart draws it. Dash-dot tells it from the step's dashes.
+    if (source == SOURCE_NORM_A || source == SOURCE_NORM_B)
+        plot(reference, PLOT_THIN_LINE, LINE_DASH_DOT, COLOR_TRIGGER, "trigger level");
+    else
+        plot(reference, PLOT_THIN_LINE, LINE_DASH_DOT, COLOR_REFERENCE, "reference");
 }

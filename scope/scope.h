@@ -28,6 +28,10 @@ void PlotRAWValues(void);
 void PlotNORMValues(double *history);
 void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *upper,
                    const uint16_t *lower, const uint16_t *reference);
+// Names, colours and line styles of both charts' traces, and the NORM
+// chart's title, for the graph source ring's source: what the legends show
+// before the first drawing (each drawing sets them again).
+void LabelCharts(void);
 void FillarrayRAW(int a, int b);
 void FillarrayNORM(int tol, int ref, int v);
 

@@ -14,8 +14,6 @@
 namespace {
 
 enum { POINTS = 100 };
-const int DARK_GREEN = 0x008000, BLACK = 0x000000, RED = 0xFF0000, DARK_GREY = 0x404040;
-const int BLUE = 0x0000FF, GREEN = 0x00FF00;
 
 void UnpackLiveValues(void)
 {
@@ -44,9 +42,13 @@ int RingSource(void)
     return s;
 }
 
-// Trace names for the crosshair and the chart's data file.
+// Trace names for the legend, the crosshair and the chart's data file.
 const char *const rawNames[] = {"channel A", "channel B"};
 const char *const normNames[] = {"upper threshold", "lower threshold", "reference", "maximum", "minimum", "value"};
+
+// The NORM chart's title: the graph source it shows, as the ring names it.
+const char *const sourceNames[] = {"NORM-A", "NORM-B", "NORM-AB", "NORM-T",
+                                   "MAX (A)", "MAX (B)", "MIN (A)", "MIN (B)"};
 
 void PrepareChart(int chart, int traces)
 {
@@ -58,7 +60,42 @@ void PrepareChart(int chart, int traces)
         SetStripChartTraceName(panelHandle, chart, t + 1, names[t]);
 }
 
+void ColourRAW(void)
+{
+    SetTraceAttribute(panelHandle, PANEL_CHART_RAW, 1, ATTR_TRACE_COLOR, COLOR_RAW_A);
+    SetTraceAttribute(panelHandle, PANEL_CHART_RAW, 2, ATTR_TRACE_COLOR, COLOR_RAW_B);
+}
+
+// Maximum, minimum and a channel A source's value share one red, and a
+// channel B source's dark grey is hard to tell from the reference's black:
+// line styles tell them apart.
+void ColourNORM(int source)
+{
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 1, ATTR_TRACE_COLOR, COLOR_BAND);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 2, ATTR_TRACE_COLOR, COLOR_BAND);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 3, ATTR_TRACE_COLOR, COLOR_REFERENCE);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 4, ATTR_TRACE_COLOR, COLOR_EXTREME);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 5, ATTR_TRACE_COLOR, COLOR_EXTREME);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 3, ATTR_TRACE_LINE_STYLE, LINE_DASH_DOT);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 4, ATTR_TRACE_LINE_STYLE, LINE_DASH);
+    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 5, ATTR_TRACE_LINE_STYLE, LINE_DOT);
+    // Other sources keep the colour the value had.
+    if (IsNormSource(source) && source != SOURCE_NORM_T)
+        SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 6, ATTR_TRACE_COLOR,
+                          IsChannelBSource(source) ? COLOR_VALUE_B : COLOR_VALUE_A);
+    if (IsNormSource(source))
+        SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_LABEL_TEXT, sourceNames[source]);
+}
+
 } // namespace
+
+void LabelCharts(void)
+{
+    PrepareChart(PANEL_CHART_RAW, 2);
+    ColourRAW();
+    PrepareChart(PANEL_CHART_NORM, 6);
+    ColourNORM(RingSource());
+}
 
 int Copy1D(const double *x, int n, double *y)
 {
@@ -124,8 +161,7 @@ void PlotRAWValues(void)
     if (RingSource() == SOURCE_RAW) {
         arrayRAW[2 * POINTS - 2] = adcCHA;
         arrayRAW[2 * POINTS - 1] = adcCHB;
-        SetTraceAttribute(panelHandle, PANEL_CHART_RAW, 1, ATTR_TRACE_COLOR, BLUE);
-        SetTraceAttribute(panelHandle, PANEL_CHART_RAW, 2, ATTR_TRACE_COLOR, GREEN);
+        ColourRAW();
     }
     PlotStripChart(panelHandle, PANEL_CHART_RAW, arrayRAW, 2 * POINTS, 0, 0);
     SetPanelDATA();
@@ -138,7 +174,6 @@ void PlotNORMValues(double *history)
 
     int s = RingSource();
     int maximum = 0, minimum = 0;
-    int valueColour = -1;
     if (s == SOURCE_NORM_A || s == SOURCE_NORM_AB || s == SOURCE_MAX_A || s == SOURCE_MIN_A) {
         int tol = (uint16_t)tolA;
         upTHR = refA + tol;
@@ -146,7 +181,6 @@ void PlotNORMValues(double *history)
         valREF = (uint16_t)refA;
         maximum = MAXvalA;
         minimum = MINvalA;
-        valueColour = RED;
     } else if (IsChannelBSource(s)) {
         int tol = (uint16_t)tolB;
         upTHR = refB + tol;
@@ -154,7 +188,6 @@ void PlotNORMValues(double *history)
         valREF = (uint16_t)refB;
         maximum = MAXvalB;
         minimum = MINvalB;
-        valueColour = DARK_GREY;
     } else {
         upTHR = loTHR = 0;
         valREF = 0;
@@ -186,13 +219,7 @@ void PlotNORMValues(double *history)
     newest[5] = valNORM;
 
     PrepareChart(PANEL_CHART_NORM, 6);
-    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 1, ATTR_TRACE_COLOR, DARK_GREEN);
-    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 2, ATTR_TRACE_COLOR, DARK_GREEN);
-    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 3, ATTR_TRACE_COLOR, BLACK);
-    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 4, ATTR_TRACE_COLOR, RED);
-    SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 5, ATTR_TRACE_COLOR, RED);
-    if (valueColour >= 0)
-        SetTraceAttribute(panelHandle, PANEL_CHART_NORM, 6, ATTR_TRACE_COLOR, valueColour);
+    ColourNORM(s);
     PlotStripChart(panelHandle, PANEL_CHART_NORM, history, 6 * POINTS, 0, 0);
     SetPanelDATA();
 }

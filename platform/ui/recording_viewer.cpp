@@ -33,11 +33,12 @@ struct Column {
     const char *name;
     QColor color;
 };
+// Each column in the colour its quantity has on the scope's charts.
 const Column kColumns[kRecordingColumns] = {
-    {"valNORMA", QColor(0, 120, 0)},
-    {"valNORMB", QColor(200, 0, 0)},
-    {"adcCHA", QColor(0, 70, 200)},
-    {"adcCHB", QColor(190, 110, 0)},
+    {"valNORMA", rgbColor(COLOR_VALUE_A)},
+    {"valNORMB", rgbColor(COLOR_VALUE_B)},
+    {"adcCHA", rgbColor(COLOR_RAW_A)},
+    {"adcCHB", rgbColor(COLOR_RAW_B)},
 };
 
 QString summary(const Recording &r)

@@ -96,6 +96,21 @@ enum { POINT_NONE = 0, POINT_DOT = 1 };
 enum { LINE_SOLID = 0, LINE_DASH = 1, LINE_DOT = 2, LINE_DASH_DOT = 3 };
 enum { REFRESH_DELAYED = 0, REFRESH_IMMEDIATE = 1 };
 
+// The colour of each quantity wherever it is drawn: the strip charts, the
+// data curve, the recording viewer and the pictures saved from them, so that
+// a legend entry means the same on every chart. 0xRRGGBB.
+enum {
+    COLOR_RAW_A     = 0x0000FF,   // raw converter value of channel A
+    COLOR_RAW_B     = 0x00FF00,   // ... of channel B
+    COLOR_VALUE_A   = 0xFF0000,   // a channel A source's value (NORM-A, MAX (A), ...)
+    COLOR_VALUE_B   = 0x404040,   // a channel B source's value
+    COLOR_BAND      = 0x008000,   // upper and lower threshold
+    COLOR_REFERENCE = 0x000000,   // the reference the band lies around
+    COLOR_EXTREME   = 0xFF0000,   // the controller's maximum and minimum
+    COLOR_TRIGGER   = 0x0000FF,   // trigger position and trigger level of a curve
+    COLOR_GUIDE     = 0x000000,   // a curve's own maximum and minimum
+};
+
 typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,
                                int eventData1, int eventData2);
 typedef int (*PanelCallbackPtr)(int panel, int event, void *callbackData,

@@ -6,7 +6,9 @@
 #include "link/com232.h"
 #include "platform/clock.h"
 #include "platform/serial/serial.h"
+#include "platform/ui/chart_view.h"
 #include "platform/ui/ui.h"
+#include "platform/ui/ui_qt.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"
@@ -91,6 +93,13 @@ TEST_F(DataCurve, ChannelACurveWithStepAtTheTriggerPosition)
     EXPECT_EQ(mn, plots[1].y[50]);
     EXPECT_EQ(1024, plots[2].y[127]);
     EXPECT_EQ(600, plots[4].y[0]);
+    // The crosshair and the legend call that line what it is, and the legend
+    // tells it from the step beside it in the same blue.
+    const auto *view = UiCtrlWidget(panelHandle, PANEL_GRAPH_DATA)->findChild<qvar::ui::ChartView *>();
+    ASSERT_EQ(view->legend().size(), 5u);
+    EXPECT_EQ(view->trace(4).name, "trigger level");
+    EXPECT_EQ(view->legend()[4].name, "trigger level");
+    EXPECT_NE(view->legend()[4].style, view->legend()[2].style);
 
     std::vector<std::string> log = StatusLog();
     EXPECT_EQ("Waiting for data package 8 ... received!", log.back());

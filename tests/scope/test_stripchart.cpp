@@ -2,14 +2,22 @@
 // charts end up showing.
 #define QVAR_HIDE_SYNC
 #include "state/qvar.h"
+#include "link/protocol.h"
+#include "platform/ui/chart_view.h"
+#include "platform/ui/recording_viewer.h"
 #include "platform/ui/ui.h"
+#include "platform/ui/ui_qt.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
+#include "tests/support/process.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
+#include <QImage>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -65,6 +73,10 @@ protected:
         int n = GetStripChartTrace(panelHandle, chart, trace, y.data(), (int)y.size());
         y.resize(n > 0 ? n : 0);
         return y;
+    }
+    static qvar::ui::ChartView *View(int chart)
+    {
+        return UiCtrlWidget(panelHandle, chart)->findChild<qvar::ui::ChartView *>();
     }
 };
 
@@ -167,6 +179,42 @@ TEST_F(Charts, RawChartDrawsOnlyForSourceEight)
     EXPECT_EQ(123, b[98]);
     EXPECT_EQ(0, a[99]);                          // ... but the point is 0, 0
     EXPECT_EQ(0, b[99]);
+}
+
+// A quantity has one colour: on the scope's charts, in the recording viewer
+// and in a picture saved from a chart.
+TEST_F(Charts, EachQuantityKeepsItsColourInViewerAndPicture)
+{
+    Answer({500, 600, 1000, 2000});
+    Source(SOURCE_RAW);
+    PlotRAWValues();
+    const QColor rawA = View(PANEL_CHART_RAW)->trace(0).color, rawB = View(PANEL_CHART_RAW)->trace(1).color;
+    Source(SOURCE_NORM_A);
+    PlotNORMValues(arrayNORM);
+    const QColor valueA = View(PANEL_CHART_NORM)->trace(5).color;
+    Source(SOURCE_NORM_B);
+    PlotNORMValues(arrayNORM);
+    const QColor valueB = View(PANEL_CHART_NORM)->trace(5).color;
+
+    const std::string dir = TempDir();
+    WriteText(dir + "/run.dat", "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: 1\n500\t600\t1000\t2000\n");
+    qvar::ui::RecordingViewer viewer(QByteArray::fromStdString(dir + "/run.dat"));
+    ASSERT_TRUE(PumpUntil([&] { return viewer.chart()->traceCount() == 4; }, 5.0));
+    EXPECT_EQ(viewer.chart()->trace(0).color, valueA);   // valNORMA
+    EXPECT_EQ(viewer.chart()->trace(1).color, valueB);   // valNORMB
+    EXPECT_EQ(viewer.chart()->trace(2).color, rawA);     // adcCHA
+    EXPECT_EQ(viewer.chart()->trace(3).color, rawB);     // adcCHB
+
+    // The picture carries the legend: the value's colour above the plot.
+    const std::string png = dir + "/norm.png";
+    ASSERT_EQ(SaveChartPicture(panelHandle, PANEL_CHART_NORM, png.c_str(), 1), 0);
+    const QImage image(QString::fromStdString(png));
+    const int plotTop = int(View(PANEL_CHART_NORM)->plotArea().top());
+    int shown = 0;
+    for (int y = 0; y < plotTop; y++)
+        for (int x = 0; x < image.width(); x++)
+            shown += image.pixelColor(x, y) == valueB;
+    EXPECT_GT(shown, 10);
 }
 
 TEST(Fill, HistoriesHoldTheirBands)
