@@ -15,6 +15,10 @@ namespace {
 
 enum { POINTS = 100 };
 
+// Points of each history drawn from answers since it was last filled: the
+// fill (zeros, or a band the next answers may not share) is not drawn.
+int measuredRAW = 0, measuredNORM = 0;
+
 void UnpackLiveValues(void)
 {
     valNORMA = pp[LV_NORM_A];
@@ -132,6 +136,7 @@ int Shift(const double *x, int n, int shifts, double *y)
 
 void FillarrayRAW(int a, int b)
 {
+    measuredRAW = 0;
     for (int p = 0; p < POINTS; p++) {
         arrayRAW[2 * p] = a;
         arrayRAW[2 * p + 1] = b;
@@ -140,6 +145,7 @@ void FillarrayRAW(int a, int b)
 
 void FillarrayNORM(int tol, int ref, int v)
 {
+    measuredNORM = 0;
     for (int p = 0; p < POINTS; p++) {
         double *point = &arrayNORM[6 * p];
         point[0] = ref + tol;
@@ -163,6 +169,9 @@ void PlotRAWValues(void)
         arrayRAW[2 * POINTS - 1] = adcCHB;
         ColourRAW();
     }
+    if (measuredRAW < POINTS)
+        measuredRAW++;
+    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VALID_POINTS, measuredRAW);
     PlotStripChart(panelHandle, PANEL_CHART_RAW, arrayRAW, 2 * POINTS, 0, 0);
     SetPanelDATA();
 }
@@ -220,6 +229,9 @@ void PlotNORMValues(double *history)
 
     PrepareChart(PANEL_CHART_NORM, 6);
     ColourNORM(s);
+    if (measuredNORM < POINTS)
+        measuredNORM++;
+    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VALID_POINTS, measuredNORM);
     PlotStripChart(panelHandle, PANEL_CHART_NORM, history, 6 * POINTS, 0, 0);
     SetPanelDATA();
 }

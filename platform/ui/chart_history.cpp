@@ -4,8 +4,8 @@
 // newest point last; the chart keeps those newest points in a ring of its
 // depth, so a paused chart can be scrolled back and exported further than the
 // program remembers. The first plot after a (re)start seeds the ring with the
-// whole history handed over. Memory is depth x traces doubles, allocated
-// once per depth.
+// measured part of the history handed over. Memory is depth x traces doubles,
+// allocated once per depth.
 #include "platform/ui/chart_view.h"
 #include "platform/ui/ui_internal.h"
 
@@ -56,8 +56,12 @@ void keepNewest(StripChart &s)
         s.kept.assign(size_t(s.depth) * size_t(s.traces), 0.0);
         s.keptFirst = s.keptCount = 0;
     }
-    const size_t from = s.keptCount == 0 ? points - std::min(points, size_t(s.depth)) : points - 1;
-    for (size_t p = from; p < points; ++p)
+    // The first plot seeds the ring, later ones add their newest point; a
+    // history's fill is no measurement and is never kept.
+    size_t fresh = s.keptCount == 0 ? std::min(points, size_t(s.depth)) : 1;
+    if (s.valid >= 0)
+        fresh = std::min(fresh, size_t(s.valid));
+    for (size_t p = points - fresh; p < points; ++p)
         keep(s, &s.data[p * size_t(s.traces)]);
 }
 

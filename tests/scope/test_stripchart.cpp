@@ -174,11 +174,51 @@ TEST_F(Charts, RawChartDrawsOnlyForSourceEight)
     PlotRAWValues();
     EXPECT_EQ(3000, adcCHA);                      // record updated ...
     std::vector<double> a = Trace(PANEL_CHART_RAW, 1), b = Trace(PANEL_CHART_RAW, 2);
-    ASSERT_EQ(100u, a.size());
-    EXPECT_EQ(4000, a[98]);
-    EXPECT_EQ(123, b[98]);
-    EXPECT_EQ(0, a[99]);                          // ... but the point is 0, 0
-    EXPECT_EQ(0, b[99]);
+    ASSERT_EQ(2u, a.size());                      // (the start-up fill is not drawn)
+    EXPECT_EQ(4000, a[0]);
+    EXPECT_EQ(123, b[0]);
+    EXPECT_EQ(0, a[1]);                           // ... but the point is 0, 0
+    EXPECT_EQ(0, b[1]);
+}
+
+// What Run shows: the source in the title, a legend that tells the traces
+// apart, and only the points answered since Run - not the history's fill,
+// here channel A's band under a channel B source.
+TEST_F(Charts, RunShowsItsSourceAndOnlyWhatWasAnswered)
+{
+    Source(SOURCE_NORM_B);
+    refA = 300, tolA = 40;
+    refB = 700, tolB = 90;
+    sim->set_paced(true);   // a few answers, then Stop
+    When([&] { return sim->requests(ORDER_LIVE_VALUES) >= 4; },
+         [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
+    CC_BTNRun(panelHandle, PANEL_BTN_RUN, EVENT_COMMIT, nullptr, 0, 0);
+
+    qvar::ui::ChartView *view = View(PANEL_CHART_NORM);
+    EXPECT_EQ(view->title(), "NORM-B");
+    const std::vector<double> upper = Trace(PANEL_CHART_NORM, 1), value = Trace(PANEL_CHART_NORM, 6);
+    EXPECT_GE(value.size(), 3u);
+    EXPECT_LT(value.size(), 10u);
+    EXPECT_EQ(upper.size(), value.size());
+    for (double u : upper)
+        EXPECT_EQ(u, 790);
+    EXPECT_EQ(view->trace(5).points.back().x(), view->xRange().hi);   // newest at the right
+
+    std::vector<std::string> names;
+    for (const auto &e : view->legend())
+        names.push_back(e.name.toStdString());
+    EXPECT_EQ(names, (std::vector<std::string>{"upper threshold", "lower threshold", "reference", "maximum",
+                                               "minimum", "value"}));
+    const auto &legend = view->legend();
+    ASSERT_EQ(legend.size(), 6u);
+    for (size_t i = 0; i < legend.size(); i++) {
+        if (i != 2) {
+            EXPECT_NE(legend[i].color, legend[2].color) << names[i] << " looks like the reference";
+        }
+        for (size_t j = std::max<size_t>(i + 1, 3); j < legend.size(); j++)
+            EXPECT_FALSE(legend[i].color == legend[j].color && legend[i].style == legend[j].style)
+                << names[i] << " and " << names[j] << " look alike";
+    }
 }
 
 // A quantity has one colour: on the scope's charts, in the recording viewer
