@@ -14,6 +14,7 @@
 #include "platform/ui/ui.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
+#include "tests/support/process.h"
 #include "ui_ids.h"
 
 #include <cstdio>
@@ -83,7 +84,7 @@ int main(int argc, char *argv[])
 {
     if (argc > 1)
         folder = argv[1];
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    qvar_test::UseDesktopScreen();   // the pictures show the whole panel, unscrolled
     setenv("XDG_CONFIG_HOME", "/nonexistent/qvar-screenshots", 1);
     ComSetScanRoots("/nonexistent/dev", "/nonexistent/sys");
     // Unpaced, so a full chart takes a moment instead of four seconds.

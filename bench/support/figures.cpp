@@ -2,6 +2,7 @@
 #include "bench/support/figures.h"
 
 #include "sim/controller.h"
+#include "tests/support/process.h"
 #include "tests/support/program.h"
 
 #include <QCoreApplication>
@@ -105,7 +106,7 @@ void CancelStop(int id)
 
 bool StartOnSimulator(bool paced)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    qvar_test::UseDesktopScreen();
     // Start-up itself runs unpaced: only the loop under measurement needs
     // line timing, and it should not wait for the start exchange.
     qvar::sim::Controller &sim = qvar_test::FreshSim();

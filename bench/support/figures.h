@@ -38,7 +38,8 @@ void CancelStop(int id);
 bool ShowExposed(QWidget *w);
 
 // Brings the program up on the built-in simulated controller with the
-// machine's ports kept out of sight, QT_QPA_PLATFORM=offscreen unless set.
+// machine's ports kept out of sight, QT_QPA_PLATFORM=offscreen (with a
+// desktop-sized screen) unless another platform is set.
 // `paced` puts the controller on line timing after start-up.
 bool StartOnSimulator(bool paced);
 

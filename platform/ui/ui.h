@@ -80,7 +80,8 @@ enum {
     ATTR_SIZABLE,               // int 0/1, top-level panels: the window can be resized and
                                 // maximised, never below its design size; its strip charts
                                 // and graphs grow with it, what lies below them moves down,
-                                // bands above them widen, everything else keeps its place
+                                // bands above them widen, everything else keeps its place;
+                                // on a screen too small for the design it scrolls instead
     ATTR_TITLE,                 // string, top-level panels: the window's title
     ATTR_TRACE_LINE_STYLE,      // int LINE_*, for SetTraceAttribute
     ATTR_VALID_POINTS,          // int, strip charts: how many of the newest points handed over

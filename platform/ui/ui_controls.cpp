@@ -751,7 +751,7 @@ int NewCtrl(int panel, int kind, const char *label, int top, int left)
     if (kind != CTRL_TEXT_MSG)
         return UI_ERR_VALUE;
     noteActivity();
-    auto *l = new QLabel(QString::fromUtf8(label ? label : ""), p->w);
+    auto *l = new QLabel(QString::fromUtf8(label ? label : ""), canvasOf(*p));
     l->move(left, top);
     l->adjustSize();
     l->show();

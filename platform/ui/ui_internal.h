@@ -142,6 +142,9 @@ int ringItemDimmed(QComboBox *cb, int index, bool dimmed);
 // Panels whose window grows (ui_resize.cpp).
 void setSizable(Panel &p, bool on);
 bool sizable(const Panel &p);
+// Where the panel's controls and child panels live: the page itself, or the
+// canvas a sizable page scrolls.
+QWidget *canvasOf(Panel &p);
 
 // Charts (ui_charts.cpp).
 void setupStripChart(Ctrl &c, const uir::Control &desc);

@@ -383,7 +383,7 @@ std::unique_ptr<Panel> makePanel(QWidget *page, const uir::Panel &desc, int pare
     if (desc.width > 0 && desc.height > 0)
         page->setFixedSize(desc.width, desc.height);
     if (Panel *parent = parentHandle ? findPanel(parentHandle) : nullptr) {
-        page->setParent(parent->w);
+        page->setParent(canvasOf(*parent));
         page->move(0, 0);
     } else {
         page->setWindowTitle(desc.title.isEmpty() ? desc.name : desc.title);

@@ -8,6 +8,7 @@
 #include "platform/ui/ui_qt.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
+#include "tests/support/process.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
@@ -16,6 +17,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QProcess>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTest>
 #include <QToolButton>
@@ -24,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <stdlib.h>
@@ -364,4 +369,56 @@ TEST_F(Navigation, GrownMainWindowGrowsTheChartsAndKeepsEverythingElseInPlace)
     EXPECT_EQ(main->size(), design);
     EXPECT_EQ(UiCtrlWidget(panelHandle, PANEL_CHART_NORM)->geometry(), chart);
     EXPECT_EQ(UiCtrlWidget(panelHandle, PANEL_BTN_RUN)->geometry(), run);
+}
+
+// On a screen too small for the design - 1600 x 1000 pixels at a scale of
+// 1.5 - the window fits the screen and scrolls to every control. The scale
+// is taken when the run-time starts, so the check runs in a process of its own.
+TEST(WindowFit, EveryControlIsReachableOnASmallScaledScreen)
+{
+    if (std::getenv("QVAR_SMALL_SCREEN")) {
+        ASSERT_TRUE(StartProgram());
+        QWidget *main = UiPanelWidget(panelHandle);
+        const QRect screen = main->screen()->availableGeometry();
+        ASSERT_LT(screen.height(), 720) << "not the small screen";
+        EXPECT_TRUE(screen.contains(main->geometry())) << main->width() << " x " << main->height();
+        int reached = 0;
+        for (int i = 0; i < qvarControlNameCount; i++) {
+            const UiControlName &c = qvarControlNames[i];
+            const int panel = c.panel == PANEL ? panelHandle : c.panel == PARA_A ? panelPARA_A : 0;
+            QWidget *w = panel ? UiCtrlWidget(panel, c.id) : nullptr;
+            if (!w || !w->isVisibleTo(main))
+                continue;
+            QScrollArea *area = nullptr;
+            for (QWidget *up = w->parentWidget(); up && !area; up = up->parentWidget())
+                area = qobject_cast<QScrollArea *>(up);
+            ASSERT_NE(area, nullptr) << c.name << " cannot be scrolled to";
+            // Scrolled as far as it takes to show the whole control.
+            const QRect on(w->mapTo(area->widget(), QPoint(0, 0)), w->size());
+            area->horizontalScrollBar()->setValue(on.right() + 1 - area->viewport()->width());
+            area->verticalScrollBar()->setValue(on.bottom() + 1 - area->viewport()->height());
+            const QRect seen(area->viewport()->mapTo(main, QPoint(0, 0)), area->viewport()->size());
+            EXPECT_TRUE(seen.contains(QRect(w->mapTo(main, QPoint(0, 0)), w->size()))) << c.name;
+            reached++;
+        }
+        EXPECT_GT(reached, 30);
+        StopProgram();
+        return;
+    }
+    ScratchDir dir;
+    WriteText(dir.file("screen.json"), R"({"screens": [{"name": "small", "width": 1600, "height": 1000}]})");
+    std::vector<std::string> env;
+    for (char **e = environ; *e; e++) {
+        const std::string v = *e;
+        if (v.rfind("QT_QPA_PLATFORM=", 0) != 0 && v.rfind("QT_SCALE_FACTOR=", 0) != 0 && v.rfind("GTEST_", 0) != 0)
+            env.push_back(v);
+    }
+    env.push_back("QT_QPA_PLATFORM=" + OffscreenWith(dir.file("screen.json")));
+    env.push_back("QT_SCALE_FACTOR=1.5");
+    env.push_back("QVAR_SMALL_SCREEN=1");
+    Child child;
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    ASSERT_TRUE(Spawn(child, {self, "--gtest_filter=WindowFit.*"}, env, STDERR_FILENO));
+    const std::string out = Drain(child.out, 60);
+    EXPECT_EQ(child.Wait(), 0) << out;
 }

@@ -35,7 +35,8 @@ protected:
     void SetUp() override
     {
         ProgramTest::SetUp();
-        main = UiPanelWidget(panelHandle);
+        // Where the panel's controls live (a sizable panel scrolls them).
+        main = UiCtrlWidget(panelHandle, PANEL_LOGO_BG)->parentWidget();
         ASSERT_NE(nullptr, main);
     }
 

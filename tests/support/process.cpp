@@ -2,6 +2,7 @@
 #include "tests/support/process.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,15 @@ std::string Beside(const char *program)
     namespace fs = std::filesystem;
     return (fs::read_symlink("/proc/self/exe").parent_path().parent_path() / program).string();
 }
+
+void UseDesktopScreen()
+{
+    const char *qpa = std::getenv("QT_QPA_PLATFORM");
+    if (!qpa || std::string(qpa) == "offscreen")
+        setenv("QT_QPA_PLATFORM", OffscreenWith(QVAR_DESKTOP_SCREEN).c_str(), 1);
+}
+
+std::string OffscreenWith(const std::string &jsonFile) { return "offscreen:configfile=" + jsonFile; }
 
 int Child::Wait()
 {

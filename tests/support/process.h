@@ -12,6 +12,13 @@ namespace qvar_test {
 // Path of a program built beside the test programs (qvar-sim, qvar-cli).
 std::string Beside(const char *program);
 
+// Call before the GUI run-time starts: on the offscreen platform, a screen
+// of a desktop's size (Qt's own is smaller than the main panel, which would
+// scroll there). A platform chosen otherwise, or a screen file given, stays.
+void UseDesktopScreen();
+// The offscreen platform with the screens of `jsonFile`, for QT_QPA_PLATFORM.
+std::string OffscreenWith(const std::string &jsonFile);
+
 // A spawned program; killed and reaped if the test leaves it running.
 struct Child {
     pid_t pid = -1;

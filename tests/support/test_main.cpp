@@ -2,6 +2,8 @@
 // platform, so widgets, timers and socket notifiers work without a display,
 // and with a configuration folder of its own: no test reads or changes the
 // user's kept choices or pinned ports, nor do the programs it spawns.
+#include "tests/support/process.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -11,7 +13,7 @@
 
 int main(int argc, char **argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    qvar_test::UseDesktopScreen();
     char config[] = "/tmp/qvar-config-XXXXXX";
     if (!mkdtemp(config)) {
         std::perror("test main: configuration folder");
