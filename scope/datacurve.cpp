@@ -233,8 +233,11 @@ void PlotDATACurve(const uint16_t *step, const uint16_t *curve, const uint16_t *
         SetGraphPlotName(panelHandle, PANEL_GRAPH_DATA,
                          PlotXY(panelHandle, PANEL_GRAPH_DATA, xArray, y, n, style, POINT_NONE, line, colour), name);
     };
-    plot(upper, PLOT_THIN_LINE, LINE_SOLID, COLOR_GUIDE, "curve maximum");
-    plot(lower, PLOT_THIN_LINE, LINE_SOLID, COLOR_GUIDE, "curve minimum");
+    // The curve's extremes are drawn as the NORM chart draws the controller's:
+    // in black they would share the colour of a maximum or minimum curve's
+    // reference line.
+    plot(upper, PLOT_THIN_LINE, LINE_DASH, COLOR_EXTREME, "curve maximum");
+    plot(lower, PLOT_THIN_LINE, LINE_DOT, COLOR_EXTREME, "curve minimum");
     plot(step, PLOT_THIN_LINE, LINE_DASH, COLOR_TRIGGER, "trigger step");
     if (IsNormSource(source) && source != SOURCE_NORM_AB && source != SOURCE_NORM_T) {
         int colour = IsChannelBSource(source) ? COLOR_VALUE_B : COLOR_VALUE_A;

@@ -112,7 +112,6 @@ enum {
     COLOR_REFERENCE = 0x000000,   // the reference the band lies around
     COLOR_EXTREME   = 0xFF0000,   // the controller's maximum and minimum
     COLOR_TRIGGER   = 0x0000FF,   // trigger position and trigger level of a curve
-    COLOR_GUIDE     = 0x000000,   // a curve's own maximum and minimum
 };
 
 typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void *callbackData,

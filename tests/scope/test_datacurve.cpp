@@ -82,7 +82,7 @@ TEST_F(DataCurve, ChannelACurveWithStepAtTheTriggerPosition)
 
     std::vector<Plot> plots = Plots();
     ASSERT_EQ(5u, plots.size());
-    const int colours[] = {0x000000, 0x000000, 0x0000FF, 0xFF0000, 0x0000FF};
+    const int colours[] = {0xFF0000, 0xFF0000, 0x0000FF, 0xFF0000, 0x0000FF};
     for (int i = 0; i < 5; i++) {
         EXPECT_EQ(colours[i], plots[i].colour) << "plot " << i;
         EXPECT_EQ(128u, plots[i].y.size());
@@ -124,6 +124,9 @@ TEST_F(DataCurve, ChannelBMaximumCurveIsGreyWithFlatStep)
     ASSERT_EQ(5u, plots.size());
     EXPECT_EQ(0x404040, plots[3].colour);
     EXPECT_EQ(480, plots[4].y[64]);
+    // The line at the reference is the only one in the reference's colour.
+    for (int i = 0; i < 4; i++)
+        EXPECT_NE(plots[4].colour, plots[i].colour) << "plot " << i;
 }
 
 TEST_F(DataCurve, TriggerPositionEdges)
