@@ -16,6 +16,7 @@
 #include <sys/prctl.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace uitest;
 
@@ -138,16 +139,19 @@ TEST(UiPump, PendingEventsReturnAtOnce)
 {
     ASSERT_EQ(InitUserInterface(0, nullptr), 1);
     Sink sink;
-    double slowest = 0;
+    std::vector<double> took;
     for (int i = 0; i < 50; ++i) {
         ProcessSystemEvents();
         QCoreApplication::postEvent(&sink, new QEvent(QEvent::User));
         const double a = Timer();
         ProcessSystemEvents();
-        slowest = std::max(slowest, Timer() - a);
+        took.push_back(Timer() - a);
     }
     EXPECT_EQ(sink.got, 50);
-    EXPECT_LT(slowest, 0.0008);
+    // A pump that slept first would take its millisecond every time; a
+    // loaded machine holds up a pass now and then, not the middle one.
+    std::sort(took.begin(), took.end());
+    EXPECT_LT(took[took.size() / 2], 0.0008);
 }
 
 TEST_F(UiTest, BusyLoopsAreNotSlowedByTheWait)
