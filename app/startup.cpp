@@ -80,7 +80,7 @@ int StartUp(int argc, char *argv[])
     // The link reports to the main panel from here on.
     SetStatusSink(ShowStatusOnPanel);
     SetChartMessageCallback(ShowStatus);
-    SetParameterSink(SetPanelValues);
+    SetParameterSink(ShowReadParameters);
     bool haveProjectDir = GetProjectDir(proj_dir) == 0;
     InitVars();
     ApplyUserChoices();

@@ -34,6 +34,9 @@ void ParaWordsToVars(const uint32_t words[32]);
 // EEPROM (order 1 or 3), channel B 0.1 s after channel A; true when both
 // left whole.
 bool SendParaBlocks(int32_t destination);
+// Shows a parameter set the link read from the controller on the panels,
+// which from then on hold no parameter file's set (the tool's parameter sink).
+void ShowReadParameters(void);
 // The main panel's choices the user keeps between runs (Verify after send).
 void ApplyUserChoices(void);
 

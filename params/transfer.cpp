@@ -175,6 +175,12 @@ bool SendParaBlocks(int32_t destination)
     return a && b;
 }
 
+void ShowReadParameters(void)
+{
+    loadedFrom[0] = '\0';
+    SetPanelValues();
+}
+
 int CC_BTNGet(int, int, int event, void *, int, int)
 {
     if (event == EVENT_LEFT_CLICK) {

@@ -116,6 +116,25 @@ TEST_F(ParaFile, SaveThenLoadRestoresEveryVariableAndSaysSo)
     EXPECT_EQ("*.cfg", seenFilter);
     EXPECT_EQ("RDX3para.cfg", seenName);
     EXPECT_EQ(chosenPath, std::string(file_name));
+
+    // Sending the loaded set to the EEPROM names the file it came from, until
+    // the panels show what the controller read back.
+    const auto choose = [](int control, auto callback) {
+        SetCtrlVal(panelHandle, control, 1);
+        callback(panelHandle, control, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    };
+    const auto send = [] { CC_BTNSend(panelHandle, PANEL_BTN_SEND, EVENT_LEFT_CLICK, nullptr, 0, 0); };
+    choose(PANEL_RBT_FILE, CC_RBTFile);
+    CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_COMMIT, nullptr, 0, 0);
+    choose(PANEL_RBT_EEPROM, CC_RBTEeprom);
+    AnswerQuestions(0, 0);
+    send();
+    CC_ButtonTeach(panelHandle, PANEL_BTN_TEACH, EVENT_COMMIT, nullptr, 0, 0);
+    send();
+    const std::vector<std::string> asked = QuestionsAsked();
+    ASSERT_EQ(2u, asked.size());
+    EXPECT_NE(std::string::npos, asked[0].find("(loaded from " + chosenPath + ")")) << asked[0];
+    EXPECT_EQ(std::string::npos, asked[1].find("loaded from")) << asked[1];
 }
 
 TEST_F(ParaFile, HalvesLoadByPositionAndBsCommonValuesWin)
