@@ -122,6 +122,12 @@ void pushDisplay(Ctrl &c);
 // is no lamp.
 bool lampState(const QWidget *face, bool *lit, QColor *colour);
 
+// A control's presses (ui_presses.cpp): mouse presses on the control and its
+// children, and Space on a focused button, raise its EVENT_LEFT_CLICK; Return
+// and Enter press a focused button or open a ring's list.
+void hookPresses(QWidget *w, int panel, int control);
+void pressOnReturn(QWidget *w);
+
 // What assistive technology reads of the faces drawn here (ui_access.cpp).
 void installAccess();
 // After setup: the control's face answers for its widget from now on.
