@@ -45,9 +45,7 @@ TEST_F(UiTest, NumericDisplayShowsTheLastValueWithinTheBoxRange)
     EXPECT_EQ(ShownNumber(W(T_DISP)), "4321");
     SetCtrlVal(main_, T_DISP, -7);   // below the box's minimum of 0
     EXPECT_EQ(ShownNumber(W(T_DISP)), "0");
-    int v = 0;
-    GetCtrlVal(main_, T_DISP, &v);
-    EXPECT_EQ(v, -7);                 // the program gets back what it set
+    EXPECT_EQ(val(main_, T_DISP), -7);   // the program gets back what it set
     SetCtrlVal(main_, T_DISP, 99999.0);
     EXPECT_EQ(ShownNumber(W(T_DISP)), "65535");
 }

@@ -1,5 +1,6 @@
-// Strip charts, graphs and the LED: what they show, and how often they are
-// actually redrawn.
+// Strip charts, graphs and the LED: what they show, how often they are
+// actually redrawn, and what a user's hand (the mouse, or ChartUserInput that
+// sends the same events) does to a chart.
 #include "platform/ui/chart_view.h"
 #include "ui_testing.h"
 
@@ -7,7 +8,6 @@
 #include <QMouseEvent>
 #include <QTest>
 #include <QToolButton>
-#include <QWheelEvent>
 
 #include <cmath>
 
@@ -36,13 +36,6 @@ void drag(QWidget *w, QPointF from, QPointF to, Qt::MouseButton button, Qt::Keyb
     mouse(w, QEvent::MouseMove, (from + to) / 2, Qt::NoButton, mods);
     mouse(w, QEvent::MouseMove, to, Qt::NoButton, mods);
     mouse(w, QEvent::MouseButtonRelease, to, button, mods);
-}
-
-void wheel(QWidget *w, QPointF at, int notches)
-{
-    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier,
-                  Qt::NoScrollPhase, false);
-    QApplication::sendEvent(w, &e);
 }
 
 std::vector<double> trace(int panel, int control, int t)
@@ -87,16 +80,19 @@ TEST_F(UiTest, StripChartShowsEachTraceNewestAtTheRight)
     EXPECT_EQ(trace(main_, T_STRIP, 1), (std::vector<double>{7}));
     EXPECT_EQ(trace(main_, T_STRIP, 2), (std::vector<double>{8}));
     EXPECT_EQ(PlotStripChart(main_, T_GRAPH, h, 10, 0, 0), UI_ERR_CONTROL);
+
+    // Fewer values than traces, or none: an empty history.
+    for (int n : {1, 0}) {
+        PlotStripChart(main_, T_STRIP, spaced, 2, 2, 1);
+        ASSERT_EQ(PlotStripChart(main_, T_STRIP, h, n, 0, 0), 0);
+        EXPECT_TRUE(trace(main_, T_STRIP, 1).empty()) << n;
+        EXPECT_TRUE(trace(main_, T_STRIP, 2).empty()) << n;
+    }
 }
 
 TEST_F(UiTest, StripChartTraceCountColoursAndAxis)
 {
     ASSERT_EQ(SetCtrlAttribute(main_, T_STRIP, ATTR_NUM_TRACES, 3), 0);
-    SetCtrlAttribute(main_, T_STRIP, ATTR_POINTS_PER_SCREEN, 101);
-    SetCtrlAttribute(main_, T_STRIP, ATTR_SCROLL_MODE, SCROLL_CONTINUOUS);
-    int v = 0;
-    GetCtrlAttribute(main_, T_STRIP, ATTR_POINTS_PER_SCREEN, &v);
-    EXPECT_EQ(v, 101);
     const double h[] = {1, 2, 3, 4, 5, 6};
     PlotStripChart(main_, T_STRIP, h, 6, 0, 0);
     EXPECT_EQ(trace(main_, T_STRIP, 3), (std::vector<double>{3, 6}));
@@ -193,18 +189,6 @@ TEST_F(UiTest, GraphPlotsDeleteAxesAndCaption)
     EXPECT_EQ(c->title(), "NORM-A=1024*(A/Amax)");
 }
 
-TEST_F(UiTest, FewerValuesThanTracesLeaveAnEmptyHistory)
-{
-    const double one[] = {5};
-    ASSERT_EQ(PlotStripChart(main_, T_STRIP, one, 1, 0, 0), 0);   // two traces, one value
-    EXPECT_TRUE(trace(main_, T_STRIP, 1).empty());
-    const double h[] = {1, 10, 2, 20};
-    PlotStripChart(main_, T_STRIP, h, 4, 0, 0);
-    EXPECT_EQ(trace(main_, T_STRIP, 2), (std::vector<double>{10, 20}));
-    ASSERT_EQ(PlotStripChart(main_, T_STRIP, h, 0, 0, 0), 0);
-    EXPECT_TRUE(trace(main_, T_STRIP, 2).empty());
-}
-
 TEST(ChartTicks, RoundStepsAndRangesThatShowTheData)
 {
     using qvar::ui::niceRange;
@@ -270,7 +254,7 @@ TEST_F(UiTest, ChartZoomPanAndResetActOnTheView)
     // The wheel inside the plot zooms both axes about the cursor's point.
     const QPointF at(plot.left() + plot.width() * 0.25, plot.top() + plot.height() * 0.5);
     const QPointF under = c->toData(at);
-    wheel(c, at, 1);
+    ASSERT_EQ(ChartUserInput(main_, T_STRIP, CHART_WHEEL, 0.25, 0.5, 1), 0);
     EXPECT_NEAR(c->shownX().hi - c->shownX().lo, 0.8 * (designX.hi - designX.lo), 1e-9);
     EXPECT_NEAR(c->shownY().hi - c->shownY().lo, 80.0, 1e-9);
     EXPECT_NEAR(c->toData(at).x(), under.x(), 0.01);
@@ -278,10 +262,10 @@ TEST_F(UiTest, ChartZoomPanAndResetActOnTheView)
     EXPECT_EQ(c->xRange(), designX);
     // Below the plot, over the x labels, only x zooms (outwards here).
     const Range yBefore = c->shownY();
-    wheel(c, QPointF(at.x(), plot.bottom() + 8), -1);
+    ChartUserInput(main_, T_STRIP, CHART_WHEEL, 0.25, 1 + 8 / plot.height(), -1);
     EXPECT_EQ(c->shownY(), yBefore);
     EXPECT_NEAR(c->shownX().hi - c->shownX().lo, designX.hi - designX.lo, 1e-9);
-    mouse(c, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+    ASSERT_EQ(ChartUserInput(main_, T_STRIP, CHART_RESET, 0.5, 0.5, 0), 0);   // a double click
     EXPECT_EQ(c->shownX(), designX);
     EXPECT_EQ(c->shownY(), designY);
 
@@ -315,35 +299,18 @@ TEST_F(UiTest, ChartZoomPanAndResetActOnTheView)
     EXPECT_EQ(c->shownX(), before);
     mouse(c, QEvent::MouseButtonDblClick, zoomed.center(), Qt::LeftButton);
     EXPECT_EQ(c->shownX(), designX);
-    HidePanel(main_);
-}
 
-TEST_F(UiTest, CrosshairReadsTheValuesOfTheHistoryUnderTheCursor)
-{
-    DisplayPanel(main_);
-    std::vector<double> h;
-    for (int p = 0; p < 10; ++p)
-        h.insert(h.end(), {double(p * p), 50.0 - p});
-    PlotStripChart(main_, T_STRIP, h.data(), int(h.size()), 0, 0);
-    const auto t1 = trace(main_, T_STRIP, 1), t2 = trace(main_, T_STRIP, 2);
-    ChartView *c = chartOf(W(T_STRIP));
-    for (int p : {0, 3, 9}) {
-        // A little off the point's own x: the nearest point is read.
-        const QPointF at = c->toPixel(QPointF(c->trace(0).points[size_t(p)].x() + 0.3, 10));
-        const auto r = c->readingAt(at);
-        ASSERT_EQ(r.size(), 2u);
-        EXPECT_EQ(r[0].index, p);
-        EXPECT_EQ(r[0].y, t1[size_t(p)]);
-        EXPECT_EQ(r[1].y, t2[size_t(p)]);
-    }
-    const QPointF inside = c->plotArea().center();
-    mouse(c, QEvent::MouseMove, inside, Qt::NoButton);
+    // The cursor over the plot draws the crosshair until it leaves; graphs
+    // take a hand too, other controls and unknown acts do not.
+    const int painted = c->paints();
+    ASSERT_EQ(ChartUserInput(main_, T_STRIP, CHART_HOVER, 0.5, 0.5, 0), 0);
     EXPECT_TRUE(c->hovering());
-    const int before = c->paints();
-    ASSERT_TRUE(PumpUntil([&] { return c->paints() > before; }, 2.0));
-    QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(c, &leave);
+    EXPECT_TRUE(PumpUntil([&] { return c->paints() > painted; }, 2.0));
+    ChartUserInput(main_, T_STRIP, CHART_LEAVE, 0, 0, 0);
     EXPECT_FALSE(c->hovering());
+    EXPECT_EQ(ChartUserInput(main_, T_GRAPH, CHART_PAUSE, 0, 0, 0), 0);
+    EXPECT_EQ(ChartUserInput(main_, T_BTN, CHART_HOVER, 0.5, 0.5, 0), UI_ERR_ATTRIBUTE);
+    EXPECT_EQ(ChartUserInput(main_, T_STRIP, 99, 0.5, 0.5, 0), UI_ERR_VALUE);
     HidePanel(main_);
 }
 
@@ -376,7 +343,12 @@ TEST_F(UiTest, PausedChartKeepsItsPictureWhileTheHistoryMovesOn)
     EXPECT_EQ(trace(main_, T_STRIP, 1).back(), 65);   // the history moved on
     EXPECT_TRUE(redAt(25));
     EXPECT_FALSE(redAt(65));
-    EXPECT_EQ(c->readingAt(c->toPixel(QPointF(4.5, 0))).front().y, 25);   // values of what is shown
+    // The crosshair reads the values of what is shown, each trace's own.
+    const auto shown = c->readingAt(c->toPixel(QPointF(4.2, 0)));
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].index, 4);
+    EXPECT_EQ(shown[0].y, 25);
+    EXPECT_EQ(shown[1].y, 75);
 
     // Space, with the chart focused, resumes: the present is back.
     c->setFocus();
@@ -396,13 +368,10 @@ TEST_F(UiTest, LedLightsWithItsValue)
         return img.pixelColor(img.width() / 2, img.height() / 2);
     };
     SetCtrlVal(main_, T_LED, 1);
-    int v = 0;
-    GetCtrlVal(main_, T_LED, &v);
-    EXPECT_EQ(v, 1);
+    EXPECT_EQ(val(main_, T_LED), 1);
     const QColor on = centre();
     SetCtrlVal(main_, T_LED, 0);
-    GetCtrlVal(main_, T_LED, &v);
-    EXPECT_EQ(v, 0);
+    EXPECT_EQ(val(main_, T_LED), 0);
     const QColor off = centre();
     EXPECT_GT(on.green(), 150);
     EXPECT_LT(off.green(), on.green() / 2);

@@ -50,13 +50,9 @@ TEST_F(UiTest, TogglesAndRadiosReportTheChangeBeforeTheCommit)
     for (const Seen &s : events(main_, T_RADIO, {EVENT_LEFT_CLICK, EVENT_VAL_CHANGED, EVENT_COMMIT}))
         want.push_back(s);
     EXPECT_EQ(seen(), want);
-    int tog = 0, r1 = 0, r2 = 0;
-    GetCtrlVal(main_, T_TOG, &tog);
-    GetCtrlVal(main_, T_RADIO, &r1);
-    GetCtrlVal(main_, T_RADIO2, &r2);
-    EXPECT_EQ(tog, 1);
-    EXPECT_EQ(r1, 1);
-    EXPECT_EQ(r2, 1);   // not exclusive: the program switches the others off
+    EXPECT_EQ(val(main_, T_TOG), 1);
+    EXPECT_EQ(val(main_, T_RADIO), 1);
+    EXPECT_EQ(val(main_, T_RADIO2), 1);   // not exclusive: the program switches the others off
 }
 
 TEST_F(UiTest, RingReportsAChangeOnlyForANewItem)
@@ -67,9 +63,7 @@ TEST_F(UiTest, RingReportsAChangeOnlyForANewItem)
     QTest::keyClick(ring, Qt::Key_Down);
     ProcessSystemEvents();
     EXPECT_EQ(seen(), events(main_, T_RING, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
-    int v = 0;
-    GetCtrlVal(main_, T_RING, &v);
-    EXPECT_EQ(v, 20);
+    EXPECT_EQ(val(main_, T_RING), 20);
 
     // Choosing the current item again from the list only commits.
     seen().clear();
@@ -93,9 +87,7 @@ TEST_F(UiTest, NumericReportsOncePerFinishedEdit)
     QTest::keyClick(spin, Qt::Key_Up);
     ProcessSystemEvents();
     EXPECT_EQ(seen(), events(main_, T_NUM, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
-    int v = 0;
-    GetCtrlVal(main_, T_NUM, &v);
-    EXPECT_EQ(v, 6);
+    EXPECT_EQ(val(main_, T_NUM), 6);
 
     // Typing several digits is one change, reported when the edit is done.
     seen().clear();
@@ -106,8 +98,7 @@ TEST_F(UiTest, NumericReportsOncePerFinishedEdit)
     QTest::keyClick(spin, Qt::Key_Return);
     ProcessSystemEvents();
     EXPECT_EQ(seen(), events(main_, T_NUM, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
-    GetCtrlVal(main_, T_NUM, &v);
-    EXPECT_EQ(v, 123);
+    EXPECT_EQ(val(main_, T_NUM), 123);
 }
 
 TEST_F(UiTest, CloseBoxAsksThePanelCallbackAndTheWindowStays)

@@ -1,10 +1,7 @@
-// Panels from resource files: load errors, instances, child panels, the real
-// resource file against the generated constants, run-time controls, values.
-#include "platform/ui/uir_model.h"
-#include "ui_ids.h"
+// Panels from resource files: load errors, instances, child panels, run-time
+// controls, values.
 #include "ui_testing.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -12,9 +9,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QSpinBox>
-
-#include <cstring>
 
 using namespace uitest;
 
@@ -34,28 +28,6 @@ std::string replaced(std::string s, const std::string &from, const std::string &
     if (at != std::string::npos)
         s.replace(at, from.size(), to);
     return s;
-}
-
-// Read-backs as plain ints; a failing getter fails the test where it is used.
-int val(int panel, int control)
-{
-    int v = 0;
-    EXPECT_EQ(GetCtrlVal(panel, control, &v), 0) << "control " << control;
-    return v;
-}
-
-int ctrlAttr(int panel, int control, int attribute)
-{
-    int v = 0;
-    EXPECT_EQ(GetCtrlAttribute(panel, control, attribute, &v), 0) << "control " << control;
-    return v;
-}
-
-int panelAttr(int panel, int attribute)
-{
-    int v = 0;
-    EXPECT_EQ(GetPanelAttribute(panel, attribute, &v), 0);
-    return v;
 }
 
 } // namespace
@@ -229,46 +201,4 @@ TEST_F(UiTest, PicturesAndPanelImages)
     ASSERT_EQ(SavePanelImage(main_, png.toUtf8().constData()), 0);
     const QImage shot(png);
     EXPECT_EQ(shot.size(), QSize(420, 360) * shot.devicePixelRatio());
-}
-
-// The constants compiled into the program must name the controls LoadPanel
-// hands out, in every panel of the real file.
-TEST(UiResourceFile, PanelsStartAsTheProgramExpects)
-{
-    ASSERT_EQ(InitUserInterface(0, nullptr), 1);
-    QFile f(QCoreApplication::applicationDirPath() + "/QVARRDX3V20.uir");
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    qvar::uir::Model model;
-    QString error;
-    ASSERT_TRUE(qvar::uir::parse(f.readAll(), model, &error)) << error.toStdString();
-
-    std::vector<UiCallback> table;
-    for (const auto &p : model.panels) {
-        static auto pcb = [](int, int, void *, int, int) { return 0; };
-        static auto ccb = [](int, int, int, void *, int, int) { return 0; };
-        if (!p.callback.isEmpty())
-            table.push_back({strdup(p.callback.toUtf8().constData()), nullptr, pcb});
-        for (const auto &c : p.controls)
-            if (!c.callback.isEmpty())
-                table.push_back({strdup(c.callback.toUtf8().constData()), ccb, nullptr});
-    }
-    SetCallbackTable(table.data(), int(table.size()));
-
-    // The start state the program relies on; every control found by its
-    // name is the resource-file test's part.
-    const int m = LoadPanel(0, "QVARRDX3V20.uir", PANEL);
-    const int a = LoadPanel(m, "QVARRDX3V20.uir", PARA_A);
-    EXPECT_EQ(val(a, PARA_A_TRIGBITS), 49152);
-    EXPECT_EQ(val(a, PARA_A_POWER), 500);
-    EXPECT_EQ(val(m, PANEL_GRAPHSOURCE), 0);
-    EXPECT_EQ(val(m, PANEL_RBT_RAM), 1);
-    EXPECT_EQ(ctrlAttr(m, PANEL_CHART_NORM, ATTR_VISIBLE), 1);
-    EXPECT_EQ(ctrlAttr(m, PANEL_GRAPH_DATA, ATTR_VISIBLE), 0);
-    EXPECT_EQ(ctrlAttr(m, PANEL_CHART_NORM, ATTR_NUM_TRACES), 6);
-    EXPECT_EQ(SetCtrlVal(a, PARA_A_TRIGLEVEL, 20000), 0);
-    EXPECT_EQ(val(a, PARA_A_TRIGLEVEL), 16383);   // never overlaps the two trigger bits
-    DiscardPanel(m);
-    for (const UiCallback &e : table)
-        free(const_cast<char *>(e.name));
-    SetCallbackTable(nullptr, 0);
 }

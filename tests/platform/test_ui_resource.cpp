@@ -127,6 +127,11 @@ TEST_F(RealFile, AddedAndMovedControlsKeepEveryControlWiredByName)
     ASSERT_NE(UiCtrlWidget(main, maxKnown + 1), nullptr);
     EXPECT_EQ(UiCtrlWidget(main, maxKnown + 1)->objectName(), "PANEL_EXTRA_NOTE");
 
+    // The trigger level never overlaps the two trigger bits above it.
+    const int a = loaded_[2];
+    EXPECT_EQ(SetCtrlVal(a, PARA_A_TRIGLEVEL, 20000), 0);
+    EXPECT_EQ(val(a, PARA_A_TRIGLEVEL), 16383);
+
     // Status texts land in the status line, clicks reach the right callback.
     ASSERT_EQ(SetCtrlVal(main, PANEL_STATUS, "Line Ok!"), 0);
     char text[32];

@@ -20,6 +20,27 @@ std::string ShownNumber(QWidget *control)
     return {};
 }
 
+int val(int panel, int control)
+{
+    int v = 0;
+    EXPECT_EQ(GetCtrlVal(panel, control, &v), 0) << "control " << control;
+    return v;
+}
+
+int ctrlAttr(int panel, int control, int attribute)
+{
+    int v = 0;
+    EXPECT_EQ(GetCtrlAttribute(panel, control, attribute, &v), 0) << "control " << control;
+    return v;
+}
+
+int panelAttr(int panel, int attribute)
+{
+    int v = 0;
+    EXPECT_EQ(GetPanelAttribute(panel, attribute, &v), 0);
+    return v;
+}
+
 int Record(int panel, int control, int event, void *, int, int)
 {
     seen().push_back({panel, control, event});

@@ -44,6 +44,11 @@ void InstallTable();
 // What a read-only numeric control shows on screen ("" when it shows none).
 std::string ShownNumber(QWidget *control);
 
+// Read-backs as plain ints; a failing getter fails the test where it is used.
+int val(int panel, int control);
+int ctrlAttr(int panel, int control, int attribute);
+int panelAttr(int panel, int attribute);
+
 // Pumps until `pred` holds or `seconds` have passed.
 template <typename Pred>
 bool PumpUntil(Pred pred, double seconds = 1.0);
