@@ -11,6 +11,7 @@
 #include "recorder/recorder.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
+#include "tests/support/process.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
@@ -18,7 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -121,19 +121,15 @@ TEST_F(StartUpState, WithoutAnyHomeTheRecorderSaysSoAndWritesNowhere)
 {
     // No HOME, no XDG_DATA_HOME, no home in the password database and a
     // program folder that cannot be written.
-    std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    const char *oldXdg = std::getenv("XDG_DATA_HOME");
-    std::string keptXdg = oldXdg ? oldXdg : "";
-    unsetenv("HOME");
-    unsetenv("XDG_DATA_HOME");
-    qvar::files::sys().access = [](const char *, int) { return errno = EACCES, -1; };
-    qvar::files::sys().passwdHome = [] { return static_cast<const char *>(nullptr); };
-    FreshSim();
-    const bool up = StartProgram();
-    qvar::files::resetSys();
-    setenv("HOME", oldHome.c_str(), 1);
-    if (oldXdg)
-        setenv("XDG_DATA_HOME", keptXdg.c_str(), 1);
+    bool up = false;
+    {
+        ScopedEnv noHome("HOME", nullptr), noXdg("XDG_DATA_HOME", nullptr);
+        qvar::files::sys().access = [](const char *, int) { return errno = EACCES, -1; };
+        qvar::files::sys().passwdHome = [] { return static_cast<const char *>(nullptr); };
+        FreshSim();
+        up = StartProgram();
+        qvar::files::resetSys();
+    }
     ASSERT_TRUE(up);
 
     EXPECT_STREQ("", recfile_name);
@@ -142,18 +138,11 @@ TEST_F(StartUpState, WithoutAnyHomeTheRecorderSaysSoAndWritesNowhere)
         << Text(panelPopUp, POPUP_STATUS);
 
     // A recording started anyway lands nowhere, the working directory included.
-    auto listing = [] {
-        std::vector<std::string> names;
-        for (const auto &e : fs::directory_iterator(fs::current_path()))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    };
-    const auto before = listing();
+    const auto before = Entries(fs::current_path());
     SetCtrlVal(panelPopUp, POPUP_SAMPLES, 1u);
     CC_BTNStartRecord(panelPopUp, POPUP_BTN_START, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ("DATA-RECORDER - cannot write the recorder file!", Text(panelPopUp, POPUP_STATUS));
-    EXPECT_EQ(before, listing());
+    EXPECT_EQ(before, Entries(fs::current_path()));
 }
 
 // QvarMain's whole life in this process: start-up, the event loop, a close

@@ -6,18 +6,14 @@
 #include "platform/files/files_internal.h"
 #include "tests/support/process.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,22 +48,6 @@ int appendLine(const std::string &file, const uint32_t (&line)[4])
     return ArrayToFile(file.c_str(), line, FILE_ELEM_U32, 4, 4, FILE_GROUPS_TOGETHER,
                        FILE_LAYOUT_COLUMNS, FILE_SEP_TAB, 4, FILE_TEXT, FILE_APPEND);
 }
-
-// Sets an environment variable for the scope of one test.
-class EnvVar {
-public:
-    EnvVar(const char *name, const char *value) : name_(name)
-    {
-        if (const char *old = std::getenv(name))
-            old_ = old;
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~EnvVar() { old_ ? ::setenv(name_, old_->c_str(), 1) : ::unsetenv(name_); }
-
-private:
-    const char *name_;
-    std::optional<std::string> old_;
-};
 
 } // namespace
 
@@ -150,15 +130,6 @@ ssize_t FailingWrite(int fd, const void *buf, size_t n)
     }
     return ::write(fd, buf, n > 3 ? 3 : n);
 }
-
-std::vector<std::string> Entries(const std::string &dir)
-{
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 } // namespace
 
 // A full disk, an I/O error, a short write or a flush to the disk that fails:
@@ -173,7 +144,7 @@ TEST(FilesByName, AFailedWriteKeepsWhatTheNameHeld)
     ASSERT_EQ(appendLine(rec, first), 0);
     qvar_test::WriteText(cfg, "an earlier parameter file\n");
     const std::string line = qvar_test::ReadAll(rec);
-    const std::vector<std::string> before = Entries(tmp.path());
+    const std::vector<std::string> before = qvar_test::Entries(tmp.path());
     auto replace = [](const std::string &file, const uint32_t (&words)[4]) {
         return ArrayToFile(file.c_str(), words, FILE_ELEM_U32, 4, 1, FILE_GROUPS_TOGETHER,
                            FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 5, FILE_TEXT, FILE_REPLACE);
@@ -203,7 +174,7 @@ TEST(FilesByName, AFailedWriteKeepsWhatTheNameHeld)
         }
         EXPECT_EQ(qvar_test::ReadAll(cfg), "an earlier parameter file\n");
         EXPECT_EQ(qvar_test::ReadAll(rec), line);
-        EXPECT_EQ(Entries(tmp.path()), before) << "a file left beside, or an empty one under a new name";
+        EXPECT_EQ(qvar_test::Entries(tmp.path()), before) << "a file left beside, or an empty one under a new name";
         qvar::files::resetSys();
     }
 
@@ -223,7 +194,7 @@ TEST(FilesByName, AFailedWriteKeepsWhatTheNameHeld)
 TEST(ProgramFolders, WithoutHomeTheUsersHomeComesFromThePasswordDatabase)
 {
     Scratch tmp;
-    EnvVar noHome("HOME", nullptr), noXdg("XDG_DATA_HOME", nullptr);
+    qvar_test::ScopedEnv noHome("HOME", nullptr), noXdg("XDG_DATA_HOME", nullptr);
     static std::string pwHome;
     pwHome = tmp.file("pwhome");
     qvar::files::sys().passwdHome = [] { return pwHome.c_str(); };
@@ -238,16 +209,8 @@ TEST(ProgramFolders, WithoutHomeTheUsersHomeComesFromThePasswordDatabase)
     EXPECT_TRUE(fs::is_directory(dir));
 
     // A relative HOME counts as none.
-    {
-        EnvVar relative("HOME", "relative/home");
-        EXPECT_EQ(qvar::files::HomeDir(), pwHome);
-    }
-    // Nowhere to go: said so, and nothing falls back to the working directory.
-    qvar::files::sys().passwdHome = [] { return static_cast<const char *>(nullptr); };
-    EXPECT_EQ(qvar::files::HomeDir(), "");
-    CopyText(dir, sizeof dir, "unchanged");
-    EXPECT_EQ(GetProjectDir(dir), FILE_ERR_OPEN);
-    EXPECT_STREQ(dir, "unchanged");
+    qvar_test::ScopedEnv relative("HOME", "relative/home");
+    EXPECT_EQ(qvar::files::HomeDir(), pwHome);
 }
 
 TEST(ProgramFolders, ResourcesBesideTheProgramThenInItsShareFolder)

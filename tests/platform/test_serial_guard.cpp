@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <pty.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,9 +16,7 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,20 +27,7 @@ namespace {
 
 using qvar_test::Pty;
 
-class PortChanges : public qvar_test::PortSandbox {
-protected:
-    // number -> the entry, as the selector gets it.
-    static std::map<int, ComPortInfo> list()
-    {
-        std::vector<ComPortInfo> all(COM_MAX_PORT);
-        const int n = GetComPortList(all.data(), COM_MAX_PORT);
-        std::map<int, ComPortInfo> out;
-        for (int i = 0; i < n; ++i)
-            out[all[size_t(i)].number] = all[size_t(i)];
-        return out;
-    }
-    static int open_port(int number) { return OpenComConfig(number, "", 19200, 0, 8, 1, 512, 512); }
-};
+using PortChanges = qvar_test::PortSandbox;
 
 TEST_F(PortChanges, ListingsNumberWhatIsThereAsAnyProgramWouldSaveThePortInUse)
 {
@@ -84,12 +67,9 @@ TEST_F(PortChanges, ListingsNumberWhatIsThereAsAnyProgramWouldSaveThePortInUse)
     fs::remove(root_ / "dev/ttyUSB1");
     ASSERT_EQ(0, CloseCom(3));
     ASSERT_EQ(0, CloseCom(7));
-    std::map<int, std::string> here, fresh;
-    for (const auto &[n, p] : list())
-        here[n] = p.description;
+    const std::map<int, std::string> here = described();
     rescan();
-    for (const auto &[n, p] : list())
-        fresh[n] = p.description;
+    const std::map<int, std::string> fresh = described();
     const std::map<int, std::string> expected{
         {1, "USB ACM adapter ttyACM0"}, {2, "simulated controller"}, {7, "pseudo-terminal " + pty.path}};
     EXPECT_EQ(expected, here);
@@ -221,26 +201,17 @@ TEST_F(PortChanges, PinnedFolderFollowsTheEnvironmentAndThePasswordDatabase)
     EXPECT_EQ((root_ / "cfg/qvar-scope/ports").string(), dir);
     EXPECT_EQ(-1, ComPinnedPortsDir(dir, 8));     // does not fit
 
-    const std::string xdg = std::getenv("XDG_CONFIG_HOME");
-    const char *oldHome = std::getenv("HOME");
-    const std::string home = oldHome ? oldHome : "";
-    setenv("XDG_CONFIG_HOME", "relative/cfg", 1);
-    setenv("HOME", "/home/someone", 1);
+    qvar_test::ScopedEnv xdg("XDG_CONFIG_HOME", "relative/cfg");
+    qvar_test::ScopedEnv home("HOME", "/home/someone");
     ASSERT_GT(ComPinnedPortsDir(dir, sizeof dir), 0);
     EXPECT_STREQ("/home/someone/.config/qvar-scope/ports", dir);
     // A relative or missing HOME: the user's home from the password database.
-    for (bool unset : {false, true}) {
-        if (unset)
-            unsetenv("HOME");
-        else
-            setenv("HOME", "relative", 1);
+    for (const char *relative : {"relative", static_cast<const char *>(nullptr)}) {
+        qvar_test::ScopedEnv odd("HOME", relative);
         ASSERT_GT(ComPinnedPortsDir(dir, sizeof dir), 0);
         EXPECT_EQ('/', dir[0]) << dir;
         EXPECT_NE(std::string::npos, std::string(dir).find("/.config/qvar-scope/ports")) << dir;
     }
-    setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
-    if (oldHome)
-        setenv("HOME", home.c_str(), 1);
 }
 
 } // namespace

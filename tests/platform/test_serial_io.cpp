@@ -110,15 +110,8 @@ protected:
     std::map<int, std::string> scan()
     {
         rescan();
-        std::vector<ComPortInfo> list(COM_MAX_PORT);
-        int n = GetComPortList(list.data(), COM_MAX_PORT);
-        std::map<int, std::string> out;
-        for (int i = 0; i < n; ++i)
-            out[list[static_cast<size_t>(i)].number] = list[static_cast<size_t>(i)].description;
-        return out;
+        return described();
     }
-
-    static int open_number(int number) { return OpenComConfig(number, "", 19200, 0, 8, 1, 512, 512); }
 };
 
 class SerialPty : public qvar_test::PortSandbox {
@@ -132,11 +125,6 @@ protected:
     }
 
     void pin(int number) { PortSandbox::pin(number, pty_.path); }
-
-    static int open_port(int port = 1, int inQ = 4096)
-    {
-        return OpenComConfig(port, "", 19200, 0, 8, 1, inQ, 4096);
-    }
 
     void feed(const std::string &bytes)
     {
@@ -235,7 +223,7 @@ TEST_F(PortNumbering, ConsoleIsNeverListedWhereverItIsNamed)
     std::map<int, std::string> expected{
         {1, "USB serial adapter ttyUSB0"}, {2, "on-board serial port ttyS2"}, {3, "simulated controller"}};
     EXPECT_EQ(ports, expected);
-    EXPECT_EQ(open_number(4), COM_ERR_NO_PORT);
+    EXPECT_EQ(open_port(4), COM_ERR_NO_PORT);
 }
 
 TEST_F(PortNumbering, PinnedNumbersAreKeptAndTheirDevicesNotCountedTwice)
@@ -269,10 +257,10 @@ TEST_F(PortNumbering, PinnedNumbersAreKeptAndTheirDevicesNotCountedTwice)
     EXPECT_EQ(list[4].missing, 1);
 
     // A pinned target that is missing exists as a number but cannot be opened.
-    EXPECT_EQ(open_number(9), COM_ERR_CANNOT_OPEN);
-    EXPECT_EQ(open_number(5), COM_ERR_NO_PORT);
-    EXPECT_EQ(open_number(0), COM_ERR_PORT_NUMBER);
-    EXPECT_EQ(open_number(256), COM_ERR_PORT_NUMBER);
+    EXPECT_EQ(open_port(9), COM_ERR_CANNOT_OPEN);
+    EXPECT_EQ(open_port(5), COM_ERR_NO_PORT);
+    EXPECT_EQ(open_port(0), COM_ERR_PORT_NUMBER);
+    EXPECT_EQ(open_port(256), COM_ERR_PORT_NUMBER);
 }
 
 TEST_F(SerialPty, QueueKeepsOrderAcrossWrapAndStopsAtItsSize)

@@ -11,7 +11,6 @@
 #include "platform/files/files_internal.h"
 #include "tests/support/process.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -66,11 +65,8 @@ public:
     // What the folder holds, the filler aside: a failed write leaves nothing.
     std::vector<std::string> Entries() const
     {
-        std::vector<std::string> names;
-        for (const auto &e : std::filesystem::directory_iterator(path_))
-            if (e.path().filename() != kFiller)
-                names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
+        std::vector<std::string> names = qvar_test::Entries(path_);
+        std::erase(names, kFiller);
         return names;
     }
 

@@ -5,17 +5,19 @@
 
 #include "platform/serial/serial.h"
 #include "platform/serial/sysio.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 
 #include <pty.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qvar_test {
 
@@ -44,9 +46,7 @@ protected:
         root_ = mkdtemp(tmpl);
         for (const char *d : {"dev", "sys/class/tty", "cfg/qvar-scope/ports"})
             std::filesystem::create_directories(root_ / d);
-        if (const char *old = std::getenv("XDG_CONFIG_HOME"))
-            savedXdg_ = old;
-        setenv("XDG_CONFIG_HOME", (root_ / "cfg").c_str(), 1);
+        xdg_.emplace("XDG_CONFIG_HOME", (root_ / "cfg").c_str());
         rescan();
     }
     void TearDown() override
@@ -54,10 +54,7 @@ protected:
         for (int p = 1; p <= 8; ++p)
             CloseCom(p);
         qvar::sysio::reset_table();
-        if (savedXdg_)
-            setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
-        else
-            unsetenv("XDG_CONFIG_HOME");
+        xdg_.reset();
         ComSetScanRoots((root_ / "none").c_str(), (root_ / "none").c_str());
         std::filesystem::remove_all(root_);
     }
@@ -70,8 +67,27 @@ protected:
     void pin(int number, const std::filesystem::path &target) { std::filesystem::create_symlink(target, link(number)); }
     void device(const std::string &name) { std::ofstream(root_ / "dev" / name) << ""; }
 
+    // number -> the entry, as the selector gets it; number -> its description.
+    static std::map<int, ComPortInfo> list()
+    {
+        std::vector<ComPortInfo> all(COM_MAX_PORT);
+        const int n = GetComPortList(all.data(), COM_MAX_PORT);
+        std::map<int, ComPortInfo> out;
+        for (int i = 0; i < n; ++i)
+            out[all[size_t(i)].number] = all[size_t(i)];
+        return out;
+    }
+    static std::map<int, std::string> described()
+    {
+        std::map<int, std::string> out;
+        for (const auto &[n, p] : list())
+            out[n] = p.description;
+        return out;
+    }
+    static int open_port(int number = 1, int inQ = 4096) { return OpenComConfig(number, "", 19200, 0, 8, 1, inQ, 4096); }
+
     std::filesystem::path root_;
-    std::optional<std::string> savedXdg_;
+    std::optional<ScopedEnv> xdg_;
 };
 
 } // namespace qvar_test

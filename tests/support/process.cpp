@@ -1,6 +1,7 @@
 // process.cpp - spawning the programs built beside the tests.
 #include "tests/support/process.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <csignal>
@@ -159,6 +160,27 @@ std::string ReadAll(const std::string &path)
 void WriteText(const std::string &path, const std::string &text)
 {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+std::vector<std::string> Entries(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name)
+{
+    if (const char *old = std::getenv(name))
+        old_ = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_);
 }
 
 } // namespace qvar_test

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,5 +61,21 @@ private:
 // A whole file as bytes ("" if it cannot be read), and a file written whole.
 std::string ReadAll(const std::string &path);
 void WriteText(const std::string &path, const std::string &text);
+
+// The names in a folder, sorted.
+std::vector<std::string> Entries(const std::string &dir);
+
+// An environment variable set (or, given nullptr, unset) for a scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char *name, const char *value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+private:
+    const char *name_;
+    std::optional<std::string> old_;
+};
 
 } // namespace qvar_test
