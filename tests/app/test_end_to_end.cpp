@@ -12,7 +12,6 @@
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
-#include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -21,7 +20,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -29,21 +27,6 @@ namespace fs = std::filesystem;
 using namespace qvar_test;
 
 namespace {
-
-// A user's left click in the middle of a control.
-void ClickOn(int panel, int control)
-{
-    QWidget *w = UiCtrlWidget(panel, control);
-    ASSERT_NE(nullptr, w);
-    QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center());
-}
-
-// The window's close box; nothing once the panel is gone.
-void CloseBox(int panel)
-{
-    if (QWidget *w = UiPanelWidget(panel))
-        w->close();
-}
 
 struct Step {
     const char *name;
@@ -78,22 +61,22 @@ TEST(EndToEnd, ScopeDataCurveAndRecordingByMouse)
     bool recorderShown = false;
     auto steps = std::make_shared<std::vector<Step>>(std::vector<Step>{
         {"run", [] { return panelHandle > 0 && UiPanelWidget(panelHandle) && UiPanelWidget(panelHandle)->isVisible(); },
-         [] { ClickOn(panelHandle, PANEL_BTN_RUN); }},
+         [] { Click(panelHandle, PANEL_BTN_RUN); }},
         {"stop", [&sim] { return sim.requests(ORDER_LIVE_VALUES) >= 15; },
          [&drawnValue, &stoppedAt] {
              double y[200];
              int n = GetStripChartTrace(panelHandle, PANEL_CHART_NORM, 6, y, 200);
              drawnValue = n > 0 ? y[n - 1] : -1;
              stoppedAt = Timer();
-             ClickOn(panelHandle, PANEL_BTN_STOP);
+             Click(panelHandle, PANEL_BTN_STOP);
          }},
         // The scope loop sees the stop at the end of its pass; give it time to return.
         {"data", [&stoppedAt] { return stoppedAt > 0 && Timer() - stoppedAt > 0.2 && !Dimmed(panelHandle, PANEL_BTN_RUN) && !Dimmed(panelHandle, PANEL_BTN_DATA); },
-         [] { ClickOn(panelHandle, PANEL_BTN_DATA); }},
+         [] { Click(panelHandle, PANEL_BTN_DATA); }},
         {"recorder", [] { return GetGraphPlotCount(panelHandle, PANEL_GRAPH_DATA) > 0 && !Dimmed(panelHandle, PANEL_BTN_DATA); },
          [&plots] {
              plots = GetGraphPlotCount(panelHandle, PANEL_GRAPH_DATA);
-             ClickOn(panelHandle, PANEL_TOG_RECORDER);
+             Click(panelHandle, PANEL_TOG_RECORDER);
          }},
         {"record", [] { int v = 0; GetPanelAttribute(panelPopUp, ATTR_VISIBLE, &v); return v == 1; },
          [&rec, &recorderShown] {
@@ -101,10 +84,10 @@ TEST(EndToEnd, ScopeDataCurveAndRecordingByMouse)
              SetCtrlVal(panelPopUp, POPUP_INTERVAL, 0u);
              SetCtrlVal(panelPopUp, POPUP_SAMPLES, 3u);
              CopyText(recfile_name, PATH_LEN, rec.c_str());
-             ClickOn(panelPopUp, POPUP_BTN_START);
+             Click(panelPopUp, POPUP_BTN_START);
          }},
         {"close", [] { return Value(panelPopUp, POPUP_LINES) == 3 && !Dimmed(panelPopUp, POPUP_BTN_START); },
-         [] { CloseBox(panelHandle); }},
+         [] { CloseWindow(panelHandle); }},
     });
     int reached = 0;
     Script(steps, 0, &reached);
@@ -112,10 +95,13 @@ TEST(EndToEnd, ScopeDataCurveAndRecordingByMouse)
     static char name[] = "qvar-scope";
     static char *argv[] = {name, nullptr};
     // Should a step never come, the program is closed anyway so the test ends.
-    After(60.0, [] { CloseBox(panelHandle); });
+    After(60.0, [] { CloseWindow(panelHandle); });
     EXPECT_EQ(0, QvarMain(1, argv));
 
     ASSERT_EQ(int(steps->size()), reached) << "stuck before step " << (*steps)[reached].name;
+    EXPECT_EQ(1, stop_flag);
+    EXPECT_EQ(nullptr, UiPanelWidget(panelHandle)) << "panels are discarded at shutdown";
+    EXPECT_EQ(nullptr, UiPanelWidget(panelPopUp));
     EXPECT_GT(drawnValue, 0.0) << "the scope drew no answer";
     EXPECT_GE(plots, 4) << "limits, step line and reference at least";
     EXPECT_TRUE(recorderShown);

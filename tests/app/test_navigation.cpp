@@ -4,10 +4,10 @@
 #include "app/app.h"
 #include "state/qvar.h"
 #include "platform/ui/ui.h"
-#include "platform/clock.h"
 #include "platform/ui/ui_qt.h"
 #include "scope/scope.h"
 #include "sim/controller.h"
+#include "tests/support/port_sandbox.h"
 #include "tests/support/process.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
@@ -29,9 +29,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <stdlib.h>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -153,20 +151,16 @@ TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)
     ASSERT_EQ(0, GetPanelAttribute(panelHandle, ATTR_TITLE, title, sizeof title));
     EXPECT_STREQ("Q-VAR-RDX3-Scope - COM1", title);
     // A silent line of the test's own as port 7.
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(0, grantpt(master));
-    ASSERT_EQ(0, unlockpt(master));
-    std::filesystem::create_directories(PortsDir());
-    std::filesystem::create_symlink(ptsname(master), PortsDir() + "/com7");
+    Pty line;
+    fs::create_directories(PortsDir());
+    fs::create_symlink(line.path, PortsDir() + "/com7");
     CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_LEFT_CLICK, nullptr, 0, 0);
     EXPECT_EQ(0, SetCtrlVal(panelHandle, PANEL_COMPORT, 7));
     CC_DropDCom(panelHandle, PANEL_COMPORT, EVENT_COMMIT, nullptr, 0, 0);
     GetPanelAttribute(panelHandle, ATTR_TITLE, title, sizeof title);
     EXPECT_STREQ("Q-VAR-RDX3-Scope - COM7", title);
     EXPECT_EQ("Timeout < 36 Bytes", StatusLine());
-    std::filesystem::remove(PortsDir() + "/com7");
-    close(master);
+    fs::remove(PortsDir() + "/com7");
     UsePort(1);
 }
 

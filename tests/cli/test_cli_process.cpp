@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 
 #include "platform/clock.h"
+#include "tests/support/port_sandbox.h"
 #include "tests/support/process.h"
 #include "tests/support/program.h"
 
@@ -153,25 +154,20 @@ TEST_F(CliProcess, RecordStoppedByCtrlCKeepsEveryLine)
     ASSERT_TRUE(StartSim());
     const std::string file = dir + "/rec.dat";
     // On a terminal it shows its progress.
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
+    Pty terminal;
     Child c;
     ASSERT_TRUE(Spawn(c, {Beside("qvar-cli"), "record", "--interval", "0", "--samples", "60000",
                           "--port", PORT, "-o", file},
-                      env, terminal));
-    close(terminal);
+                      env, terminal.slave));
+    close(terminal.slave);
+    terminal.slave = -1;
     // Wait for a few lines on disk, then stop it as a user would.
     const double end = Timer() + 20.0;
     while (Timer() < end && CountLines(ReadAll(file)) < 6)
         usleep(20000);
     kill(c.pid, SIGINT);
     EXPECT_EQ(c.Wait(), 130);
-    EXPECT_THAT(Drain(master, 1.0), HasSubstr(" of 60000 lines, "));
-    close(master);
+    EXPECT_THAT(Drain(terminal.master, 1.0), HasSubstr(" of 60000 lines, "));
     std::string text = ReadAll(file);
     std::istringstream lines(text);
     std::string line;
