@@ -1,11 +1,8 @@
 // The data curve: acceptance by trigger mode, the block fetch with the
 // receive callback out of the way, the guide lines and the plots.
 #define QVAR_HIDE_SYNC
-#include "app/app.h"
 #include "state/qvar.h"
 #include "link/com232.h"
-#include "platform/clock.h"
-#include "platform/serial/serial.h"
 #include "platform/ui/chart_view.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_qt.h"
@@ -104,9 +101,7 @@ TEST_F(DataCurve, ChannelACurveWithStepAtTheTriggerPosition)
     std::vector<std::string> log = StatusLog();
     EXPECT_EQ("Waiting for data package 8 ... received!", log.back());
     EXPECT_EQ(8u, sim->requests(ORDER_CURVE_BLOCK));
-    int dimmed = -1;
-    GetCtrlAttribute(panelHandle, PANEL_BTN_DATA, ATTR_DIMMED, &dimmed);
-    EXPECT_EQ(0, dimmed);
+    EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_DATA));
     EXPECT_TRUE(CallbackWorks());
 }
 

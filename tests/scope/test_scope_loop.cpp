@@ -1,10 +1,8 @@
 // The scope loop against the simulated controller: ping-pong, the ways it
 // ends, and what it leaves dimmed.
 #define QVAR_HIDE_SYNC
-#include "app/app.h"
 #include "state/qvar.h"
 #include "platform/clock.h"
-#include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 #include "recorder/recorder.h"
 #include "scope/scope.h"

@@ -25,37 +25,26 @@ using namespace qvar_test;
 
 namespace {
 
-TEST(Shift, MovesEitherWayAndRefusesWhatCannotBeDone)
+TEST(Shift, MovesEitherWayInPlaceCopiesBitForBitAndRefusesWhatCannotBeDone)
 {
-    double a[4] = {1, 2, 3, 4};
-    double y[4];
-    EXPECT_EQ(0, Shift(a, 4, -2, y));
-    EXPECT_EQ((std::vector<double>{3, 4, 0, 0}), std::vector<double>(y, y + 4));
-    EXPECT_EQ(0, Shift(a, 4, 1, y));
-    EXPECT_EQ((std::vector<double>{0, 1, 2, 3}), std::vector<double>(y, y + 4));
-
-    double keep[4] = {9, 9, 9, 9};
-    EXPECT_EQ(-20102, Shift(a, 4, 4, keep));
-    EXPECT_EQ(-20102, Shift(a, 4, -5, keep));
-    EXPECT_EQ(-20003, Shift(a, 0, 0, keep));
-    EXPECT_EQ((std::vector<double>{9, 9, 9, 9}), std::vector<double>(keep, keep + 4));
-
     // In place, both directions: the copy order must not smear values.
     double b[5] = {1, 2, 3, 4, 5};
-    Shift(b, 5, 2, b);
+    EXPECT_EQ(0, Shift(b, 5, 2, b));
     EXPECT_EQ((std::vector<double>{0, 0, 1, 2, 3}), std::vector<double>(b, b + 5));
-    Shift(b, 5, -3, b);
+    EXPECT_EQ(0, Shift(b, 5, -3, b));
     EXPECT_EQ((std::vector<double>{2, 3, 0, 0, 0}), std::vector<double>(b, b + 5));
-}
 
-TEST(Copy1D, CopiesBitForBit)
-{
-    double x[3] = {-0.0, 1e300, 3.5};
-    double y[3] = {};
-    EXPECT_EQ(0, Copy1D(x, 3, y));
+    double x[3] = {-0.0, 1e300, 3.5}, y[3] = {};
+    EXPECT_EQ(0, Shift(x, 3, 0, y));
     EXPECT_TRUE(std::signbit(y[0]));
     EXPECT_EQ(1e300, y[1]);
-    EXPECT_EQ(-20003, Copy1D(x, -1, y));
+
+    double keep[4] = {9, 9, 9, 9};
+    EXPECT_EQ(-20102, Shift(b, 4, 4, keep));
+    EXPECT_EQ(-20102, Shift(b, 4, -5, keep));
+    EXPECT_EQ(-20003, Shift(b, 0, 0, keep));
+    EXPECT_EQ(-20003, Copy1D(x, -1, keep));
+    EXPECT_EQ((std::vector<double>{9, 9, 9, 9}), std::vector<double>(keep, keep + 4));
 }
 
 class Charts : public ProgramTest {
@@ -255,20 +244,6 @@ TEST_F(Charts, EachQuantityKeepsItsColourInViewerAndPicture)
         for (int x = 0; x < image.width(); x++)
             shown += image.pixelColor(x, y) == valueB;
     EXPECT_GT(shown, 10);
-}
-
-TEST(Fill, HistoriesHoldTheirBands)
-{
-    FillarrayNORM(100, 512, 0);
-    for (int p = 0; p < 100; p++) {
-        ASSERT_EQ(612, arrayNORM[6 * p]);
-        ASSERT_EQ(412, arrayNORM[6 * p + 1]);
-        ASSERT_EQ(512, arrayNORM[6 * p + 2]);
-        ASSERT_EQ(0, arrayNORM[6 * p + 5]);
-    }
-    FillarrayRAW(3, 4);
-    EXPECT_EQ(3, arrayRAW[198]);
-    EXPECT_EQ(4, arrayRAW[199]);
 }
 
 } // namespace
