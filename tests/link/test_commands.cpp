@@ -1,7 +1,6 @@
 // Teach, reset and refresh, and the curve block reads, against the simulated
 // controller.
 #define QVAR_HIDE_SYNC
-#include "app/app.h"
 #include "state/qvar.h"
 #include "link/com232.h"
 #include "params/params.h"
@@ -69,8 +68,7 @@ TEST_F(Commands, ResetOnSilentControllerTimesOut)
 TEST_F(Commands, RefreshAnsweredButReadBackSilentIsATimeout)
 {
     sim->faults.mute = {ORDER_READ_RAM};
-    int panelPower = 0;
-    GetCtrlVal(panelPARA_A, PARA_A_POWER, &panelPower);
+    const int panelPower = Value(panelPARA_A, PARA_A_POWER);
     CC_ButtonRefresh(panelHandle, PANEL_BTN_REFRESH, EVENT_COMMIT, nullptr, 0, 0);
     std::vector<std::string> expected = {"Line Ok!", "Waiting for parameter-frame ...",
                                          "Timeout-RS-232...", "Timeout RS-232!!"};

@@ -5,7 +5,6 @@
 #include "state/qvar.h"
 #include "link/com232.h"
 #include "platform/clock.h"
-#include "platform/serial/serial.h"
 #include "platform/ui/ui.h"
 #include "sim/controller.h"
 #include "tests/support/program.h"
@@ -13,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 

@@ -46,33 +46,6 @@ TEST(Frames, AnswerDecodesOrderAndWordsIgnoringTheSyncBytes)
     EXPECT_EQ(0xFFFE, pp[15]);
 }
 
-TEST(Codec, PacksLowSixteenBitsAndUnpacksZeroExtended)
-{
-    powerA = 70000;                               // 0x11170
-    tolA = -1;
-    CopyVarsToPP(0);
-    EXPECT_EQ(0x1170, pp[1]);
-    EXPECT_EQ(0xFFFF, pp[3]);
-    CopyPPtoVars(0);
-    EXPECT_EQ(4464, powerA);
-    EXPECT_EQ(65535, tolA);
-}
-
-TEST(Codec, ChannelArgumentDecidesNotWordZero)
-{
-    powerA = 1;
-    powerB = 2;
-    for (int i = 0; i < 16; i++)
-        pp[i] = (uint16_t)(100 + i);
-    pp[0] = 1;                                    // labelled B ...
-    CopyPPtoVars(0);                              // ... unpacked as A
-    EXPECT_EQ(101, powerA);
-    EXPECT_EQ(2, powerB);
-    EXPECT_EQ(104, triglvlA);
-    EXPECT_EQ(115, pretriggerA);
-    EXPECT_EQ(114, scantime);
-}
-
 TEST(Codec, EveryWordCarriesItsOwnVariableOfTheChannel)
 {
     // In word order; distinct values, so two swapped words show.
@@ -89,6 +62,8 @@ TEST(Codec, EveryWordCarriesItsOwnVariableOfTheChannel)
         for (int w = 1; w < FRAME_WORDS; w++)
             EXPECT_EQ(1000 * (channel + 1) + w, pp[w]) << "channel " << channel << " word " << w;
 
+        // Unpacked as the argument says, whatever channel word 0 names.
+        pp[PB_CHANNEL] = channel == CHANNEL_A ? CHANNEL_B : CHANNEL_A;
         for (int w = 1; w < FRAME_WORDS; w++)
             pp[w] = (uint16_t)(500 + w);
         CopyPPtoVars(channel);
@@ -96,6 +71,16 @@ TEST(Codec, EveryWordCarriesItsOwnVariableOfTheChannel)
             EXPECT_EQ(500 + w, *vars[w - 1]) << "channel " << channel << " word " << w;
     }
     EXPECT_EQ(501, powerA) << "unpacking B left A's own words alone";
+
+    // The low sixteen bits go out, and come back zero-extended.
+    powerA = 70000;                               // 0x11170
+    tolA = -1;
+    CopyVarsToPP(CHANNEL_A);
+    EXPECT_EQ(0x1170, pp[1]);
+    EXPECT_EQ(0xFFFF, pp[3]);
+    CopyPPtoVars(CHANNEL_A);
+    EXPECT_EQ(4464, powerA);
+    EXPECT_EQ(65535, tolA);
 }
 
 TEST(ComErrors, EveryServiceCodeHasItsOwnTextOthersTheGeneralOne)
@@ -111,14 +96,6 @@ TEST(ComErrors, EveryServiceCodeHasItsOwnTextOthersTheGeneralOne)
     EXPECT_EQ(sizeof codes / sizeof codes[0], texts.size()) << "two codes share a text";
     for (int other : {-5, -12, -100})
         EXPECT_STREQ("RS-232 error!", ComErrorText(other)) << other;
-}
-
-TEST(Protocol, TheStatesNamedConstantsAreTheProtocols)
-{
-    EXPECT_EQ(ANSWER_TIMEOUT, TIMEOUT);
-    EXPECT_EQ(FRAME_WORDS, PNUM);
-    EXPECT_EQ(FRAME_BYTES, 2 * PNUM + 4);
-    EXPECT_EQ(RX_EVENT_MASK, eventMask);
 }
 
 } // namespace

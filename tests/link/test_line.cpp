@@ -1,18 +1,15 @@
 // The start exchange over a real terminal line: qvar-sim on a pseudo-terminal
 // through the termios backend, and an echo answered by hand on a pty.
 #define QVAR_HIDE_SYNC
-#include "app/app.h"
 #include "state/qvar.h"
 #include "link/com232.h"
 #include "link/protocol.h"
 #include "platform/serial/serial.h"
-#include "platform/ui/ui.h"
 #include "sim/controller.h"
 #include "tests/support/port_sandbox.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -27,7 +24,6 @@
 
 namespace fs = std::filesystem;
 using namespace qvar_test;
-using qvar_test::Pty;
 
 namespace {
 
