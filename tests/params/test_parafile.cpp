@@ -9,6 +9,7 @@
 #include "platform/files/files.h"
 #include "platform/ui/ui.h"
 #include "sim/controller.h"
+#include "tests/support/file_dialog.h"
 #include "tests/support/process.h"
 #include "tests/support/program.h"
 #include "ui_ids.h"
@@ -29,23 +30,6 @@ using namespace qvar_test;
 
 namespace {
 
-std::string chosenPath;
-int chosenResult = 1;
-std::string seenTitle, seenFilter, seenName;
-int seenButton = -1;
-
-int Answer(const char *, const char *defaultName, const char *filter, const char *title,
-           int buttonStyle, char pathOut[FILE_PATH_MAX])
-{
-    seenTitle = title;
-    seenFilter = filter;
-    seenName = defaultName;
-    seenButton = buttonStyle;
-    if (chosenResult > 0)
-        std::strcpy(pathOut, chosenPath.c_str());
-    return chosenResult;
-}
-
 // 32 lines of numbers: A block then B block, `lineEnd` after each.
 std::string FileOf(const uint32_t (&words)[32], const char *lineEnd = "\n")
 {
@@ -62,16 +46,12 @@ protected:
         ProgramTest::SetUp();
         dir = TempDir();
         chosenPath = dir + "/set.cfg";
-        chosenResult = 2;
+        Dialog().result = 2;
         // As the save dialog leaves it.
         CopyText(file_name, sizeof file_name, chosenPath.c_str());
-        SetFileSelectHook(Answer);
     }
-    void TearDown() override
-    {
-        SetFileSelectHook(nullptr);
-        ProgramTest::TearDown();
-    }
+    AnsweredDialogs dialogs;
+    std::string &chosenPath = Dialog().path;
     std::string dir;
 };
 
@@ -111,10 +91,10 @@ TEST_F(ParaFile, SaveThenLoadRestoresEveryVariableAndSaysSo)
     EXPECT_EQ(65535, powerA);
     EXPECT_EQ(4321, refB);
     EXPECT_EQ(3, trigmode);
-    EXPECT_EQ(FILE_BUTTON_LOAD, seenButton);
-    EXPECT_EQ("Q-VAR-RDX3 Parameter File", seenTitle);
-    EXPECT_EQ("*.cfg", seenFilter);
-    EXPECT_EQ("RDX3para.cfg", seenName);
+    EXPECT_EQ(FILE_BUTTON_LOAD, Dialog().buttonStyle);
+    EXPECT_EQ("Q-VAR-RDX3 Parameter File", Dialog().title);
+    EXPECT_EQ("*.cfg", Dialog().filter);
+    EXPECT_EQ("RDX3para.cfg", Dialog().defaultName);
     EXPECT_EQ(chosenPath, std::string(file_name));
 
     // Sending the loaded set to the EEPROM names the file it came from, until
@@ -202,7 +182,7 @@ TEST_F(ParaFile, GetRefusesAnythingButThirtyTwoSixteenBitNumbers)
 
 TEST_F(ParaFile, CancelledLoadChangesNothing)
 {
-    chosenResult = 0;
+    Dialog().result = 0;
     powerA = 1234;
     ReadParaFromFile();
     EXPECT_EQ(1234, powerA);

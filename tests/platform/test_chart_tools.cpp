@@ -3,6 +3,7 @@
 #include "platform/files/files.h"
 #include "platform/ui/chart_view.h"
 #include "platform/ui/ui_internal.h"
+#include "tests/support/file_dialog.h"
 #include "tests/support/full_disk.h"
 #include "ui_testing.h"
 
@@ -26,15 +27,8 @@ using qvar::ui::Range;
 namespace {
 
 std::vector<std::string> g_messages;
-std::string g_answer, g_startDir;
 
 void Note(const char *text) { g_messages.emplace_back(text); }
-
-int Answer(const char *startDir, const char *, const char *, const char *, int, char path[FILE_PATH_MAX])
-{
-    g_startDir = startDir ? startDir : "";
-    return CopyText(path, FILE_PATH_MAX, g_answer.c_str()) == 0 ? 2 : 0;
-}
 
 // Plots as the scope does: the whole history, shifted by one point a call.
 class ChartToolsTest : public UiTest {
@@ -44,12 +38,11 @@ protected:
         UiTest::SetUp();
         g_messages.clear();
         SetChartMessageCallback(Note);
-        SetFileSelectHook(Answer);
+        qvar_test::Dialog().result = 2;
         history_.assign(20, 0.0);   // 10 points of 2 traces, as the test chart has
     }
     void TearDown() override
     {
-        SetFileSelectHook(nullptr);
         SetChartMessageCallback(nullptr);
         UiTest::TearDown();
     }
@@ -80,6 +73,7 @@ protected:
     std::string path(const char *name) const { return dir_.filePath(QString::fromLatin1(name)).toStdString(); }
     QStringList leftovers() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden); }
 
+    qvar_test::AnsweredDialogs dialogs_;
     std::vector<double> history_;
     int n_ = 0;
 };
@@ -199,9 +193,9 @@ TEST_F(ChartToolsTest, PausedChartSavesThePointsItShows)
     c->setPaused(true);
     const std::vector<double> frozen = kept(2);
     plot(7);
-    g_answer = path("paused.csv");
+    qvar_test::Dialog().path = path("paused.csv");
     trigger(T_STRIP, "Save data...");
-    auto rows = readCsv(g_answer);
+    auto rows = readCsv(qvar_test::Dialog().path);
     ASSERT_EQ(rows.size(), 1 + frozen.size());
     for (size_t i = 0; i < frozen.size(); ++i)
         EXPECT_EQ(std::strtod(rows[i + 1][2].c_str(), nullptr), frozen[i]) << i;
@@ -242,13 +236,13 @@ TEST_F(ChartToolsTest, MenuSavesIntoTheChosenFileOrReportsAndLeavesNothing)
     plot(20);
     char project[FILE_PATH_MAX] = {};
     ASSERT_EQ(GetProjectDir(project), 0);
-    g_answer = path("menu.csv");
+    qvar_test::Dialog().path = path("menu.csv");
     trigger(T_STRIP, "Save data...");
-    EXPECT_EQ(g_startDir, project);
-    EXPECT_EQ(readCsv(g_answer).size(), 1 + 29u);
-    g_answer = path("menu.png");
+    EXPECT_EQ(qvar_test::Dialog().startDir, project);
+    EXPECT_EQ(readCsv(qvar_test::Dialog().path).size(), 1 + 29u);
+    qvar_test::Dialog().path = path("menu.png");
     trigger(T_GRAPH, "Save picture at 2x...");
-    EXPECT_EQ(QImage(QString::fromStdString(g_answer)).size(), view(T_GRAPH)->size() * 2);
+    EXPECT_EQ(QImage(QString::fromStdString(qvar_test::Dialog().path)).size(), view(T_GRAPH)->size() * 2);
     EXPECT_TRUE(g_messages.empty());
 
     // A FIFO, a folder, a folder that is not there: refused, reported, and
@@ -257,11 +251,11 @@ TEST_F(ChartToolsTest, MenuSavesIntoTheChosenFileOrReportsAndLeavesNothing)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     const QStringList before = leftovers();
-    g_answer = fifo;
+    qvar_test::Dialog().path = fifo;
     trigger(T_STRIP, "Save visible data...");
-    g_answer = folder;
+    qvar_test::Dialog().path = folder;
     trigger(T_STRIP, "Save picture...");
-    g_answer = path("gone/x.csv");
+    qvar_test::Dialog().path = path("gone/x.csv");
     trigger(T_GRAPH, "Save data...");
     EXPECT_EQ(g_messages, (std::vector<std::string>{"Cannot write data file!", "Cannot write picture file!",
                                                      "Cannot write data file!"}));
@@ -269,19 +263,19 @@ TEST_F(ChartToolsTest, MenuSavesIntoTheChosenFileOrReportsAndLeavesNothing)
     struct stat st {};
     ASSERT_EQ(stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(g_answer)));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(qvar_test::Dialog().path)));
 
     // On a full disk: reported, and the file under the name stays whole.
     {
         qvar_test::FullDisk disk;
-        g_answer = disk.file("kept.csv");
-        qvar_test::WriteText(g_answer, "an earlier export\n");
+        qvar_test::Dialog().path = disk.file("kept.csv");
+        qvar_test::WriteText(qvar_test::Dialog().path, "an earlier export\n");
         disk.Fill();
         g_messages.clear();
         trigger(T_STRIP, "Save data...");
         trigger(T_STRIP, "Save picture...");
         EXPECT_EQ(g_messages, (std::vector<std::string>{"Cannot write data file!", "Cannot write picture file!"}));
-        EXPECT_EQ(qvar_test::ReadAll(g_answer), "an earlier export\n") << (disk.mounted() ? "tmpfs" : "seam");
+        EXPECT_EQ(qvar_test::ReadAll(qvar_test::Dialog().path), "an earlier export\n") << (disk.mounted() ? "tmpfs" : "seam");
         EXPECT_EQ(disk.Entries(), std::vector<std::string>{"kept.csv"});
     }
 
@@ -289,7 +283,7 @@ TEST_F(ChartToolsTest, MenuSavesIntoTheChosenFileOrReportsAndLeavesNothing)
     const std::string locked = path("locked");
     ASSERT_EQ(mkdir(locked.c_str(), 0500), 0);
     if (access(locked.c_str(), W_OK) != 0) {
-        g_answer = locked + "/x.png";
+        qvar_test::Dialog().path = locked + "/x.png";
         trigger(T_STRIP, "Save picture...");
         EXPECT_EQ(g_messages.back(), "Cannot write picture file!");
         EXPECT_TRUE(QDir(QString::fromStdString(locked)).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
