@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -24,6 +26,13 @@ const std::string HEADER = "Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: ";
 class Recording : public RecordingTest {
 protected:
     static void PressRecorderStop() { CC_BTNStopRecord(panelPopUp, POPUP_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); }
+    static void PressScopeStop() { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); }
+    // A name below a regular file: it cannot be written, even by root.
+    std::string Unwritable() const
+    {
+        WriteText(dir + "/plain", "x");
+        return dir + "/plain/rec.dat";
+    }
     static int LineCounter() { return Value(panelPopUp, POPUP_LINES); }
     static std::string StatusBox()
     {
@@ -124,24 +133,19 @@ TEST_F(Recording, RecordedLineIsTheAnswerJustDrawn)
         unsigned a = 0, b = 0, rawA = 0, rawB = 0;
         ASSERT_EQ(4, std::sscanf(lines.back().c_str(), "%u\t%u\t%u\t%u", &a, &b, &rawA, &rawB));
 
-        std::vector<double> trace(200);
-        if (source == 8) {
-            EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_RAW));
-            EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_NORM));
-            int n = GetStripChartTrace(panelHandle, PANEL_CHART_RAW, 1, trace.data(), 200);
-            ASSERT_GT(n, 0);
-            EXPECT_EQ(double(rawA), trace[n - 1]);
-            n = GetStripChartTrace(panelHandle, PANEL_CHART_RAW, 2, trace.data(), 200);
-            ASSERT_GT(n, 0);
-            EXPECT_EQ(double(rawB), trace[n - 1]);
-        } else {
-            EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_RAW));
-            EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_NORM));
-            int n = GetStripChartTrace(panelHandle, PANEL_CHART_NORM, 6, trace.data(), 200);
-            ASSERT_GT(n, 0);
-            EXPECT_EQ(double(a), trace[n - 1]);
-        }
+        const bool raw = source == 8;
+        EXPECT_EQ(raw, Visible(panelHandle, PANEL_CHART_RAW));
+        EXPECT_EQ(!raw, Visible(panelHandle, PANEL_CHART_NORM));
         EXPECT_FALSE(Visible(panelHandle, PANEL_GRAPH_DATA));
+        const std::vector<std::array<unsigned, 3>> drawn =
+            raw ? std::vector<std::array<unsigned, 3>>{{PANEL_CHART_RAW, 1, rawA}, {PANEL_CHART_RAW, 2, rawB}}
+                : std::vector<std::array<unsigned, 3>>{{PANEL_CHART_NORM, 6, a}};
+        for (const auto &[chart, trace, value] : drawn) {
+            double y[200];
+            const int n = GetStripChartTrace(panelHandle, int(chart), int(trace), y, 200);
+            ASSERT_GT(n, 0);
+            EXPECT_EQ(double(value), y[n - 1]) << "trace " << trace;
+        }
     }
 }
 
@@ -206,68 +210,51 @@ TEST_F(Recording, HidingTheRecorderPanelDoesNotStopIt)
 
 TEST_F(Recording, PanelsWhileRecording)
 {
-    struct Seen {
-        bool run, data, port, start, source, stop;
-        std::string box;
-        int bg, fg;
-    } seen{};
     bool looked = false;
     When([] { return LineCounter() >= 3; }, [&] {
-        seen = {Dimmed(panelHandle, PANEL_BTN_RUN), Dimmed(panelHandle, PANEL_BTN_DATA),
-                Dimmed(panelHandle, PANEL_COMPORT), Dimmed(panelPopUp, POPUP_BTN_START),
-                Dimmed(panelHandle, PANEL_GRAPHSOURCE), Dimmed(panelPopUp, POPUP_BTN_STOP),
-                StatusBox(), StatusBoxAttr(ATTR_TEXT_BGCOLOR), StatusBoxAttr(ATTR_TEXT_COLOR)};
         looked = true;
+        for (int c : {PANEL_BTN_RUN, PANEL_BTN_DATA, PANEL_COMPORT})
+            EXPECT_TRUE(Dimmed(panelHandle, c)) << c;
+        EXPECT_TRUE(Dimmed(panelPopUp, POPUP_BTN_START));
+        EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE)) << "the graph source can be switched during a recording";
+        EXPECT_FALSE(Dimmed(panelPopUp, POPUP_BTN_STOP));
+        EXPECT_EQ("DATA-RECORDER active ...", StatusBox());
+        EXPECT_EQ(0xFF0000, StatusBoxAttr(ATTR_TEXT_BGCOLOR));
+        EXPECT_EQ(0xFFFFFF, StatusBoxAttr(ATTR_TEXT_COLOR));
         PressRecorderStop();
     });
     Settings(0, 65535);
     Start();
-    ASSERT_TRUE(looked);
-    EXPECT_TRUE(seen.run);
-    EXPECT_TRUE(seen.data);
-    EXPECT_TRUE(seen.port);
-    EXPECT_TRUE(seen.start);
-    EXPECT_FALSE(seen.source) << "the graph source can be switched during a recording";
-    EXPECT_FALSE(seen.stop);
-    EXPECT_EQ("DATA-RECORDER active ...", seen.box);
-    EXPECT_EQ(0xFF0000, seen.bg);
-    EXPECT_EQ(0xFFFFFF, seen.fg);
+    EXPECT_TRUE(looked);
 }
 
-TEST_F(Recording, RecorderStopKeepsEveryLineAndFreesThePortSelector)
+// Either Stop ends a recording at once, keeping every line counted and
+// freeing the port selector.
+TEST_F(Recording, EitherStopButtonKeepsEveryLineAndFreesThePortSelector)
 {
-    When([] { return LineCounter() >= 20; }, [] { PressRecorderStop(); });
-    Settings(0, 65535);
-    Start();
-    const int counted = LineCounter();
-    EXPECT_GE(counted, 20);
-    EXPECT_LT(counted, 65535);
-    std::vector<std::string> lines = SampleLines();
-    EXPECT_EQ(size_t(counted), lines.size());
-    for (const std::string &line : lines) {
-        unsigned v[4];
-        EXPECT_EQ(4, std::sscanf(line.c_str(), "%u\t%u\t%u\t%u", &v[0], &v[1], &v[2], &v[3])) << line;
+    for (void (*stop)() : {PressRecorderStop, PressScopeStop}) {
+        // The counter shows the last recording's lines until the next one
+        // writes its first.
+        SetCtrlVal(panelPopUp, POPUP_LINES, 0u);
+        When([] { return LineCounter() >= 10; }, stop);
+        Settings(0, 65535);
+        const double t0 = Timer();
+        Start();
+        EXPECT_LT(Timer() - t0, 5.0);
+        const int counted = LineCounter();
+        EXPECT_GE(counted, 10);
+        EXPECT_LT(counted, 65535);
+        const std::vector<std::string> lines = SampleLines();
+        EXPECT_EQ(size_t(counted), lines.size());
+        for (const std::string &line : lines) {
+            unsigned v[4];
+            EXPECT_EQ(4, std::sscanf(line.c_str(), "%u\t%u\t%u\t%u", &v[0], &v[1], &v[2], &v[3])) << line;
+        }
+        EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
+        ExpectIdleAfter();
+        EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
+        EXPECT_EQ("DATA-RECORDER", StatusBox());
     }
-    EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
-    ExpectIdleAfter();
-    EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
-    EXPECT_EQ("DATA-RECORDER", StatusBox());
-}
-
-TEST_F(Recording, ScopeStopButtonAlsoEndsARecording)
-{
-    When([] { return LineCounter() >= 10; },
-         [] { CC_BTNStop(panelHandle, PANEL_BTN_STOP, EVENT_COMMIT, nullptr, 0, 0); });
-    Settings(0, 65535);
-    const double t0 = Timer();
-    Start();
-    EXPECT_LT(Timer() - t0, 5.0);
-    const int counted = LineCounter();
-    EXPECT_GE(counted, 10);
-    EXPECT_LT(counted, 65535);
-    EXPECT_EQ(size_t(counted), SampleLines().size());
-    EXPECT_FALSE(Dimmed(panelPopUp, POPUP_BTN_START));
-    EXPECT_EQ("DATA-RECORDER", StatusBox());
 }
 
 TEST_F(Recording, SecondStartWhileRecordingIsRefused)
@@ -296,11 +283,7 @@ TEST_F(Recording, SecondStartWhileRecordingIsRefused)
 
 TEST_F(Recording, UnwritableFileEndsTheRecordingLikeTheStopButton)
 {
-    // A regular file used as a folder cannot be written into, even by root.
-    const std::string blocker = dir + "/plain";
-    std::ofstream(blocker) << "x";
-    const std::string impossible = blocker + "/rec.dat";
-    CopyText(recfile_name, PATH_LEN, impossible.c_str());
+    CopyText(recfile_name, PATH_LEN, Unwritable().c_str());
 
     Settings(0, 5);
     const double t0 = Timer();
@@ -334,9 +317,7 @@ TEST_F(Recording, RecordingThatCannotStartKeepsThePreviousOne)
 
 TEST_F(Recording, FileFailingMidwayKeepsTheLinesWritten)
 {
-    const std::string blocker = dir + "/plain";
-    std::ofstream(blocker) << "x";
-    const std::string impossible = blocker + "/rec.dat";
+    const std::string impossible = Unwritable();
     When([] { return LineCounter() >= 3; },
          [&] { CopyText(recfile_name, PATH_LEN, impossible.c_str()); });
 
