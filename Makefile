@@ -45,7 +45,7 @@ FUZZ_PACKAGES = clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps fuzz-deps configure build run test sanitize-test bench fuzz fuzz-build screenshots install deb package-test fresh-test clean
+.PHONY: all deps fuzz-deps configure build run test sanitize-test bench fuzz fuzz-build install deb package-test fresh-test clean
 
 all: build
 
