@@ -11,12 +11,12 @@
 // the other choices.
 #include "platform/settings.h"
 
-#include <fcntl.h>
-#include <pwd.h>
+#include "platform/files/files_internal.h"
+
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -33,18 +33,7 @@ std::string config_dir()
     const char *xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && xdg[0] == '/')
         return std::string(xdg) + "/qvar-scope";
-    std::string home;
-    if (const char *h = std::getenv("HOME"); h && h[0] == '/') {
-        home = h;
-    } else {
-        // No usable HOME (a service, sudo -i, env -i): the password
-        // database still knows the user's home.
-        struct passwd pw, *found = nullptr;
-        char buf[4096];
-        if (getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) == 0 && found && found->pw_dir &&
-            found->pw_dir[0] == '/')
-            home = found->pw_dir;
-    }
+    const std::string home = qvar::files::HomeDir();
     return home.empty() ? std::string() : home + "/.config/qvar-scope";
 }
 
@@ -61,29 +50,8 @@ bool valid_name(const char *name)
 // The file's text, "" for anything that is not a small regular file.
 std::string read_file(const std::string &path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return {};
     std::string text;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && size_t(st.st_size) <= kMaxFile) {
-        char buf[kMaxFile + 1];
-        size_t got = 0;
-        for (;;) {
-            ssize_t n = ::read(fd, buf + got, sizeof buf - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += size_t(n);
-            if (got == sizeof buf)
-                break;
-        }
-        // Grown past the bound since the look: not a settings file.
-        if (got <= kMaxFile)
-            text.assign(buf, got);
-    }
-    ::close(fd);
+    qvar::files::ReadRegularFile(path.c_str(), kMaxFile, text);
     return text;
 }
 
@@ -111,33 +79,8 @@ std::map<std::string, int> parse(const std::string &text)
     return choices;
 }
 
-bool write_all(int fd, const std::string &text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
-bool make_dirs(const std::string &dir)
-{
-    for (size_t slash = dir.find('/', 1);; slash = dir.find('/', slash + 1)) {
-        const std::string part = dir.substr(0, slash);
-        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
-            return false;
-        if (slash == std::string::npos)
-            break;
-    }
-    struct stat st;
-    return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
+// Not WriteWholeFile: that keeps a link under the name and writes the file it
+// points to, while whatever stands under this name is replaced by our own.
 bool replace_file(const std::string &dir, const std::string &text)
 {
     const std::string path = dir + "/" + kFileName;
@@ -146,7 +89,7 @@ bool replace_file(const std::string &dir, const std::string &text)
     if (fd < 0)
         return false;
     ::fchmod(fd, 0644);
-    const bool ok = write_all(fd, text) && ::fsync(fd) == 0;
+    const bool ok = qvar::files::WriteFully(fd, text.data(), text.size()) == 0 && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
         ::unlink(tmp.c_str());
         return false;
@@ -178,7 +121,7 @@ int GetUserChoice(const char *name, int fallback)
 int SetUserChoice(const char *name, int value)
 {
     const std::string dir = config_dir();
-    if (dir.empty() || !valid_name(name) || !make_dirs(dir))
+    if (dir.empty() || !valid_name(name) || !qvar::files::MakeDirs(dir))
         return -1;
     auto choices = parse(read_file(dir + "/" + kFileName));
     choices[name] = value ? 1 : 0;

@@ -162,22 +162,6 @@ int failed(int code, int err)
     return code;
 }
 
-// 0, or the errno of a write that failed; a write that takes nothing counts
-// as a full disk.
-int writeFully(int fd, const char *data, size_t size)
-{
-    for (size_t done = 0; done < size;) {
-        const ssize_t n = g_sys.write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno ? errno : EIO;
-        if (n == 0)
-            return ENOSPC;
-        done += size_t(n);
-    }
-    return 0;
-}
 
 // One open, one write, one close per call: the recorder appends a line a
 // time and must find each one on disk, and a full disk often shows only at
@@ -203,7 +187,7 @@ int appendAll(const char *file, const std::string &data)
         ::close(fd);
         return failed(FILE_ERR_OPEN, 0);
     }
-    int err = writeFully(fd, data.data(), data.size());
+    int err = qvar::files::WriteFully(fd, data.data(), data.size());
     if (err)
         g_sys.ftruncate(fd, st.st_size);
     if (::close(fd) != 0 && !err)
@@ -334,18 +318,6 @@ bool isDir(const std::string &path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// mkdir -p; an existing folder is success.
-bool makeDirs(const std::string &path)
-{
-    if (path.empty())
-        return false;
-    if (isDir(path))
-        return true;
-    size_t slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 && !makeDirs(path.substr(0, slash)))
-        return false;
-    return ::mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && isDir(path));
-}
 
 // The checks ArrayToFile and ArrayToText share; false for a request that
 // cannot be met.
@@ -359,6 +331,34 @@ bool validWrite(const void *array, int elemType, int count, int groups, int grou
 }
 
 } // namespace
+
+// A write that takes nothing counts as a full disk.
+int qvar::files::WriteFully(int fd, const char *data, size_t size)
+{
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = g_sys.write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno ? errno : EIO;
+        if (n == 0)
+            return ENOSPC;
+        done += size_t(n);
+    }
+    return 0;
+}
+
+bool qvar::files::MakeDirs(const std::string &path)
+{
+    if (path.empty())
+        return false;
+    if (isDir(path))
+        return true;
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirs(path.substr(0, slash)))
+        return false;
+    return ::mkdir(path.c_str(), 0755) == 0 || (errno == EEXIST && isDir(path));
+}
 
 int ArrayToFile(const char *file, const void *array, int elemType, int count, int groups,
                 int groupOrder, int layout, int separator, int fieldWidth, int fileType,
@@ -423,7 +423,7 @@ int WriteWholeFile(const char *file, const void *data, long long size)
     }
     // Whatever fails, the name keeps its old file: the new one takes its
     // place only once every byte is on the disk.
-    int err = writeFully(fd, static_cast<const char *>(data), size_t(size));
+    int err = qvar::files::WriteFully(fd, static_cast<const char *>(data), size_t(size));
     if (!err && g_sys.fsync(fd) != 0)
         err = errno ? errno : EIO;
     if (::close(fd) != 0 && !err)
@@ -552,7 +552,7 @@ int qvar::files::ProjectDirFor(const char *programDir, const char *xdgDataHome,
     std::string target = (base == "/" ? "" : base) + "/qvar-scope";
     if (target.size() + 1 > FILE_PATH_MAX)
         return FILE_ERR_TOO_LONG;
-    if (!makeDirs(target) || g_sys.access(target.c_str(), W_OK) != 0)
+    if (!qvar::files::MakeDirs(target) || g_sys.access(target.c_str(), W_OK) != 0)
         return FILE_ERR_OPEN;
     return putText(dir, FILE_PATH_MAX, target);
 }

@@ -57,6 +57,13 @@ private:
     size_t size_ = 0, max_ = 0, got_ = 0;
 };
 
+// Writes all of `data` to `fd` through the system-call seam below; 0, or the
+// errno of the write that failed (a write that takes nothing: ENOSPC).
+int WriteFully(int fd, const char *data, size_t size);
+
+// mkdir -p (new folders 0755); true when `path` is a folder afterwards.
+bool MakeDirs(const std::string &path);
+
 // $HOME when it is an absolute path, else the user's home from the password
 // database; "" when neither is known.
 std::string HomeDir();
