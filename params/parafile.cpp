@@ -24,12 +24,10 @@ enum { FILE_WORDS = 2 * FRAME_WORDS };
 // Both channels' blocks from the variables, as the file holds them.
 void PackWords(uint32_t words[FILE_WORDS])
 {
-    CopyVarsToPP(CHANNEL_A);
-    for (int i = 0; i < FRAME_WORDS; i++)
-        words[i] = pp[i];
-    CopyVarsToPP(CHANNEL_B);
-    for (int i = 0; i < FRAME_WORDS; i++)
-        words[FRAME_WORDS + i] = pp[i];
+    uint16_t blocks[2][16];
+    PackParaBlocks(blocks);
+    for (int i = 0; i < FILE_WORDS; i++)
+        words[i] = blocks[i / FRAME_WORDS][i % FRAME_WORDS];
 }
 
 bool AllDigits(const char *text)
