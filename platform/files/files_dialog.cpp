@@ -197,7 +197,6 @@ private:
         });
         connect(this, &QFileDialog::directoryEntered, this, [this] { listUndecodable(); });
         connect(this, &QFileDialog::filterSelected, this, [this] { listUndecodable(); });
-        listUndecodable();
     }
 
     void listUndecodable()
