@@ -291,11 +291,7 @@ void ChartView::wheelEvent(QWheelEvent *e)
 
 void ChartView::keyPressEvent(QKeyEvent *e)
 {
-    const bool space = e->key() == Qt::Key_Space && e->modifiers() == Qt::NoModifier;
-    // The focused toggle leaves Return to its chart; Space it takes itself.
-    const bool enter = (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && pauseButton_->hasFocus() &&
-                       !e->isAutoRepeat();
-    if (!space && !enter)
+    if (e->key() != Qt::Key_Space || e->modifiers() != Qt::NoModifier)
         return QFrame::keyPressEvent(e);
     setPaused(!paused_);
     e->accept();

@@ -33,6 +33,7 @@ ChartView *makeView(Ctrl &c, const QString &title)
     // Tab reaches the Pause toggle where the chart stands in the panel, not
     // after every control the file has.
     placeTabStops({view->pauseToggle()}, c.w);
+    pressOnReturn(view->pauseToggle());
     adoptAccess(view);
     return view;
 }
