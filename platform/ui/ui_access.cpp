@@ -178,7 +178,7 @@ public:
             title = widget()->objectName();
         QStringList shown;
         for (int i = 0; i < view_->traceCount(); ++i)
-            if (!view_->trace(i).points.empty())
+            if (view_->trace(i).count() > 0)
                 shown << traceName(view_->trace(i), i);
         const QString chart = title.isEmpty() ? QStringLiteral("chart") : title + QStringLiteral(" chart");
         return shown.isEmpty() ? chart : chart + QStringLiteral(": ") + shown.join(QStringLiteral(", "));

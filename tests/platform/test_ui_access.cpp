@@ -6,6 +6,7 @@
 #include <QAccessible>
 #include <QToolButton>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,14 @@ TEST_F(Access, FacesDrawnHereReadAsTheyShow)
     EXPECT_EQ("Curve chart: " + trace, Text(Heard(W(T_GRAPH)), QAccessible::Name));
     EXPECT_EQ(Text(Heard(W(T_GRAPH)), QAccessible::Name), Text(Heard(view), QAccessible::Name));
     EXPECT_EQ(QAccessible::Chart, Heard(view)->role());
+    // The viewer's traces refer to samples instead of holding points.
+    qvar::ui::ChartView viewer(nullptr);
+    viewer.setTitle(QStringLiteral("Recording"));
+    qvar::ui::Trace sampled;
+    sampled.name = QStringLiteral("NORM A");
+    sampled.samples.table = std::make_shared<const std::vector<uint32_t>>(std::vector<uint32_t>{7, 8});
+    viewer.addTrace(sampled);
+    EXPECT_EQ("Recording chart: NORM A", Text(Heard(&viewer), QAccessible::Name));
     EXPECT_NE(std::string::npos, Text(Heard(view), QAccessible::Description).find("Pause / resume: P"));
     QToolButton *pause = view->pauseToggle();
     EXPECT_EQ("Pause", Text(Heard(pause), QAccessible::Name));
