@@ -171,8 +171,8 @@ void PlotRAWValues(void)
     }
     if (measuredRAW < POINTS)
         measuredRAW++;
-    SetCtrlAttribute(panelHandle, PANEL_CHART_RAW, ATTR_VALID_POINTS, measuredRAW);
-    PlotStripChart(panelHandle, PANEL_CHART_RAW, arrayRAW, 2 * POINTS, 0, 0);
+    // Only what was measured: the history's fill is neither drawn nor kept.
+    PlotStripChart(panelHandle, PANEL_CHART_RAW, arrayRAW, 2 * measuredRAW, 2 * (POINTS - measuredRAW), 0);
     SetPanelDATA();
 }
 
@@ -231,7 +231,6 @@ void PlotNORMValues(double *history)
     ColourNORM(s);
     if (measuredNORM < POINTS)
         measuredNORM++;
-    SetCtrlAttribute(panelHandle, PANEL_CHART_NORM, ATTR_VALID_POINTS, measuredNORM);
-    PlotStripChart(panelHandle, PANEL_CHART_NORM, history, 6 * POINTS, 0, 0);
+    PlotStripChart(panelHandle, PANEL_CHART_NORM, history, 6 * measuredNORM, 6 * (POINTS - measuredNORM), 0);
     SetPanelDATA();
 }

@@ -56,11 +56,8 @@ void keepNewest(StripChart &s)
         s.kept.assign(size_t(s.depth) * size_t(s.traces), 0.0);
         s.keptFirst = s.keptCount = 0;
     }
-    // The first plot seeds the ring, later ones add their newest point; a
-    // history's fill is no measurement and is never kept.
+    // The first plot seeds the ring, later ones add their newest point.
     size_t fresh = s.keptCount == 0 ? std::min(points, size_t(s.depth)) : 1;
-    if (s.valid >= 0)
-        fresh = std::min(fresh, size_t(s.valid));
     for (size_t p = points - fresh; p < points; ++p)
         keep(s, &s.data[p * size_t(s.traces)]);
 }

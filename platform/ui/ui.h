@@ -84,9 +84,6 @@ enum {
                                 // on a screen too small for the design it scrolls instead
     ATTR_TITLE,                 // string, top-level panels: the window's title
     ATTR_TRACE_LINE_STYLE,      // int LINE_*, for SetTraceAttribute
-    ATTR_VALID_POINTS,          // int, strip charts: how many of the newest points handed over
-                                // were measured; the older ones (a history's fill) are neither
-                                // drawn nor kept. -1 (the default): all of them
 };
 
 #define FONT_APPLICATION "application"

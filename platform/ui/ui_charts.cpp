@@ -64,8 +64,6 @@ void visibleSpan(const StripChart &s, int *first, int *count)
 {
     const int n = s.traces > 0 ? int(s.data.size()) / s.traces : 0;
     *count = std::min(n, s.pointsPerScreen);
-    if (s.valid >= 0)
-        *count = std::min(*count, s.valid);
     *first = n - *count;
 }
 
@@ -150,7 +148,6 @@ int chartAttribute(Ctrl &c, int attribute, int value, bool set, int *out)
     if (!set) {
         const int v = attribute == ATTR_NUM_TRACES         ? s.traces
                       : attribute == ATTR_POINTS_PER_SCREEN ? s.pointsPerScreen
-                      : attribute == ATTR_VALID_POINTS      ? s.valid
                                                             : s.scrollMode;
         if (out)
             *out = v;
@@ -180,13 +177,6 @@ int chartAttribute(Ctrl &c, int attribute, int value, bool set, int *out)
         if (value != SCROLL_CONTINUOUS)
             return UI_ERR_VALUE;
         s.scrollMode = value;
-        return 0;
-    case ATTR_VALID_POINTS:
-        // Takes effect with the next plot, which hands over the history it
-        // counts: the chart keeps its picture until then.
-        if (value < -1)
-            return UI_ERR_VALUE;
-        s.valid = value;
         return 0;
     default:
         return UI_ERR_ATTRIBUTE;

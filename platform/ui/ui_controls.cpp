@@ -584,7 +584,6 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
     case ATTR_NUM_TRACES:
     case ATTR_POINTS_PER_SCREEN:
     case ATTR_SCROLL_MODE:
-    case ATTR_VALID_POINTS:
         return chartAttribute(*c, attribute, value, true, nullptr);
     default:
         return UI_ERR_ATTRIBUTE;
@@ -652,7 +651,6 @@ int GetCtrlAttribute(int panel, int control, int attribute, int *value)
     case ATTR_NUM_TRACES:
     case ATTR_POINTS_PER_SCREEN:
     case ATTR_SCROLL_MODE:
-    case ATTR_VALID_POINTS:
         return chartAttribute(*c, attribute, 0, false, value);
     default: return UI_ERR_ATTRIBUTE;
     }

@@ -44,7 +44,6 @@ struct StripChart {
     int pointsPerScreen = 100;
     int scrollMode = SCROLL_CONTINUOUS;
     std::vector<double> data;          // interleaved, oldest first, as handed over
-    int valid = -1;                    // newest points of `data` measured; -1: all
     Axis yAxis;
     // The chart's own history: the newest point of every plot, `depth`
     // points at most, circular by point (`keptFirst` is the oldest slot).
