@@ -43,6 +43,9 @@ TEST_F(Commands, TeachAnsweredReadsChannelABackOntoThePanels)
     ASSERT_NE(1000, taught);
     EXPECT_EQ(taught, refA);
     EXPECT_EQ(sim->ram(0)[PB_POWER], powerA);
+    // Taught in RAM only: the EEPROM and channel B keep the factory reference.
+    EXPECT_EQ(qvar::sim::Controller::factory_block(0)[PB_REF], sim->eeprom(0)[PB_REF]);
+    EXPECT_EQ(qvar::sim::Controller::factory_block(1)[PB_REF], sim->ram(1)[PB_REF]);
 
     // The panels show what was read back, so the next Send keeps the taught
     // reference instead of writing the old one over it.

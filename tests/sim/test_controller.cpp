@@ -119,36 +119,6 @@ TEST(SimOrders, ParameterBlocksKeepRamAndEepromApartUntilReset)
     EXPECT_EQ(h.c.ram(1), Controller::factory_block(1));
 }
 
-TEST(SimOrders, TeachTakesChannelASignalAsReferenceInRamOnly)
-{
-    Host h;
-    Block last{};
-    // Run until an object is in front of sensor A, so the new reference
-    // differs clearly from the factory 512.
-    for (int i = 0; i < 200 && last[LV_NORM_A] < 800; ++i)
-        last = h.live();
-    ASSERT_GE(last[LV_NORM_A], 800);
-    const Bytes a = h.exchange(ORDER_TEACH, Controller::factory_block(0));
-    ASSERT_EQ(a.size(), kFrameBytes);
-    EXPECT_EQ(h.c.ram(0)[PB_REF], last[LV_NORM_A]);
-    EXPECT_EQ(data_word(a, PB_REF), last[LV_NORM_A]);
-    EXPECT_EQ(h.c.eeprom(0)[PB_REF], 512);
-    EXPECT_EQ(h.c.ram(1)[PB_REF], 512);
-}
-
-TEST(SimOrders, EchoAcknowledgesAndFirmwareIsZeroPaddedText)
-{
-    Host h;
-    EXPECT_EQ(data_word(h.exchange(ORDER_ECHO, Controller::factory_block(0)), 0), ECHO_ACK);
-
-    const Bytes fw = h.exchange(ORDER_FIRMWARE);
-    ASSERT_EQ(fw.size(), kFirmwareBytes);
-    const std::string text(reinterpret_cast<const char *>(fw.data()));
-    EXPECT_EQ(text, h.c.firmware_line());
-    EXPECT_LT(text.size(), kFirmwareBytes);
-    EXPECT_EQ(fw.back(), 0);
-}
-
 TEST(SimOrders, UnknownOrdersAreCountedButNotAnswered)
 {
     Host h;
@@ -318,36 +288,6 @@ TEST(SimTiming, PacedExchangeTakesTheLineTime)
     EXPECT_NEAR(c.host_available(t2 + 0.1), 72 - (0.030 - 36 * byte - 0.0002) / byte, 1.0);
 }
 
-TEST(SimFaults, SilenceMuteAndDeadLine)
-{
-    Host h;
-    h.c.faults.silent = true;
-    EXPECT_TRUE(h.exchange(ORDER_ECHO).empty());
-    EXPECT_TRUE(h.exchange(ORDER_FIRMWARE).empty());
-    EXPECT_EQ(h.c.requests_total(), 2u);
-    h.c.faults.silent = false;
-
-    h.c.faults.mute = {ORDER_LIVE_VALUES, ORDER_FIRMWARE};
-    EXPECT_TRUE(h.exchange(ORDER_LIVE_VALUES).empty());
-    EXPECT_TRUE(h.exchange(ORDER_FIRMWARE).empty());
-    EXPECT_EQ(h.exchange(ORDER_ECHO).size(), kFrameBytes);
-    h.c.faults.mute.clear();
-
-    h.c.faults.disconnect = Faults::Disconnect::dead;
-    const uint64_t before = h.c.bytes_received();
-    EXPECT_TRUE(h.exchange(ORDER_ECHO).empty());
-    EXPECT_EQ(h.c.bytes_received(), before);
-    h.c.faults.disconnect = Faults::Disconnect::none;
-    EXPECT_EQ(h.exchange(ORDER_ECHO).size(), kFrameBytes);
-
-    // dead_after counts every request so far: two more answers, then dead.
-    h.c.faults.dead_after = static_cast<long>(h.c.requests_total()) + 2;
-    EXPECT_EQ(h.exchange(ORDER_ECHO).size(), kFrameBytes);
-    EXPECT_EQ(h.exchange(ORDER_ECHO).size(), kFrameBytes);
-    EXPECT_TRUE(h.exchange(ORDER_ECHO).empty());
-    EXPECT_EQ(h.c.faults.disconnect, Faults::Disconnect::dead);
-}
-
 TEST(SimFaults, UnpacedIsAtOnceUnlessDelayAndSplitShapeTheArrival)
 {
     Controller c;
@@ -373,40 +313,6 @@ TEST(SimFaults, UnpacedIsAtOnceUnlessDelayAndSplitShapeTheArrival)
     EXPECT_EQ(c.host_available(10.05), 12u);
     EXPECT_EQ(c.host_available(10.15), 24u);
     EXPECT_EQ(c.host_available(10.25), kFrameBytes);
-}
-
-TEST(SimFaults, DamagedAnswers)
-{
-    Host h;
-    h.c.faults.surplus = 4;
-    Bytes a = h.exchange(ORDER_ECHO);
-    ASSERT_EQ(a.size(), kFrameBytes + 4);
-    EXPECT_EQ(data_word(a, 0), ECHO_ACK);
-    h.c.faults.surplus = 0;
-
-    h.c.faults.echo_word = 0x01AA;
-    EXPECT_EQ(data_word(h.exchange(ORDER_ECHO), 0), 0x01AA);
-    h.c.faults.echo_word.reset();
-
-    h.c.faults.corrupt_word = 2;
-    a = h.exchange(ORDER_READ_RAM, {0});
-    EXPECT_EQ(data_word(a, 2), static_cast<uint16_t>(~512));
-    EXPECT_EQ(data_word(a, 3), 100);
-}
-
-TEST(SimFaults, FirmwareTextOfTheWrongShape)
-{
-    Host h;
-    Bytes fw;
-    for (auto [shape, size] : {std::pair{Faults::Firmware::short_text, size_t{40}},
-                               {Faults::Firmware::long_text, size_t{80}},
-                               {Faults::Firmware::unterminated, kFirmwareBytes}}) {
-        h.c.faults.firmware = shape;
-        fw = h.exchange(ORDER_FIRMWARE);
-        ASSERT_EQ(fw.size(), size) << static_cast<int>(shape);
-        EXPECT_EQ(std::string(fw.begin(), fw.begin() + 10), "Q-VAR-RDX3");
-    }
-    EXPECT_EQ(std::count(fw.begin(), fw.end(), 0), 0);   // the unterminated one
 }
 
 TEST(SimDeterminism, SeedFixesEverySample)
