@@ -59,6 +59,7 @@ TEST_F(ParaFile, SaveWritesBothBlocksOnePerLineInFiveCharacterFields)
 {
     SendParaToFile();
     std::string text = ReadAll(chosenPath);
+    EXPECT_EQ("    0\n", text.substr(0, 6));     // right-aligned, as other programs read it
     std::istringstream lines(text);
     std::string line;
     int n = 0;

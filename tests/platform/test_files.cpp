@@ -39,38 +39,6 @@ int readU32(const std::string &file, std::vector<uint32_t> &v, int groups = 1,
 
 } // namespace
 
-TEST(ArrayToFile, FixedFieldsRightAlignAndKeepWideNumbersApart)
-{
-    ScratchDir tmp;
-    std::vector<uint32_t> block(32);
-    for (int i = 0; i < 32; ++i)
-        block[size_t(i)] = uint32_t(i * 2113 % 65536);
-    block[0] = 0;
-    block[1] = 500;
-    block[16] = 1;
-    block[31] = 65535;
-    std::string f = tmp.file("RDX3para.cfg");
-    ASSERT_EQ(writeU32Text(f, block, 1, FILE_GROUPS_TOGETHER, FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED,
-                           5), 0);
-
-    std::string text = ReadAll(f);
-    ASSERT_EQ(text.size(), 32u * 6u);
-    EXPECT_EQ(text.substr(0, 12), "    0\n  500\n");
-    EXPECT_EQ(text.substr(16 * 6, 6), "    1\n");
-    EXPECT_EQ(text.substr(31 * 6), "65535\n");
-
-    std::vector<uint32_t> back(32, 7);
-    ASSERT_EQ(readU32(f, back), 0);
-    EXPECT_EQ(back, block);
-
-    const std::vector<uint32_t> wide = {7, 4294967295u, 123456};
-    ASSERT_EQ(writeU32Text(f, wide, 3, FILE_GROUPS_TOGETHER, FILE_LAYOUT_COLUMNS, FILE_SEP_FIXED, 4), 0);
-    EXPECT_EQ(ReadAll(f), "   7 4294967295 123456\n");
-    back.resize(3);
-    ASSERT_EQ(readU32(f, back, 3), 0);
-    EXPECT_EQ(back, wide);
-}
-
 TEST(ArrayToFile, GroupOrderAndLayoutArrangeTheFile)
 {
     ScratchDir tmp;
