@@ -171,17 +171,6 @@ TEST_F(SimBackend, WaitAndReadKeepTheLineTime)
     EXPECT_EQ(c->requests(ORDER_ECHO), 1u);
 }
 
-TEST_F(SimBackend, FlushDropsArrivedBytesOnly)
-{
-    send(ORDER_FIRMWARE);
-    Delay(0.035);
-    port->flush_input();
-    const auto rest = read_for(72, 0.2);
-    EXPECT_GT(rest.size(), 20u);
-    EXPECT_LT(rest.size(), 72u);
-    EXPECT_EQ(rest.back(), 0);                   // the tail of the zero-padded text
-}
-
 TEST_F(SimBackend, ReopeningClearsTheLineButKeepsTheMemory)
 {
     sim::Block b = sim::Controller::factory_block(0);
