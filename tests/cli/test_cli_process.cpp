@@ -136,14 +136,6 @@ TEST_F(CliProcess, EveryCommandThroughThePseudoTerminal)
     r = Cli({"get", "--from", "eeprom", "--port", PORT, "-q", "--json"});
     EXPECT_THAT(r.out, HasSubstr("{\"from\": \"eeprom\", \"A\": [0, 640, "));
 
-    for (const char *command : {"teach", "reset", "refresh"}) {
-        r = Cli({command, "--port", PORT, "-q"});
-        EXPECT_EQ(r.code, 0) << command << r.err;
-        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\t'), 15) << command;
-    }
-    r = Cli({"watch", "--count", "100", "--port", PORT, "-q"});
-    EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_EQ(CountLines(r.out), 101);
     r = Cli({"curve", "--source", "norm-a", "--port", PORT, "-q"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(CountLines(r.out), 129);
