@@ -5,6 +5,7 @@
 
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_qt.h"
+#include "tests/support/pump_until.h"
 
 #include <QTemporaryDir>
 
@@ -49,9 +50,7 @@ int val(int panel, int control);
 int ctrlAttr(int panel, int control, int attribute);
 int panelAttr(int panel, int attribute);
 
-// Pumps until `pred` holds or `seconds` have passed.
-template <typename Pred>
-bool PumpUntil(Pred pred, double seconds = 1.0);
+using qvar_test::PumpUntil;
 
 class UiTest : public ::testing::Test {
 protected:
@@ -67,16 +66,3 @@ protected:
 };
 
 } // namespace uitest
-
-#include "platform/clock.h"
-template <typename Pred>
-bool uitest::PumpUntil(Pred pred, double seconds)
-{
-    const double end = Timer() + seconds;
-    while (!pred()) {
-        if (Timer() > end)
-            return false;
-        ProcessSystemEvents();
-    }
-    return true;
-}

@@ -1,6 +1,7 @@
 // program.cpp - bringing the program up for subsystem tests.
 #define QVAR_HIDE_SYNC
 #include "tests/support/program.h"
+#include "tests/support/process.h"
 
 #include "state/qvar.h"
 
@@ -23,6 +24,7 @@
 #include <QWidget>
 
 #include <map>
+#include <memory>
 
 #include <cstdlib>
 #include <filesystem>
@@ -35,22 +37,9 @@ namespace qvar_test {
 std::string TempDir()
 {
     // Each test runs as a process of its own; what it made goes when it ends.
-    static struct Made {
-        std::vector<std::string> dirs;
-        ~Made()
-        {
-            for (const std::string &d : dirs) {
-                std::error_code ec;
-                fs::remove_all(d, ec);
-            }
-        }
-    } made;
-    char pattern[] = "/tmp/qvar-test-XXXXXX";
-    const char *dir = mkdtemp(pattern);
-    if (!dir)
-        return "/tmp";
-    made.dirs.emplace_back(dir);
-    return made.dirs.back();
+    static std::vector<std::unique_ptr<ScratchDir>> made;
+    made.push_back(std::make_unique<ScratchDir>());
+    return made.back()->path();
 }
 
 void IsolatePorts()
@@ -151,18 +140,6 @@ bool StartProgram()
 void StopProgram()
 {
     ShutDown();
-}
-
-bool PumpUntil(const std::function<bool()> &done, double seconds)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.nsecsElapsed() / 1e9 > seconds)
-            return false;
-        ProcessSystemEvents();
-    }
-    return true;
 }
 
 void PumpFor(double seconds)

@@ -3,6 +3,8 @@
 // the user's pinned links kept out of sight.
 #pragma once
 
+#include "tests/support/pump_until.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -34,8 +36,6 @@ void StopProgram();
 void AnswerQuestions(int answer, int dontAskAgain);
 std::vector<std::string> QuestionsAsked();
 
-// Pumps events until `done` holds or `seconds` have passed; true if it held.
-bool PumpUntil(const std::function<bool()> &done, double seconds);
 void PumpFor(double seconds);
 
 // Runs `fn` once, from the event pump, after `seconds` (or as soon as
