@@ -221,11 +221,21 @@ void Controller::send_bytes(std::vector<uint8_t> bytes, double done)
 {
     if (bytes.empty())
         return;
+    const double start = done + (paced_ ? turnaround_ : 0.0) + std::max(0.0, faults.delay);
+    const size_t pieces = std::clamp<size_t>(faults.split < 1 ? 1 : faults.split, 1, bytes.size());
+    const double t = put_on_line(bytes, start, pieces);
+    ++answers_sent_;
+    if (answer_times_.size() < 65536)
+        answer_times_.push_back(t);
+}
+
+// Answers and noise alike take their turn on the line back, in `pieces`
+// with a gap between them; the time the last byte has arrived.
+double Controller::put_on_line(const std::vector<uint8_t> &bytes, double at, size_t pieces)
+{
     const double byteTime = paced_ ? 1.0 / byte_rate_ : 0.0;
-    double t = done + (paced_ ? turnaround_ : 0.0) + std::max(0.0, faults.delay);
-    t = std::max(t, rx_free_);
+    double t = std::max(at, rx_free_);
     const size_t n = bytes.size();
-    const size_t pieces = std::clamp<size_t>(faults.split < 1 ? 1 : faults.split, 1, n);
     size_t piece = 0;
     for (size_t i = 0; i < n; ++i) {
         const size_t p = i * pieces / n;
@@ -237,34 +247,31 @@ void Controller::send_bytes(std::vector<uint8_t> bytes, double done)
         out_.push_back({t, bytes[i]});
     }
     rx_free_ = t;
-    ++answers_sent_;
-    if (answer_times_.size() < 65536)
-        answer_times_.push_back(t);
+    return t;
 }
 
-// Bytes that are no answer: they take their turn on the line back like an
-// answer, but are not counted as one.
-void Controller::put_on_line(const std::vector<uint8_t> &bytes, double at)
+namespace {
+
+// Every `every` seconds, counted from the first call.
+bool Due(double &next, double every, double now)
 {
-    const double byteTime = paced_ ? 1.0 / byte_rate_ : 0.0;
-    double t = std::max(at, rx_free_);
-    for (uint8_t b : bytes) {
-        t += byteTime;
-        out_.push_back({t, b});
-    }
-    rx_free_ = t;
+    every = std::max(0.0, every);
+    if (!std::isfinite(next))
+        next = now + every;
+    if (now < next)
+        return false;
+    next = now + every;
+    return true;
 }
+
+} // namespace
 
 void Controller::maybe_garbage(double now)
 {
-    if (faults.garbage <= 0 || faults.disconnect != Faults::Disconnect::none)
-        return;
-    if (!std::isfinite(next_garbage_))
-        next_garbage_ = now + std::max(0.0, faults.garbage_every);
-    if (now < next_garbage_)
+    if (faults.garbage <= 0 || faults.disconnect != Faults::Disconnect::none ||
+        !Due(next_garbage_, faults.garbage_every, now))
         return;
     put_on_line(garbage_burst(), now);
-    next_garbage_ = now + std::max(0.0, faults.garbage_every);
 }
 
 // A 00 55 followed by the order word of a request would be a forged answer
@@ -289,14 +296,7 @@ std::vector<uint8_t> Controller::garbage_burst()
 
 bool Controller::hit_due(double now)
 {
-    if (faults.hit_every <= 0)
-        return false;
-    if (!std::isfinite(next_hit_))
-        next_hit_ = now + faults.hit_every;
-    if (now < next_hit_)
-        return false;
-    next_hit_ = now + faults.hit_every;
-    return true;
+    return faults.hit_every > 0 && Due(next_hit_, faults.hit_every, now);
 }
 
 void Controller::send_frame(uint16_t order, const Block &data, double done, bool hit)

@@ -149,7 +149,7 @@ private:
     void send_frame(uint16_t order, const Block &data, double done, bool hit = false);
     bool hit_due(double now);
     void send_bytes(std::vector<uint8_t> bytes, double done);
-    void put_on_line(const std::vector<uint8_t> &bytes, double at);
+    double put_on_line(const std::vector<uint8_t> &bytes, double at, size_t pieces = 1);
     void maybe_garbage(double now);
     std::vector<uint8_t> garbage_burst();
     void next_sample();
