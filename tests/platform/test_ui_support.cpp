@@ -62,8 +62,32 @@ void InstallTable()
     SetCallbackTable(table, 2);
 }
 
+namespace {
+
+// A property as Designer writes it; the program's own ones are not Qt's (stdset 0).
+std::string Prop(const char *name, const char *type, const std::string &value, bool own = false)
+{
+    return std::string("    <property name=\"") + name + (own ? "\" stdset=\"0\"><" : "\"><") + type + ">" + value +
+           "</" + type + "></property>\n";
+}
+std::string Own(const char *name, const char *type, const std::string &value) { return Prop(name, type, value, true); }
+
+// A control of the MAIN page: its class, name, place and size, and the rest.
+std::string Control(const char *cls, const char *name, int x, int y, int w, int h, const std::string &rest = "")
+{
+    auto tag = [](const std::string &t, int v) { return "<" + t + ">" + std::to_string(v) + "</" + t + ">"; };
+    return std::string("   <widget class=\"") + cls + "\" name=\"" + name + "\">\n    <property name=\"geometry\"><rect>" +
+           tag("x", x) + tag("y", y) + tag("width", w) + tag("height", h) + "</rect></property>\n" + rest + "   </widget>\n";
+}
+
+} // namespace
+
 std::string TestUirXml()
 {
+    const std::string cb = Own("callback", "string", "Ctl");
+    auto item = [](const std::string &text) {
+        return "    <item><property name=\"text\"><string>" + text + "</string></property></item>\n";
+    };
     return R"(<?xml version="1.0" encoding="UTF-8"?>
 <ui version="4.0">
  <class>T</class>
@@ -75,77 +99,26 @@ std::string TestUirXml()
    <property name="width" stdset="0"><number>420</number></property>
    <property name="height" stdset="0"><number>360</number></property>
    <widget class="QLabel" name="caption"><property name="text"><string>not a control</string></property></widget>
-   <widget class="QPushButton" name="MAIN_BTN">
-    <property name="geometry"><rect><x>10</x><y>10</y><width>80</width><height>26</height></rect></property>
-    <property name="text"><string>Go</string></property>
-    <property name="callback" stdset="0"><string>Ctl</string></property>
-   </widget>
-   <widget class="QPushButton" name="MAIN_TOG">
-    <property name="geometry"><rect><x>100</x><y>10</y><width>80</width><height>26</height></rect></property>
-    <property name="checkable"><bool>true</bool></property>
-    <property name="callback" stdset="0"><string>Ctl</string></property>
-   </widget>
-   <widget class="QRadioButton" name="MAIN_RADIO">
-    <property name="geometry"><rect><x>190</x><y>10</y><width>80</width><height>26</height></rect></property>
-    <property name="callback" stdset="0"><string>Ctl</string></property>
-   </widget>
-   <widget class="QRadioButton" name="MAIN_RADIO2">
-    <property name="geometry"><rect><x>280</x><y>10</y><width>80</width><height>26</height></rect></property>
-    <property name="checked"><bool>true</bool></property>
-    <property name="callback" stdset="0"><string>Ctl</string></property>
-   </widget>
-   <widget class="QComboBox" name="MAIN_RING">
-    <property name="geometry"><rect><x>10</x><y>50</y><width>100</width><height>26</height></rect></property>
-    <property name="values" stdset="0"><string>10,20,30</string></property>
-    <property name="callback" stdset="0"><string>Ctl</string></property>
-    <item><property name="text"><string>ten</string></property></item>
-    <item><property name="text"><string>twenty</string></property></item>
-    <item><property name="text"><string>thirty</string></property></item>
-   </widget>
-   <widget class="QSpinBox" name="MAIN_NUM">
-    <property name="geometry"><rect><x>120</x><y>50</y><width>100</width><height>26</height></rect></property>
-    <property name="maximum"><number>1000</number></property>
-    <property name="value"><number>5</number></property>
-    <property name="callback" stdset="0"><string>Ctl</string></property>
-   </widget>
-   <widget class="QSpinBox" name="MAIN_DISP">
-    <property name="geometry"><rect><x>230</x><y>50</y><width>100</width><height>26</height></rect></property>
-    <property name="maximum"><number>65535</number></property>
-    <property name="readOnly"><bool>true</bool></property>
-   </widget>
-   <widget class="QLabel" name="MAIN_MSG">
-    <property name="geometry"><rect><x>10</x><y>80</y><width>300</width><height>20</height></rect></property>
-   </widget>
-   <widget class="QWidget" name="MAIN_STRIP">
-    <property name="geometry"><rect><x>10</x><y>100</y><width>200</width><height>120</height></rect></property>
-    <property name="ctrlKind" stdset="0"><string>stripchart</string></property>
-    <property name="traces" stdset="0"><number>2</number></property>
-    <property name="pointsPerScreen" stdset="0"><number>10</number></property>
-    <property name="yMin" stdset="0"><double>0</double></property>
-    <property name="yMax" stdset="0"><double>100</double></property>
-   </widget>
-   <widget class="QWidget" name="MAIN_GRAPH">
-    <property name="geometry"><rect><x>210</x><y>100</y><width>200</width><height>120</height></rect></property>
-    <property name="ctrlKind" stdset="0"><string>graph</string></property>
-   </widget>
-   <widget class="QWidget" name="MAIN_LED">
-    <property name="geometry"><rect><x>10</x><y>230</y><width>20</width><height>20</height></rect></property>
-    <property name="ctrlKind" stdset="0"><string>led</string></property>
-    <property name="onColor" stdset="0"><number>65280</number></property>
-   </widget>
-   <widget class="QPlainTextEdit" name="MAIN_BOX">
-    <property name="geometry"><rect><x>40</x><y>230</y><width>200</width><height>60</height></rect></property>
-    <property name="plainText"><string>HEAD</string></property>
-   </widget>
-   <widget class="QLabel" name="MAIN_PIC">
-    <property name="geometry"><rect><x>250</x><y>230</y><width>40</width><height>40</height></rect></property>
-    <property name="ctrlKind" stdset="0"><string>picture</string></property>
-   </widget>
-   <widget class="QFrame" name="MAIN_DECO">
-    <property name="geometry"><rect><x>300</x><y>230</y><width>40</width><height>40</height></rect></property>
-    <property name="ctrlKind" stdset="0"><string>decoration</string></property>
-   </widget>
-  </widget>
+)" + Control("QPushButton", "MAIN_BTN", 10, 10, 80, 26, Prop("text", "string", "Go") + cb) +
+           Control("QPushButton", "MAIN_TOG", 100, 10, 80, 26, Prop("checkable", "bool", "true") + cb) +
+           Control("QRadioButton", "MAIN_RADIO", 190, 10, 80, 26, cb) +
+           Control("QRadioButton", "MAIN_RADIO2", 280, 10, 80, 26, Prop("checked", "bool", "true") + cb) +
+           Control("QComboBox", "MAIN_RING", 10, 50, 100, 26,
+                   Own("values", "string", "10,20,30") + cb + item("ten") + item("twenty") + item("thirty")) +
+           Control("QSpinBox", "MAIN_NUM", 120, 50, 100, 26,
+                   Prop("maximum", "number", "1000") + Prop("value", "number", "5") + cb) +
+           Control("QSpinBox", "MAIN_DISP", 230, 50, 100, 26,
+                   Prop("maximum", "number", "65535") + Prop("readOnly", "bool", "true")) +
+           Control("QLabel", "MAIN_MSG", 10, 80, 300, 20) +
+           Control("QWidget", "MAIN_STRIP", 10, 100, 200, 120,
+                   Own("ctrlKind", "string", "stripchart") + Own("traces", "number", "2") +
+                       Own("pointsPerScreen", "number", "10") + Own("yMin", "double", "0") + Own("yMax", "double", "100")) +
+           Control("QWidget", "MAIN_GRAPH", 210, 100, 200, 120, Own("ctrlKind", "string", "graph")) +
+           Control("QWidget", "MAIN_LED", 10, 230, 20, 20,
+                   Own("ctrlKind", "string", "led") + Own("onColor", "number", "65280")) +
+           Control("QPlainTextEdit", "MAIN_BOX", 40, 230, 200, 60, Prop("plainText", "string", "HEAD")) +
+           Control("QLabel", "MAIN_PIC", 250, 230, 40, 40, Own("ctrlKind", "string", "picture")) +
+           Control("QFrame", "MAIN_DECO", 300, 230, 40, 40, Own("ctrlKind", "string", "decoration")) + R"(  </widget>
   <widget class="QWidget" name="CHILD">
    <property name="panelNumber" stdset="0"><number>7</number></property>
    <property name="width" stdset="0"><number>100</number></property>
