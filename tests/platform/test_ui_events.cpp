@@ -10,6 +10,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
 using namespace uitest;
 
 namespace {
@@ -22,6 +26,13 @@ std::vector<Seen> events(int panel, int control, std::initializer_list<int> kind
     return v;
 }
 
+// The events the pump delivers now; forgotten once returned.
+std::vector<Seen> pumped()
+{
+    ProcessSystemEvents();
+    return std::exchange(seen(), {});
+}
+
 } // namespace
 
 TEST_F(UiTest, ButtonPressThenCommitOnlyInsideThePump)
@@ -29,15 +40,12 @@ TEST_F(UiTest, ButtonPressThenCommitOnlyInsideThePump)
     DisplayPanel(main_);
     QTest::mouseClick(W(T_BTN), Qt::LeftButton);
     EXPECT_TRUE(seen().empty());   // raised outside the pump: waits for it
-    ProcessSystemEvents();
-    EXPECT_EQ(seen(), events(main_, T_BTN, {EVENT_LEFT_CLICK, EVENT_COMMIT}));
+    EXPECT_EQ(pumped(), events(main_, T_BTN, {EVENT_LEFT_CLICK, EVENT_COMMIT}));
 
     // A dimmed button raises nothing.
-    seen().clear();
     SetCtrlAttribute(main_, T_BTN, ATTR_DIMMED, 1);
     QTest::mouseClick(W(T_BTN), Qt::LeftButton);
-    ProcessSystemEvents();
-    EXPECT_TRUE(seen().empty());
+    EXPECT_TRUE(pumped().empty());
 }
 
 TEST_F(UiTest, TogglesAndRadiosReportTheChangeBeforeTheCommit)
@@ -45,11 +53,9 @@ TEST_F(UiTest, TogglesAndRadiosReportTheChangeBeforeTheCommit)
     DisplayPanel(main_);
     QTest::mouseClick(W(T_TOG), Qt::LeftButton);
     QTest::mouseClick(W(T_RADIO), Qt::LeftButton, {}, QPoint(8, W(T_RADIO)->height() / 2));   // on the indicator
-    ProcessSystemEvents();
     std::vector<Seen> want = events(main_, T_TOG, {EVENT_LEFT_CLICK, EVENT_VAL_CHANGED, EVENT_COMMIT});
-    for (const Seen &s : events(main_, T_RADIO, {EVENT_LEFT_CLICK, EVENT_VAL_CHANGED, EVENT_COMMIT}))
-        want.push_back(s);
-    EXPECT_EQ(seen(), want);
+    std::ranges::copy(events(main_, T_RADIO, {EVENT_LEFT_CLICK, EVENT_VAL_CHANGED, EVENT_COMMIT}), back_inserter(want));
+    EXPECT_EQ(pumped(), want);
     EXPECT_EQ(val(main_, T_TOG), 1);
     EXPECT_EQ(val(main_, T_RADIO), 1);
     EXPECT_EQ(val(main_, T_RADIO2), 1);   // not exclusive: the program switches the others off
@@ -61,22 +67,17 @@ TEST_F(UiTest, RingReportsAChangeOnlyForANewItem)
     auto *ring = qobject_cast<QComboBox *>(W(T_RING));
     ring->setFocus();
     QTest::keyClick(ring, Qt::Key_Down);
-    ProcessSystemEvents();
-    EXPECT_EQ(seen(), events(main_, T_RING, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    EXPECT_EQ(pumped(), events(main_, T_RING, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
     EXPECT_EQ(val(main_, T_RING), 20);
 
     // Choosing the current item again from the list only commits.
-    seen().clear();
     emit ring->activated(ring->currentIndex());
-    ProcessSystemEvents();
-    EXPECT_EQ(seen(), events(main_, T_RING, {EVENT_COMMIT}));
+    EXPECT_EQ(pumped(), events(main_, T_RING, {EVENT_COMMIT}));
 
     // After the program moved the ring, the user's pick of the old item is new again.
-    seen().clear();
     SetCtrlVal(main_, T_RING, 10);
     emit ring->activated(1);
-    ProcessSystemEvents();
-    EXPECT_EQ(seen(), events(main_, T_RING, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    EXPECT_EQ(pumped(), events(main_, T_RING, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
 }
 
 TEST_F(UiTest, NumericReportsOncePerFinishedEdit)
@@ -85,19 +86,15 @@ TEST_F(UiTest, NumericReportsOncePerFinishedEdit)
     auto *spin = qobject_cast<QSpinBox *>(W(T_NUM));
     spin->setFocus();
     QTest::keyClick(spin, Qt::Key_Up);
-    ProcessSystemEvents();
-    EXPECT_EQ(seen(), events(main_, T_NUM, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    EXPECT_EQ(pumped(), events(main_, T_NUM, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
     EXPECT_EQ(val(main_, T_NUM), 6);
 
     // Typing several digits is one change, reported when the edit is done.
-    seen().clear();
     spin->selectAll();
     QTest::keyClicks(spin, "123");
-    ProcessSystemEvents();
-    EXPECT_TRUE(seen().empty());
+    EXPECT_TRUE(pumped().empty());
     QTest::keyClick(spin, Qt::Key_Return);
-    ProcessSystemEvents();
-    EXPECT_EQ(seen(), events(main_, T_NUM, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
+    EXPECT_EQ(pumped(), events(main_, T_NUM, {EVENT_VAL_CHANGED, EVENT_COMMIT}));
     EXPECT_EQ(val(main_, T_NUM), 123);
 }
 
@@ -107,8 +104,7 @@ TEST_F(UiTest, CloseBoxAsksThePanelCallbackAndTheWindowStays)
     QWidget *w = UiPanelWidget(main_);
     EXPECT_FALSE(w->close());
     EXPECT_TRUE(w->isVisible());
-    ProcessSystemEvents();
-    EXPECT_EQ(seen(), (std::vector<Seen>{{main_, 0, EVENT_CLOSE}}));
+    EXPECT_EQ(pumped(), (std::vector<Seen>{{main_, 0, EVENT_CLOSE}}));
     HidePanel(main_);
 }
 
@@ -136,17 +132,14 @@ TEST_F(UiTest, BlockedScopeHoldsEventsForTheNextPump)
         QTest::mouseClick(W(T_BTN), Qt::LeftButton);
         EXPECT_TRUE(seen().empty());
     }
-    ProcessSystemEvents();
-    EXPECT_EQ(seen(), events(main_, T_BTN, {EVENT_LEFT_CLICK, EVENT_COMMIT}));
+    EXPECT_EQ(pumped(), events(main_, T_BTN, {EVENT_LEFT_CLICK, EVENT_COMMIT}));
 
     // Events of a panel discarded before the pump are dropped.
-    seen().clear();
     const int other = Load(T_MAIN);
     DisplayPanel(other);
     QTest::mouseClick(UiCtrlWidget(other, T_BTN), Qt::LeftButton);
     DiscardPanel(other);
-    ProcessSystemEvents();
-    EXPECT_TRUE(seen().empty());
+    EXPECT_TRUE(pumped().empty());
 }
 
 namespace {
