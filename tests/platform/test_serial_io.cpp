@@ -49,12 +49,11 @@ std::string pattern(int n, int first = 0)
 }
 
 struct Recorder {
-    int port = 0;
     bool takeFrame = false;       // behave like the link: read 36, flush the rest
     bool closeOwnPort = false;
-    std::vector<int> events;
-    std::vector<std::string> frames;
-    std::vector<Clock::time_point> frameTimes;
+    std::vector<int> events{};
+    std::vector<std::string> frames{};
+    std::vector<Clock::time_point> frameTimes{};
 };
 
 void record(int port, int events, void *data)
@@ -288,14 +287,12 @@ TEST_F(SerialPty, ComRdWaitsForBytesUntilTheTimeOut)
     ASSERT_EQ(SetComTime(1, 0.3), 0);
     char buf[64];
 
-    feed(pattern(10));
-    auto t0 = Clock::now();
-    EXPECT_EQ(ComRd(1, buf, 36), 10);
-    EXPECT_NEAR(since(t0), 0.3, 0.15);
-
-    t0 = Clock::now();
-    EXPECT_EQ(ComRd(1, buf, 36), 0);              // silent line
-    EXPECT_NEAR(since(t0), 0.3, 0.15);
+    for (int fed : {10, 0}) {                     // some bytes, then a silent line
+        feed(pattern(fed));
+        const auto t0 = Clock::now();
+        EXPECT_EQ(ComRd(1, buf, 36), fed);
+        EXPECT_NEAR(since(t0), 0.3, 0.15);
+    }
 
     ASSERT_EQ(SetComTime(1, 2.0), 0);
     std::thread late([this] {
@@ -304,7 +301,7 @@ TEST_F(SerialPty, ComRdWaitsForBytesUntilTheTimeOut)
         std::this_thread::sleep_for(50ms);
         feed(pattern(16, 20));
     });
-    t0 = Clock::now();
+    const auto t0 = Clock::now();
     EXPECT_EQ(ComRd(1, buf, 36), 36);
     double took = since(t0);
     late.join();
@@ -373,8 +370,7 @@ TEST_F(SerialPty, LineIsRawWithoutHandshakeAndTakesItsFraming)
 
 TEST_F(SerialPty, ReceiveCallbackRunsOnlyFromThePumpOnceTheCountIsQueued)
 {
-    Recorder rec;
-    rec.takeFrame = true;
+    Recorder rec{.takeFrame = true};
     ASSERT_EQ(open_port(), 0);
     ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 36, 0x55, record, &rec), 0);
 
@@ -412,8 +408,7 @@ TEST_F(SerialPty, ReceiveCallbackRunsOnlyFromThePumpOnceTheCountIsQueued)
 
 TEST_F(SerialPty, RemovedCallbackStaysSilentAndStaleArrivalsAreNotDelivered)
 {
-    Recorder rec;
-    rec.takeFrame = true;
+    Recorder rec{.takeFrame = true};
     ASSERT_EQ(open_port(), 0);
     ASSERT_EQ(InstallComCallback(1, 0x8006, 36, 0x55, record, &rec), 0);
     ASSERT_EQ(InstallComCallback(1, 0, 36, 0x55, nullptr, nullptr), 0);
@@ -480,8 +475,7 @@ TEST_F(SerialPty, FullQueueDoesNotSpinTheEventLoop)
 
 TEST_F(SerialPty, CallbackMayCloseItsOwnPort)
 {
-    Recorder rec;
-    rec.closeOwnPort = true;
+    Recorder rec{.closeOwnPort = true};
     ASSERT_EQ(open_port(), 0);
     ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE, 4, 0, record, &rec), 0);
     feed(pattern(8));
@@ -586,8 +580,7 @@ TEST_F(SerialPty, SystemCallFailuresMapToCodesAndInterruptionsAreRetried)
 // still come with its last byte, and the event character still be reported.
 TEST_F(SerialPty, PacedAnswerWakesTheProgramAFewTimesAFrameYetIsTakenWithItsLastByte)
 {
-    Recorder rec;
-    rec.takeFrame = true;
+    Recorder rec{.takeFrame = true};
     ASSERT_EQ(open_port(), 0);
     ASSERT_EQ(InstallComCallback(1, COM_EV_RECEIVE | COM_EV_RXFLAG, 36, 0x55, record, &rec), 0);
 
@@ -624,10 +617,7 @@ TEST_F(SerialPty, PacedAnswerWakesTheProgramAFewTimesAFrameYetIsTakenWithItsLast
     ASSERT_EQ(rec.frames.size(), static_cast<size_t>(kFrames));
     for (const std::string &f : rec.frames)
         EXPECT_EQ(f, frame);
-    int flagged = 0;
-    for (int e : rec.events)
-        flagged += (e & COM_EV_RXFLAG) != 0;
-    EXPECT_GE(flagged, kFrames);
+    EXPECT_GE(std::count_if(rec.events.begin(), rec.events.end(), [](int e) { return e & COM_EV_RXFLAG; }), kFrames);
     // Waking once a byte takes 36 sleeps a frame. A rest ended by a timer of
     // whole milliseconds left two or three bytes to wake the program one by
     // one, over nine sleeps a frame with this loop's own; ending it between
@@ -648,8 +638,7 @@ TEST_F(SerialPty, SimulatedControllerAnswersThroughItsArrivalTimer)
     // The pinned pty holds number 1, so the simulated controller is 2.
     const int sim = ComSimulatedPort();
     ASSERT_EQ(sim, 2);
-    Recorder rec;
-    rec.takeFrame = true;
+    Recorder rec{.takeFrame = true};
     ASSERT_EQ(open_port(sim), 0);
     ASSERT_EQ(InstallComCallback(sim, 0x8006, 36, 0x55, record, &rec), 0);
     std::string echo(36, '\0');
