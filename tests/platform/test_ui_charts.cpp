@@ -17,10 +17,7 @@ using qvar::ui::Range;
 
 namespace {
 
-ChartView *chartOf(QWidget *w)
-{
-    return w->findChild<ChartView *>();
-}
+ChartView *chartOf(QWidget *w) { return w->findChild<ChartView *>(); }
 
 void mouse(QWidget *w, QEvent::Type type, QPointF at, Qt::MouseButton button,
            Qt::KeyboardModifiers mods = Qt::NoModifier)
@@ -44,6 +41,16 @@ std::vector<double> trace(int panel, int control, int t)
     const int n = GetStripChartTrace(panel, control, t, y.data(), int(y.size()));
     y.resize(size_t(std::max(0, n)));
     return y;
+}
+
+// Ten points of two level traces at `a` and `b`, pushed to the screen.
+void plotFlat(int panel, double a, double b)
+{
+    std::vector<double> h;
+    for (int p = 0; p < 10; ++p)
+        h.insert(h.end(), {a, b});
+    PlotStripChart(panel, T_STRIP, h.data(), int(h.size()), 0, 0);
+    trace(panel, T_STRIP, 1);
 }
 
 } // namespace
@@ -214,11 +221,7 @@ TEST_F(UiTest, ChartPaintsTracesWhereTheirPointsMap)
     SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 0.0, 100.0);
     SetTraceAttribute(main_, T_STRIP, 1, ATTR_TRACE_COLOR, 0xFF0000);
     SetTraceAttribute(main_, T_STRIP, 2, ATTR_TRACE_COLOR, 0x0000FF);
-    std::vector<double> h;
-    for (int p = 0; p < 10; ++p)
-        h.insert(h.end(), {25.0, 75.0});
-    PlotStripChart(main_, T_STRIP, h.data(), int(h.size()), 0, 0);
-    trace(main_, T_STRIP, 1);   // pushes
+    plotFlat(main_, 25, 75);
     ChartView *c = chartOf(W(T_STRIP));
     const QImage img = c->grab().toImage();
     const QPointF red = c->toPixel(QPointF(4.5, 25)), blue = c->toPixel(QPointF(4.5, 75));
@@ -322,24 +325,17 @@ TEST_F(UiTest, PausedChartKeepsItsPictureWhileTheHistoryMovesOn)
     SetAxisScalingMode(main_, T_STRIP, AXIS_Y, AXIS_MANUAL, 0.0, 100.0);
     SetTraceAttribute(main_, T_STRIP, 1, ATTR_TRACE_COLOR, 0xFF0000);
     ChartView *c = chartOf(W(T_STRIP));
-    auto plotFlat = [&](double a, double b) {
-        std::vector<double> h;
-        for (int p = 0; p < 10; ++p)
-            h.insert(h.end(), {a, b});
-        PlotStripChart(main_, T_STRIP, h.data(), int(h.size()), 0, 0);
-        trace(main_, T_STRIP, 1);
-    };
     auto redAt = [&](double y) {
         const QImage img = c->grab().toImage();
         return img.pixelColor(c->toPixel(QPointF(4.5, y)).toPoint()) == QColor(255, 0, 0);
     };
-    plotFlat(25, 75);
+    plotFlat(main_, 25, 75);
     ASSERT_TRUE(redAt(25));
 
     QTest::mouseClick(c->pauseToggle(), Qt::LeftButton);
     ASSERT_TRUE(c->paused());
     EXPECT_EQ(c->pauseToggle()->text(), "Resume");
-    plotFlat(65, 75);
+    plotFlat(main_, 65, 75);
     EXPECT_EQ(trace(main_, T_STRIP, 1).back(), 65);   // the history moved on
     EXPECT_TRUE(redAt(25));
     EXPECT_FALSE(redAt(65));
