@@ -70,6 +70,12 @@ protected:
                 return a->trigger();
         ADD_FAILURE() << "no menu entry " << text.toStdString();
     }
+    // The user picks the menu entry `text` and answers its dialog with `file`.
+    void trigger(int control, const QString &text, const std::string &file)
+    {
+        qvar_test::Dialog().path = file;
+        trigger(control, text);
+    }
     std::string path(const char *name) const { return dir_.filePath(QString::fromLatin1(name)).toStdString(); }
     QStringList leftovers() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden); }
 
@@ -193,9 +199,8 @@ TEST_F(ChartToolsTest, PausedChartSavesThePointsItShows)
     c->setPaused(true);
     const std::vector<double> frozen = kept(2);
     plot(7);
-    qvar_test::Dialog().path = path("paused.csv");
-    trigger(T_STRIP, "Save data...");
-    auto rows = readCsv(qvar_test::Dialog().path);
+    trigger(T_STRIP, "Save data...", path("paused.csv"));
+    auto rows = readCsv(path("paused.csv"));
     ASSERT_EQ(rows.size(), 1 + frozen.size());
     for (size_t i = 0; i < frozen.size(); ++i)
         EXPECT_EQ(std::strtod(rows[i + 1][2].c_str(), nullptr), frozen[i]) << i;
@@ -236,13 +241,11 @@ TEST_F(ChartToolsTest, MenuSavesIntoTheChosenFileOrReportsAndLeavesNothing)
     plot(20);
     char project[FILE_PATH_MAX] = {};
     ASSERT_EQ(GetProjectDir(project), 0);
-    qvar_test::Dialog().path = path("menu.csv");
-    trigger(T_STRIP, "Save data...");
+    trigger(T_STRIP, "Save data...", path("menu.csv"));
     EXPECT_EQ(qvar_test::Dialog().startDir, project);
-    EXPECT_EQ(readCsv(qvar_test::Dialog().path).size(), 1 + 29u);
-    qvar_test::Dialog().path = path("menu.png");
-    trigger(T_GRAPH, "Save picture at 2x...");
-    EXPECT_EQ(QImage(QString::fromStdString(qvar_test::Dialog().path)).size(), view(T_GRAPH)->size() * 2);
+    EXPECT_EQ(readCsv(path("menu.csv")).size(), 1 + 29u);
+    trigger(T_GRAPH, "Save picture at 2x...", path("menu.png"));
+    EXPECT_EQ(QImage(QString::fromStdString(path("menu.png"))).size(), view(T_GRAPH)->size() * 2);
     EXPECT_TRUE(g_messages.empty());
 
     // A FIFO, a folder, a folder that is not there: refused, reported, and
@@ -251,19 +254,16 @@ TEST_F(ChartToolsTest, MenuSavesIntoTheChosenFileOrReportsAndLeavesNothing)
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
     const QStringList before = leftovers();
-    qvar_test::Dialog().path = fifo;
-    trigger(T_STRIP, "Save visible data...");
-    qvar_test::Dialog().path = folder;
-    trigger(T_STRIP, "Save picture...");
-    qvar_test::Dialog().path = path("gone/x.csv");
-    trigger(T_GRAPH, "Save data...");
+    trigger(T_STRIP, "Save visible data...", fifo);
+    trigger(T_STRIP, "Save picture...", folder);
+    trigger(T_GRAPH, "Save data...", path("gone/x.csv"));
     EXPECT_EQ(g_messages, (std::vector<std::string>{"Cannot write data file!", "Cannot write picture file!",
                                                      "Cannot write data file!"}));
     EXPECT_EQ(leftovers(), before);
     struct stat st {};
     ASSERT_EQ(stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(qvar_test::Dialog().path)));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path("gone/x.csv"))));
 
     // On a full disk: reported, and the file under the name stays whole.
     {
@@ -283,8 +283,7 @@ TEST_F(ChartToolsTest, MenuSavesIntoTheChosenFileOrReportsAndLeavesNothing)
     const std::string locked = path("locked");
     ASSERT_EQ(mkdir(locked.c_str(), 0500), 0);
     if (access(locked.c_str(), W_OK) != 0) {
-        qvar_test::Dialog().path = locked + "/x.png";
-        trigger(T_STRIP, "Save picture...");
+        trigger(T_STRIP, "Save picture...", locked + "/x.png");
         EXPECT_EQ(g_messages.back(), "Cannot write picture file!");
         EXPECT_TRUE(QDir(QString::fromStdString(locked)).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     }
