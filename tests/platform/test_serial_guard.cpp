@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <map>
 #include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 using qvar::sysio::Call;
@@ -28,6 +27,15 @@ namespace {
 using qvar_test::Pty;
 
 using PortChanges = qvar_test::PortSandbox;
+
+// What a look at a device whose number is g_consoleLike sees: the console's.
+dev_t g_consoleLike;
+int as_console(int r, struct stat *s)
+{
+    if (S_ISCHR(s->st_mode) && s->st_rdev == g_consoleLike)
+        s->st_rdev = makedev(5, 1);
+    return r;
+}
 
 TEST_F(PortChanges, ListingsNumberWhatIsThereAsAnyProgramWouldSaveThePortInUse)
 {
@@ -90,23 +98,9 @@ TEST_F(PortChanges, PinRepointedAtAConsoleIsRefusedAtTheOpen)
     // The second pty plays /dev/console: its device number says so.
     struct stat st;
     ASSERT_EQ(0, stat(console.path.c_str(), &st));
-    static dev_t consoleLike;
-    consoleLike = st.st_rdev;
-    auto as_console = [](struct stat *s) {
-        if (S_ISCHR(s->st_mode) && s->st_rdev == consoleLike)
-            s->st_rdev = makedev(5, 1);
-    };
-    static void (*fake)(struct stat *) = +as_console;
-    qvar::sysio::table().stat = [](const char *p, struct stat *s) {
-        const int r = ::stat(p, s);
-        fake(s);
-        return r;
-    };
-    qvar::sysio::table().fstat = [](int fd, struct stat *s) {
-        const int r = ::fstat(fd, s);
-        fake(s);
-        return r;
-    };
+    g_consoleLike = st.st_rdev;
+    qvar::sysio::table().stat = [](const char *p, struct stat *s) { return as_console(::stat(p, s), s); };
+    qvar::sysio::table().fstat = [](int fd, struct stat *s) { return as_console(::fstat(fd, s), s); };
     fs::remove(link(2));
     pin(2, console.path);
     const long opens = qvar::sysio::call_count(Call::Open);
