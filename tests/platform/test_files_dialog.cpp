@@ -5,11 +5,11 @@
 #include "platform/ui/recording_viewer.h"
 #include "platform/ui/ui.h"
 #include "tests/support/process.h"
+#include "tests/support/pump_until.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
@@ -282,10 +282,7 @@ TEST(FileSelectDialog, NameThatIsNotUtf8OpensAsItIsOnDisk)
     int viewers = 0;
     for (QWidget *w : QApplication::topLevelWidgets())
         if (auto *viewer = dynamic_cast<qvar::ui::RecordingViewer *>(w); viewer && ++viewers) {
-            QElapsedTimer t;
-            t.start();
-            while (viewer->reading() && t.elapsed() < 10000)
-                ProcessSystemEvents();
+            qvar_test::PumpUntil([&] { return !viewer->reading(); }, 10.0);
             EXPECT_EQ(1u, viewer->recording().samples()) << viewer->message().toStdString();
             delete viewer;
         }

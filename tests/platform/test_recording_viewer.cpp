@@ -6,10 +6,10 @@
 #include "platform/ui/chart_decimate.h"
 #include "platform/ui/recording_viewer.h"
 #include "platform/ui/ui.h"
+#include "tests/support/pump_until.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -60,11 +60,7 @@ std::string MillionLines(int interval)
 // Pumps as the program does until the viewer has shown what it read.
 bool ReadThrough(const RecordingViewer &v)
 {
-    QElapsedTimer t;
-    t.start();
-    while (v.reading() && t.elapsed() < 20000)
-        ProcessSystemEvents();
-    return !v.reading();
+    return qvar_test::PumpUntil([&] { return !v.reading(); }, 20.0);
 }
 
 std::vector<RecordingViewer *> OpenViewers()
@@ -181,10 +177,7 @@ TEST(RecordingViewer, ReadsBesideTheLoopAndCanBeCancelled)
     bool timerRan = false;
     QTimer::singleShot(0, [&] { timerRan = true; });
     allowed = 3;
-    QElapsedTimer t;
-    t.start();
-    while ((!timerRan || v->progress()->value() <= 0) && t.elapsed() < 10000)
-        ProcessSystemEvents();
+    qvar_test::PumpUntil([&] { return timerRan && v->progress()->value() > 0; }, 10.0);
     EXPECT_TRUE(timerRan) << "the pump runs while the file is read";
     EXPECT_TRUE(v->reading());
     EXPECT_TRUE(v->progress()->isVisible());
