@@ -4,18 +4,13 @@
 #include "platform/files/files_internal.h"
 #include "tests/support/process.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace qvar_test;

@@ -1,7 +1,6 @@
 // The simulated controller behind a port: its backend in real time, the serial
 // service on the built-in port, and qvar-sim on a pty through the termios backend.
 #include "platform/clock.h"
-#include "platform/ui/pump.h"
 #include "platform/ui/ui.h"
 #include "platform/serial/serial.h"
 #include "platform/serial/serial_backend.h"
@@ -13,11 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;

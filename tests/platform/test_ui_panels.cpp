@@ -10,17 +10,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 
+#include <algorithm>
+
 using namespace uitest;
 
 namespace {
-
-bool anyWindowVisible()
-{
-    for (QWidget *w : QApplication::topLevelWidgets())
-        if (w->isVisible())
-            return true;
-    return false;
-}
 
 std::string replaced(std::string s, const std::string &from, const std::string &to)
 {
@@ -53,7 +47,8 @@ TEST_F(UiTest, LoadFailuresAreNegativeAndShowNothing)
     }
 
     EXPECT_EQ(LoadPanel(12345, file_.c_str(), T_CHILD), UI_ERR_PANEL);
-    EXPECT_FALSE(anyWindowVisible());
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    EXPECT_FALSE(std::any_of(windows.begin(), windows.end(), [](QWidget *w) { return w->isVisible(); }));
 }
 
 TEST_F(UiTest, EachLoadIsANewInstance)

@@ -10,7 +10,6 @@
 #include <QFile>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 
 #include <sys/stat.h>
