@@ -16,14 +16,12 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace fs = std::filesystem;
 using namespace qvar_test;
 
 namespace {
@@ -112,8 +110,6 @@ TEST(EndToEnd, ScopeDataCurveAndRecordingByMouse)
         lines.push_back(line);
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ("Q-VAR-RDX3-RECORDER-FILE: Time-Interval[s]: 0", lines[0]);
-    std::error_code ec;
-    fs::remove_all(dir, ec);
 }
 
 } // namespace

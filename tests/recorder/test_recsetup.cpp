@@ -2,7 +2,6 @@
 // the choice of the recorder file.
 #define QVAR_HIDE_SYNC
 #include "state/qvar.h"
-#include "platform/clock.h"
 #include "platform/files/files.h"
 #include "platform/ui/recording_viewer.h"
 #include "platform/ui/ui.h"
@@ -33,12 +32,6 @@ protected:
     {
         ProgramTest::SetUp();
         dir = TempDir();
-    }
-    void TearDown() override
-    {
-        ProgramTest::TearDown();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
     // days, hours, minutes, seconds after a commit on the sample-count control
     std::array<int, 4> Duration(unsigned interval, unsigned samples)
@@ -166,8 +159,7 @@ TEST_F(RecSetup, OpenRecordingShowsTheChosenFileAndLeavesTheRecorderFileAlone)
     ASSERT_EQ(before + 1, viewers.size());
     qvar::ui::RecordingViewer *v = viewers.back();
     EXPECT_TRUE(v->isVisible());
-    for (const double end = Timer() + 10; v->reading() && Timer() < end;)
-        ProcessSystemEvents();
+    PumpUntil([v] { return !v->reading(); }, 10.0);
     EXPECT_EQ(2u, v->recording().samples());
     EXPECT_TRUE(fs::exists(rec)) << "opening a recording never deletes it";
     EXPECT_EQ(recorderFile, recfile_name);

@@ -65,8 +65,6 @@ protected:
     {
         SetStatusListener(nullptr);
         StopProgram();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 
     static void Settings(unsigned interval, unsigned samples)
