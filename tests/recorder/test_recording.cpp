@@ -41,17 +41,45 @@ protected:
         return text;
     }
     static int StatusBoxAttr(int attribute) { return Attribute(panelPopUp, POPUP_STATUS, attribute); }
+    static void ExpectCannotWrite() { EXPECT_NE(std::string::npos, StatusBox().find("cannot write")) << StatusBox(); }
+    static void ExpectTimedOutLast()
+    {
+        ASSERT_FALSE(StatusLog().empty());
+        EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
+    }
+    // The file a recording of the first `count` answers at `interval` writes.
+    static std::string FileOf(unsigned interval, int count)
+    {
+        std::string text = HEADER + std::to_string(interval) + "\n";
+        for (const std::string &line : AnswersSent(count))
+            text += line + "\n";
+        return text;
+    }
     // A finished recording, however it ended, restores what it dimmed: the
-    // port selector too, since nothing polls the port any more.
+    // port selector too, since nothing polls the port any more; the graph
+    // source it never dimmed.
     void ExpectIdleAfter()
     {
-        EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_RUN));
-        EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_DATA));
+        for (int c : {PANEL_BTN_RUN, PANEL_BTN_DATA, PANEL_COMPORT, PANEL_GRAPHSOURCE})
+            EXPECT_FALSE(Dimmed(panelHandle, c)) << c;
         EXPECT_FALSE(Dimmed(panelPopUp, POPUP_BTN_START));
-        EXPECT_FALSE(Dimmed(panelHandle, PANEL_COMPORT));
         EXPECT_EQ(1, stop_flag);
         EXPECT_EQ(0, rx_flag);
         EXPECT_EQ(0, graphrefresh);
+    }
+    // An endless recording that something in the pump stops: promptly, with
+    // at least `atLeast` lines counted and every counted line in the file.
+    int RecordUntilStopped(int atLeast)
+    {
+        Settings(0, 65535);
+        const double t0 = Timer();
+        Start();
+        EXPECT_LT(Timer() - t0, 5.0);
+        const int counted = LineCounter();
+        EXPECT_GE(counted, atLeast);
+        EXPECT_LT(counted, 65535);
+        EXPECT_EQ(size_t(counted), SampleLines().size());
+        return counted;
     }
 };
 
@@ -61,11 +89,7 @@ TEST_F(Recording, FileHoldsHeaderIntervalAndOneLinePerAnswer)
 
     Settings(0, 5);
     Start();
-
-    std::string expected = HEADER + "0\n";
-    for (const std::string &line : AnswersSent(5))
-        expected += line + "\n";
-    EXPECT_EQ(expected, ReadAll(path));
+    EXPECT_EQ(FileOf(0, 5), ReadAll(path));
 
     // The request of the pass that reached the count still goes out.
     EXPECT_EQ(6u, sim->requests(ORDER_LIVE_VALUES));
@@ -87,23 +111,20 @@ TEST_F(Recording, PausedChartsChangeNothingOnTheWireOrInTheFile)
     // Pausing only freezes the picture: at line timing the requests still go
     // out one after another, and the file holds every answer as sent.
     sim->set_paced(true);
-    ASSERT_EQ(0, ChartUserInput(panelHandle, PANEL_CHART_NORM, CHART_PAUSE, 0, 0, 0));
-    ASSERT_EQ(0, ChartUserInput(panelHandle, PANEL_CHART_RAW, CHART_PAUSE, 0, 0, 0));
-
+    const auto togglePause = [] {
+        for (int chart : {PANEL_CHART_NORM, PANEL_CHART_RAW})
+            ASSERT_EQ(0, ChartUserInput(panelHandle, chart, CHART_PAUSE, 0, 0, 0)) << chart;
+    };
+    togglePause();
     Settings(0, 12);
     const double t0 = Timer();
     Start();
     const double took = Timer() - t0;
-
-    std::string expected = HEADER + "0\n";
-    for (const std::string &line : AnswersSent(12))
-        expected += line + "\n";
-    EXPECT_EQ(expected, ReadAll(path));
+    EXPECT_EQ(FileOf(0, 12), ReadAll(path));
     EXPECT_EQ(13u, sim->requests(ORDER_LIVE_VALUES));
     // 12 exchanges of 37.7 ms; a pause that held requests back would show.
     EXPECT_LT(took, 12 * 0.0377 + 0.6);
-    ASSERT_EQ(0, ChartUserInput(panelHandle, PANEL_CHART_NORM, CHART_PAUSE, 0, 0, 0));
-    ASSERT_EQ(0, ChartUserInput(panelHandle, PANEL_CHART_RAW, CHART_PAUSE, 0, 0, 0));
+    togglePause();
 }
 
 TEST_F(Recording, WordsAreWrittenAsUnsigned16BitNumbers)
@@ -171,8 +192,7 @@ TEST_F(Recording, SilentControllerTimesOutWithHeaderOnly)
     EXPECT_LT(took, 2.5);
     EXPECT_EQ(HEADER + "0\n", ReadAll(path));
     EXPECT_EQ(1u, sim->requests(ORDER_LIVE_VALUES));
-    ASSERT_FALSE(StatusLog().empty());
-    EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
+    ExpectTimedOutLast();
     ExpectIdleAfter();
     EXPECT_EQ("DATA-RECORDER", StatusBox());
 }
@@ -180,14 +200,10 @@ TEST_F(Recording, SilentControllerTimesOutWithHeaderOnly)
 TEST_F(Recording, ControllerFallingSilentMidwayKeepsTheLinesSoFar)
 {
     sim->faults.dead_after = 5;
-    Settings(0, 65535);
-    Start();
     // Five answers, one line each; the sixth request goes into a dead line.
+    EXPECT_EQ(5, RecordUntilStopped(5));
     EXPECT_EQ(5u, sim->requests(ORDER_LIVE_VALUES));
-    EXPECT_EQ(5, LineCounter());
-    EXPECT_EQ(5u, SampleLines().size());
-    ASSERT_FALSE(StatusLog().empty());
-    EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
+    ExpectTimedOutLast();
     ExpectIdleAfter();
 }
 
@@ -201,11 +217,8 @@ TEST_F(Recording, HidingTheRecorderPanelDoesNotStopIt)
         hidden = PanelAttribute(panelPopUp, ATTR_VISIBLE) == 0;
         When([] { return LineCounter() >= 30; }, [] { PressRecorderStop(); });
     });
-    Settings(0, 65535);
-    Start();
+    RecordUntilStopped(30);
     EXPECT_TRUE(hidden);
-    EXPECT_GE(LineCounter(), 30);
-    EXPECT_EQ(size_t(LineCounter()), SampleLines().size());
 }
 
 TEST_F(Recording, PanelsWhileRecording)
@@ -223,8 +236,7 @@ TEST_F(Recording, PanelsWhileRecording)
         EXPECT_EQ(0xFFFFFF, StatusBoxAttr(ATTR_TEXT_COLOR));
         PressRecorderStop();
     });
-    Settings(0, 65535);
-    Start();
+    RecordUntilStopped(3);
     EXPECT_TRUE(looked);
 }
 
@@ -237,22 +249,13 @@ TEST_F(Recording, EitherStopButtonKeepsEveryLineAndFreesThePortSelector)
         // writes its first.
         SetCtrlVal(panelPopUp, POPUP_LINES, 0u);
         When([] { return LineCounter() >= 10; }, stop);
-        Settings(0, 65535);
-        const double t0 = Timer();
-        Start();
-        EXPECT_LT(Timer() - t0, 5.0);
-        const int counted = LineCounter();
-        EXPECT_GE(counted, 10);
-        EXPECT_LT(counted, 65535);
-        const std::vector<std::string> lines = SampleLines();
-        EXPECT_EQ(size_t(counted), lines.size());
-        for (const std::string &line : lines) {
+        RecordUntilStopped(10);
+        for (const std::string &line : SampleLines()) {
             unsigned v[4];
             EXPECT_EQ(4, std::sscanf(line.c_str(), "%u\t%u\t%u\t%u", &v[0], &v[1], &v[2], &v[3])) << line;
         }
         EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
         ExpectIdleAfter();
-        EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
         EXPECT_EQ("DATA-RECORDER", StatusBox());
     }
 }
@@ -269,16 +272,13 @@ TEST_F(Recording, SecondStartWhileRecordingIsRefused)
         stillRecording = stop_flag == 0;
         When([] { return LineCounter() >= 6; }, [] { PressRecorderStop(); });
     });
-    Settings(0, 65535);
-    Start();
+    RecordUntilStopped(6);
     ASSERT_TRUE(nestedReturned);
     EXPECT_LT(nestedTook, 0.1);
     EXPECT_TRUE(stillRecording);
     const std::string text = ReadAll(path);
     EXPECT_EQ(0u, text.find(HEADER));
     EXPECT_EQ(std::string::npos, text.find(HEADER, 1)) << "the file was started twice";
-    EXPECT_EQ(size_t(LineCounter()), SampleLines().size());
-    EXPECT_GE(LineCounter(), 6);
 }
 
 TEST_F(Recording, UnwritableFileEndsTheRecordingLikeTheStopButton)
@@ -289,9 +289,8 @@ TEST_F(Recording, UnwritableFileEndsTheRecordingLikeTheStopButton)
     const double t0 = Timer();
     Start();
     EXPECT_LT(Timer() - t0, 1.0);
-    EXPECT_NE(std::string::npos, StatusBox().find("cannot write")) << StatusBox();
+    ExpectCannotWrite();
     ExpectIdleAfter();
-    EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
     EXPECT_EQ(0, LineCounter());
 }
 
@@ -308,7 +307,7 @@ TEST_F(Recording, RecordingThatCannotStartKeepsThePreviousOne)
 
     Settings(0, 5);
     Start();
-    EXPECT_NE(std::string::npos, StatusBox().find("cannot write")) << StatusBox();
+    ExpectCannotWrite();
     EXPECT_TRUE(LogHas("Cannot write recorder file! - rec.dat: No space left on device"));
     ExpectIdleAfter();
     EXPECT_EQ(earlier, ReadAll(file)) << (disk.mounted() ? "tmpfs" : "seam");
@@ -321,16 +320,9 @@ TEST_F(Recording, FileFailingMidwayKeepsTheLinesWritten)
     When([] { return LineCounter() >= 3; },
          [&] { CopyText(recfile_name, PATH_LEN, impossible.c_str()); });
 
-    Settings(0, 65535);
-    const double t0 = Timer();
-    Start();
-    EXPECT_LT(Timer() - t0, 5.0);
-    const int counted = LineCounter();
-    EXPECT_GE(counted, 3);
-    EXPECT_LT(counted, 65535);
+    RecordUntilStopped(3);
     EXPECT_EQ(0u, ReadAll(path).find(HEADER + "0\n"));
-    EXPECT_EQ(size_t(counted), SampleLines().size());
-    EXPECT_NE(std::string::npos, StatusBox().find("cannot write")) << StatusBox();
+    ExpectCannotWrite();
     ExpectIdleAfter();
     EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
 }
