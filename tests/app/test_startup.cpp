@@ -19,12 +19,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 #include <sys/wait.h>
@@ -50,20 +50,17 @@ TEST_F(StartUpState, MainPanelWithChannelAPanelAndRecorderHidden)
 {
     FreshSim();
     ASSERT_TRUE(StartProgram());
-    EXPECT_EQ(1, PanelAttribute(panelHandle, ATTR_VISIBLE));
-    EXPECT_EQ(1, PanelAttribute(panelPARA_A, ATTR_VISIBLE));
-    EXPECT_EQ(0, PanelAttribute(panelPARA_B, ATTR_VISIBLE));
-    EXPECT_EQ(0, PanelAttribute(panelPARA_C, ATTR_VISIBLE));
-    EXPECT_EQ(0, PanelAttribute(panelPopUp, ATTR_VISIBLE));
+    for (const auto &[panel, shown] : {std::pair{panelHandle, 1}, {panelPARA_A, 1}, {panelPARA_B, 0},
+                                       {panelPARA_C, 0}, {panelPopUp, 0}})
+        EXPECT_EQ(shown, PanelAttribute(panel, ATTR_VISIBLE)) << "panel " << panel;
     // All three share one spot, so switching never moves the panel.
     for (int panel : {panelPARA_A, panelPARA_B, panelPARA_C}) {
         EXPECT_EQ(10, PanelAttribute(panel, ATTR_LEFT));
         EXPECT_EQ(105, PanelAttribute(panel, ATTR_TOP));
     }
-    EXPECT_EQ(1, Value(panelHandle, PANEL_SEL_CHA));
-    EXPECT_EQ(0, Value(panelHandle, PANEL_SEL_CHB));
-    EXPECT_EQ(0, Value(panelHandle, PANEL_SEL_COM));
-    EXPECT_EQ(0, Value(panelHandle, PANEL_TOG_RECORDER));
+    for (const auto &[control, on] : {std::pair{PANEL_SEL_CHA, 1}, {PANEL_SEL_CHB, 0}, {PANEL_SEL_COM, 0},
+                                      {PANEL_TOG_RECORDER, 0}})
+        EXPECT_EQ(on, Value(panelHandle, control)) << "control " << control;
 }
 
 TEST_F(StartUpState, SilentControllerLeavesTheDefaultsAndThePanelsValues)
@@ -188,8 +185,7 @@ TEST_F(WholeProgram, ClosingWhileTheScopeRunsEndsTheScopeAndTheProgram)
 
 TEST_F(WholeProgram, ClosingWhileRecordingKeepsTheLinesAndEndsWithZero)
 {
-    const std::string dir = TempDir();
-    const std::string rec = dir + "/rec.dat";
+    const std::string rec = TempDir() + "/rec.dat";
     int linesAtClose = -1;
     When(MainPanelUp, [&rec] {
         SetCtrlVal(panelPopUp, POPUP_INTERVAL, 0u);
@@ -203,13 +199,8 @@ TEST_F(WholeProgram, ClosingWhileRecordingKeepsTheLinesAndEndsWithZero)
     });
     EXPECT_EQ(0, Run());
     ASSERT_GE(linesAtClose, 5);
-    std::ifstream f(rec);
-    int lines = 0;
-    for (std::string line; std::getline(f, line);)
-        lines++;
-    EXPECT_EQ(linesAtClose + 1, lines) << "header and every line counted";
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    const std::string text = ReadAll(rec);
+    EXPECT_EQ(linesAtClose + 1, std::count(text.begin(), text.end(), '\n')) << "header and every line counted";
 }
 
 // The real program as a process of its own, run from a folder that holds a
@@ -226,11 +217,6 @@ protected:
         uir = (self.parent_path() / "QVARRDX3V20.uir").string();
         fs::create_directories(dir + "/home");
     }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
     // Exit status of the program run with exactly `env` (plus a private
     // HOME); stderr lands in `err`. A program that does not end within 20 s
     // reports 124.
@@ -245,18 +231,8 @@ protected:
                                 "/home' XDG_CONFIG_HOME='" + dir + "/home' " + keep + env +
                                 " " + timeout + " ./qvar-scope </dev/null >/dev/null 2>'" + dir + "/err.txt'";
         const int status = std::system(cmd.c_str());
-        std::ifstream f(dir + "/err.txt");
-        std::ostringstream s;
-        s << f.rdbuf();
-        err = s.str();
+        err = ReadAll(dir + "/err.txt");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
-    }
-    std::string ResourceText()
-    {
-        std::ifstream f(uir);
-        std::ostringstream s;
-        s << f.rdbuf();
-        return s.str();
     }
     std::string dir, uir, err;
 };
@@ -278,10 +254,8 @@ TEST_F(ProgramProcess, InstalledTheResourceFileIsFoundInTheShareFolder)
     fs::create_directories(dir + "/share/qvar-scope");
     fs::rename(dir + "/qvar-scope", dir + "/bin/qvar-scope");
     std::ofstream(dir + "/share/qvar-scope/QVARRDX3V20.uir") << "<ui version=\"4.0\"><widget class=";
-    std::string launch = "QT_QPA_PLATFORM=offscreen";
-    const std::string cmd = "cd '" + dir + "' && ln -s bin/qvar-scope qvar-scope";
-    ASSERT_EQ(0, std::system(cmd.c_str()));
-    EXPECT_EQ(255, Launch(launch)) << err;
+    fs::create_symlink("bin/qvar-scope", dir + "/qvar-scope");
+    EXPECT_EQ(255, Launch("QT_QPA_PLATFORM=offscreen")) << err;
     EXPECT_NE(std::string::npos, err.find(fs::canonical(dir).string() + "/share/qvar-scope/QVARRDX3V20.uir"))
         << err;
 }
@@ -291,7 +265,7 @@ TEST_F(ProgramProcess, InstalledTheResourceFileIsFoundInTheShareFolder)
 // anything or opens a port, naming what it missed.
 TEST_F(ProgramProcess, ResourceFileWithoutAPanelOrAControlExitsWithMinusOne)
 {
-    const std::string text = ResourceText();
+    const std::string text = ReadAll(uir);
     const std::string data = "<widget class=\"QPushButton\" name=\"PANEL_BTN_DATA\">";
     const size_t paraC = text.find("\n  <widget class=\"QWidget\" name=\"PARA_C\">");
     const size_t button = text.find(data);
