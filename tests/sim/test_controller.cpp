@@ -1,13 +1,11 @@
 // Tests of the simulated controller: orders, signals, line timing, faults, determinism.
 #include "sim/controller.h"
+#include "tests/support/process.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -332,9 +330,8 @@ TEST(SimDeterminism, SeedFixesEverySample)
 
 TEST(SimEeprom, FileRoundTripAndRejectsDamage)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("qvar_sim_eeprom_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / "eeprom.txt").string();
+    const qvar_test::ScratchDir dir;
+    const std::string path = dir.file("eeprom.txt");
 
     Controller c;
     c.set_eeprom(0, custom_block(0, 40000));
@@ -358,6 +355,5 @@ TEST(SimEeprom, FileRoundTripAndRejectsDamage)
         EXPECT_FALSE(err.empty());
         EXPECT_EQ(e.eeprom(0), Controller::factory_block(0));
     }
-    EXPECT_FALSE(d.load_eeprom((dir / "missing").string()));
-    std::filesystem::remove_all(dir);
+    EXPECT_FALSE(d.load_eeprom(dir.file("missing")));
 }

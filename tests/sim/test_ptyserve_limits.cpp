@@ -4,8 +4,8 @@
 #include "link/protocol.h"
 #include "sim/controller.h"
 #include "tests/support/full_disk.h"
+#include "tests/support/process.h"
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <gtest/gtest.h>
 
@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
@@ -27,7 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string QvarSim() { return QCoreApplication::applicationDirPath().toStdString() + "/../qvar-sim"; }
+QString QvarSim() { return QString::fromStdString(qvar_test::Beside("qvar-sim")); }
 
 long ResidentKiB(qint64 pid)
 {
@@ -42,21 +41,14 @@ class QvarSimLimits : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!fs::exists(QvarSim()))
+        if (!fs::exists(QvarSim().toStdString()))
             GTEST_SKIP() << "qvar-sim is not built beside the tests";
-        char tmpl[] = "/tmp/qvar-simlimits-XXXXXX";
-        dir = mkdtemp(tmpl);
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
     // Runs qvar-sim to its end; its exit code, standard error in `err`.
     int Run(const QStringList &args, std::string *err)
     {
         QProcess p;
-        p.start(QString::fromStdString(QvarSim()), args);
+        p.start(QvarSim(), args);
         if (!p.waitForFinished(10000)) {
             p.kill();
             p.waitForFinished();
@@ -65,7 +57,8 @@ protected:
         *err = p.readAllStandardError().toStdString();
         return p.exitCode();
     }
-    fs::path dir;
+    qvar_test::ScratchDir scratch;
+    const fs::path dir = scratch.path();
 };
 
 TEST_F(QvarSimLimits, EepromThatIsNoFileIsRefusedAtOnce)
@@ -74,14 +67,12 @@ TEST_F(QvarSimLimits, EepromThatIsNoFileIsRefusedAtOnce)
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     fs::create_symlink("/dev/zero", zero);
     std::ofstream(huge) << std::string(10 << 20, '#');
-    for (const fs::path &p : {fifo, zero}) {
-        std::string err;
-        EXPECT_EQ(2, Run({"--eeprom", QString::fromStdString(p.string())}, &err)) << p;
-        EXPECT_NE(std::string::npos, err.find("not a regular file")) << err;
-    }
     std::string err;
-    EXPECT_EQ(2, Run({"--eeprom", QString::fromStdString(huge.string())}, &err));
-    EXPECT_NE(std::string::npos, err.find("larger than 64 KiB")) << err;
+    for (const auto &[p, why] : {std::pair{fifo, "not a regular file"}, {zero, "not a regular file"},
+                                 {huge, "larger than 64 KiB"}}) {
+        EXPECT_EQ(2, Run({"--eeprom", QString::fromStdString(p.string())}, &err)) << p;
+        EXPECT_NE(std::string::npos, err.find(why)) << err;
+    }
     // Not there and not to be made either: said before anything is served.
     const fs::path nowhere = dir / "no-such-folder" / "eeprom.txt";
     EXPECT_EQ(2, Run({"--eeprom", QString::fromStdString(nowhere.string())}, &err));
@@ -92,7 +83,7 @@ TEST_F(QvarSimLimits, EepromFileIsKeptAndABrokenOneNamed)
 {
     const fs::path file = dir / "eeprom.txt";
     QProcess p;
-    p.start(QString::fromStdString(QvarSim()), {"--eeprom", QString::fromStdString(file.string())});
+    p.start(QvarSim(), {"--eeprom", QString::fromStdString(file.string())});
     ASSERT_TRUE(p.waitForReadyRead(5000));
     p.terminate();
     ASSERT_TRUE(p.waitForFinished(5000));
@@ -115,8 +106,7 @@ TEST_F(QvarSimLimits, EepromThatCannotBeWrittenKeepsTheFileAsItWas)
     const std::string file = disk.file("eeprom.txt");
     qvar::sim::Controller c;
     ASSERT_TRUE(c.save_eeprom(file));
-    std::ifstream in(file);
-    const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string before = qvar_test::ReadAll(file);
     disk.Fill();
     qvar::sim::Block b = qvar::sim::Controller::factory_block(0);
     b[PB_REF] = 4321;
@@ -124,8 +114,7 @@ TEST_F(QvarSimLimits, EepromThatCannotBeWrittenKeepsTheFileAsItWas)
     std::string err;
     EXPECT_FALSE(c.save_eeprom(file, &err));
     EXPECT_EQ("cannot write " + file, err);
-    std::ifstream again(file);
-    EXPECT_EQ(before, std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()));
+    EXPECT_EQ(before, qvar_test::ReadAll(file));
     EXPECT_EQ(std::vector<std::string>{"eeprom.txt"}, disk.Entries());
 }
 
@@ -137,7 +126,7 @@ TEST_F(QvarSimLimits, AFloodIsDroppedAndTheNewestRequestAnswered)
 {
     for (const char *pace : {"--unpaced", "--seed=1"}) {
         QProcess sim;
-        sim.start(QString::fromStdString(QvarSim()), {pace});
+        sim.start(QvarSim(), {pace});
         ASSERT_TRUE(sim.waitForReadyRead(5000));
         const std::string tty = sim.readLine().trimmed().toStdString();
         const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
