@@ -95,21 +95,13 @@ TEST_F(Navigation, HiddenParameterPanelsKeepTheirValues)
     EXPECT_EQ(321, Value(panelPARA_A, PARA_A_POWER));
 }
 
-TEST_F(Navigation, RecorderToggleShowsAndHidesOnValueChangeOnly)
+// The recorder toggle shows and hides its panel on a value change only; the
+// panel's close box hides it, and the toggle follows.
+TEST_F(Navigation, RecorderToggleAndCloseBox)
 {
     SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
     CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_EQ(0, PanelAttribute(panelPopUp, ATTR_VISIBLE));
-    CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
-    EXPECT_EQ(1, PanelAttribute(panelPopUp, ATTR_VISIBLE));
-    SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 0);
-    CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
-    EXPECT_EQ(0, PanelAttribute(panelPopUp, ATTR_VISIBLE));
-}
-
-TEST_F(Navigation, RecorderCloseBoxHidesItAndTheToggleFollows)
-{
-    SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 1);
     CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
     ASSERT_EQ(1, PanelAttribute(panelPopUp, ATTR_VISIBLE));
     SetCtrlVal(panelPopUp, POPUP_INTERVAL, 42u);
@@ -126,6 +118,9 @@ TEST_F(Navigation, RecorderCloseBoxHidesItAndTheToggleFollows)
     EXPECT_EQ(1, PanelAttribute(panelPopUp, ATTR_VISIBLE));
     EXPECT_EQ(42, Value(panelPopUp, POPUP_INTERVAL));
     EXPECT_EQ(7, Value(panelPopUp, POPUP_SAMPLES));
+    SetCtrlVal(panelHandle, PANEL_TOG_RECORDER, 0);
+    CC_TOGBTNparaII(panelHandle, PANEL_TOG_RECORDER, EVENT_VAL_CHANGED, nullptr, 0, 0);
+    EXPECT_EQ(0, PanelAttribute(panelPopUp, ATTR_VISIBLE));
 }
 
 TEST_F(Navigation, ChoosingThePortInUseRunsTheStartExchangeAgain)

@@ -31,15 +31,11 @@ TEST(Frames, RequestLayoutIsBigEndianWithSyncAndOrder)
 
 TEST(Frames, AnswerDecodesOrderAndWordsIgnoringTheSyncBytes)
 {
-    std::memset(szReadBuf, 0, 36);
-    szReadBuf[0] = 0xDE;                          // not a sync word: taken all the same
-    szReadBuf[1] = 0xAD;
-    szReadBuf[2] = 0x00;
-    szReadBuf[3] = 0x08;
-    szReadBuf[4] = 0x12;
-    szReadBuf[5] = 0x34;
-    szReadBuf[34] = 0xFF;
-    szReadBuf[35] = 0xFE;
+    // DE AD is not a sync word: taken all the same.
+    unsigned char frame[36] = {0xDE, 0xAD, 0x00, 0x08, 0x12, 0x34};
+    frame[34] = 0xFF;
+    frame[35] = 0xFE;
+    std::memcpy(szReadBuf, frame, sizeof frame);
     GetRxBuf(PNUM);
     EXPECT_EQ(8, order);
     EXPECT_EQ(0x1234, pp[0]);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace qvar_test;
@@ -80,33 +82,21 @@ TEST_F(Binding, LiveDisplaysAndInputLeds)
 {
     valNORMA = 1000; valNORMB = 65535; adcCHA = 4095; adcCHB = 1; Amax = 3000; Bmax = 3100;
     MAXvalA = 900; MINvalA = 100; MAXvalB = 800; MINvalB = 200; tolval = 50;
-    inputs = 0x0101;
     SetPanelDATA();
-    EXPECT_EQ(1000, Value(panelHandle, PANEL_NORM_A));
-    EXPECT_EQ(65535, Value(panelHandle, PANEL_NORM_B));
-    EXPECT_EQ(4095, Value(panelHandle, PANEL_RAW_A));
-    EXPECT_EQ(1, Value(panelHandle, PANEL_RAW_B));
-    EXPECT_EQ(3100, Value(panelHandle, PANEL_BMAX));
-    EXPECT_EQ(900, Value(panelHandle, PANEL_MAXVAL_A));
-    EXPECT_EQ(100, Value(panelHandle, PANEL_MINVAL_A));
-    EXPECT_EQ(200, Value(panelHandle, PANEL_MINVAL_B));
-    EXPECT_EQ(50, Value(panelHandle, PANEL_TOLVAL));
-    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN1));
-    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN2));
+    for (const auto &[control, shown] :
+         {std::pair{PANEL_NORM_A, 1000}, {PANEL_NORM_B, 65535}, {PANEL_RAW_A, 4095}, {PANEL_RAW_B, 1},
+          {PANEL_BMAX, 3100}, {PANEL_MAXVAL_A, 900}, {PANEL_MINVAL_A, 100}, {PANEL_MINVAL_B, 200},
+          {PANEL_TOLVAL, 50}})
+        EXPECT_EQ(shown, Value(panelHandle, control)) << "control " << control;
 
-    inputs = 3;                                   // not one of the four: LEDs unchanged
-    SetPanelDATA();
-    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN1));
-    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN2));
-
-    inputs = 0x0100;
-    SetPanelDATA();
-    EXPECT_EQ(0, Value(panelHandle, PANEL_LED_IN1));
-    EXPECT_EQ(1, Value(panelHandle, PANEL_LED_IN2));
-
-    inputs = 0;
-    SetPanelDATA();
-    EXPECT_EQ(0, Value(panelHandle, PANEL_LED_IN2));
+    // 3 is not one of the four input words: the lamps stay as they were.
+    for (const auto &[word, in1, in2] :
+         {std::tuple{0x0101, 1, 1}, {3, 1, 1}, {0x0100, 0, 1}, {0, 0, 0}}) {
+        inputs = word;
+        SetPanelDATA();
+        EXPECT_EQ(in1, Value(panelHandle, PANEL_LED_IN1)) << "inputs " << word;
+        EXPECT_EQ(in2, Value(panelHandle, PANEL_LED_IN2)) << "inputs " << word;
+    }
 }
 
 } // namespace

@@ -151,9 +151,7 @@ TEST_F(Transfer, GetFromEepromReadsAThenBAndShowsThem)
     EXPECT_EQ(111, powerA);
     EXPECT_EQ(222, powerB);
     EXPECT_EQ(33, hysteresis);
-    int shown = 0;
-    GetCtrlVal(panelPARA_B, PARA_B_POWER, &shown);
-    EXPECT_EQ(222, shown);
+    EXPECT_EQ(222, Value(panelPARA_B, PARA_B_POWER));
     EXPECT_EQ("Receive...", StatusLog().front());
 }
 
@@ -163,9 +161,7 @@ TEST_F(Transfer, GetWithoutAnswerPutsTheVariablesBackOnThePanels)
     int kept = powerA;
     SetCtrlVal(panelPARA_A, PARA_A_POWER, kept + 5);  // an edit not sent
     CC_BTNGet(panelHandle, PANEL_BTN_GET, EVENT_COMMIT, nullptr, 0, 0);
-    int shown = 0;
-    GetCtrlVal(panelPARA_A, PARA_A_POWER, &shown);
-    EXPECT_EQ(kept, shown);
+    EXPECT_EQ(kept, Value(panelPARA_A, PARA_A_POWER));
     EXPECT_EQ(2u, sim->requests(ORDER_READ_RAM));
 }
 

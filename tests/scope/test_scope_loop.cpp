@@ -154,13 +154,12 @@ TEST_F(ScopeLoop, SilentControllerTimesOutAndLeavesControlsDimmed)
     EXPECT_LT(took, 3.0);
     EXPECT_EQ("Timeout RS232-Line!", StatusLog().back());
     EXPECT_EQ(1, stop_flag);
-    EXPECT_TRUE(Dimmed(panelHandle, PANEL_BTN_RUN));
-    EXPECT_TRUE(Dimmed(panelHandle, PANEL_BTN_DATA));
-    EXPECT_TRUE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
+    const int dimmed[] = {PANEL_BTN_RUN, PANEL_BTN_DATA, PANEL_GRAPHSOURCE};
+    for (int c : dimmed)
+        EXPECT_TRUE(Dimmed(panelHandle, c)) << c;
     Stop();
-    EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_RUN));
-    EXPECT_FALSE(Dimmed(panelHandle, PANEL_BTN_DATA));
-    EXPECT_FALSE(Dimmed(panelHandle, PANEL_GRAPHSOURCE));
+    for (int c : dimmed)
+        EXPECT_FALSE(Dimmed(panelHandle, c)) << c;
 }
 
 TEST_F(ScopeLoop, RawSourceShowsOnlyTheRawChart)
@@ -200,19 +199,16 @@ TEST_F(ScopeLoop, RecordersStopEndsTheScopeToo)
 TEST_F(ScopeLoop, GraphSourceRingPicksTheChart)
 {
     type = 1;
-    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 8);
-    CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(0, type);
-    EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_RAW));
-    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 9);
-    CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(0, type);                           // the ring keeps the plot kind for "none"
-    EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_RAW));
-    EXPECT_FALSE(Visible(panelHandle, PANEL_CHART_NORM));
-    SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, 3);
-    CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(1, type);
-    EXPECT_TRUE(Visible(panelHandle, PANEL_CHART_NORM));
+    // For "none" (9) the ring keeps the plot kind the raw source set.
+    const struct { int source, type; bool raw, norm; } steps[] = {{8, 0, true, false}, {9, 0, false, false},
+                                                                  {3, 1, false, true}};
+    for (const auto &s : steps) {
+        SetCtrlVal(panelHandle, PANEL_GRAPHSOURCE, s.source);
+        CC_RNGGraphSource(panelHandle, PANEL_GRAPHSOURCE, EVENT_COMMIT, nullptr, 0, 0);
+        EXPECT_EQ(s.type, type) << "source " << s.source;
+        EXPECT_EQ(s.raw, Visible(panelHandle, PANEL_CHART_RAW)) << "source " << s.source;
+        EXPECT_EQ(s.norm, Visible(panelHandle, PANEL_CHART_NORM)) << "source " << s.source;
+    }
 }
 
 } // namespace

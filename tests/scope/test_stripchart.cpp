@@ -148,9 +148,7 @@ TEST_F(Charts, EveryTraceShowsItsHundredPointsNewestAtTheRight)
     ASSERT_EQ(100u, upper.size());
     EXPECT_EQ(612, upper.back());
     EXPECT_EQ(120, valNORMA);
-    int shown = 0;
-    GetCtrlVal(panelHandle, PANEL_NORM_A, &shown);
-    EXPECT_EQ(120, shown);
+    EXPECT_EQ(120, Value(panelHandle, PANEL_NORM_A));
 }
 
 TEST_F(Charts, RawChartDrawsOnlyForSourceEight)
