@@ -124,10 +124,8 @@ TEST_F(NoisyLine, SurplusByteBehindEveryAnswerOnTheBuiltInPort)
     sim->set_paced(true);
     sim->faults.surplus = 1;
     const std::vector<std::string> lines = Record(30);
-    ASSERT_EQ(30u, lines.size());
     // Nothing may be lost here: the surplus never touches an answer.
-    const std::vector<std::string> sent = AnswersSent(31);
-    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 30), lines);
+    EXPECT_EQ(AnswersSent(30), lines);
     EXPECT_FALSE(LogHas("Timeout RS232-Line!"));
 }
 
@@ -166,9 +164,7 @@ TEST_F(NoisyLine, QvarSimWithSurplusAndUnpacedAtFullRate)
     ASSERT_NE("", StartQvarSim(surplus, 5, {"--surplus", "1"}));
     UsePort(5);
     std::vector<std::string> lines = Record(25);
-    ASSERT_EQ(25u, lines.size());
-    const std::vector<std::string> sent = AnswersSent(26);
-    EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + 25), lines);
+    EXPECT_EQ(AnswersSent(25), lines);
     CloseCom(com);
     surplus.terminate();
     ASSERT_TRUE(surplus.waitForFinished(5000));
@@ -182,7 +178,6 @@ TEST_F(NoisyLine, QvarSimWithSurplusAndUnpacedAtFullRate)
     const double t0 = Timer();
     lines = Record(150);
     const double took = Timer() - t0;
-    ASSERT_EQ(150u, lines.size());
     EXPECT_EQ(AnswersSent(150), lines);
     EXPECT_LT(took, 150 * 0.0375 / 2);
     EXPECT_EQ(0, ComDroppedBytes(com));
