@@ -142,16 +142,14 @@ TEST_F(ParaFile, HalvesLoadByPositionAndBsCommonValuesWin)
 TEST_F(ParaFile, GetRefusesAnythingButThirtyTwoSixteenBitNumbers)
 {
     uint32_t w[32];
-    for (int i = 0; i < 32; i++)
-        w[i] = 5;
+    std::fill(std::begin(w), std::end(w), 5u);
     const std::string full = FileOf(w);
-    uint32_t wide[32];
-    std::copy(std::begin(w), std::end(w), std::begin(wide));
-    wide[17] = 70000;
+    w[17] = 70000;
+    const std::string wide = FileOf(w);
 
     const std::string prefix = "Cannot load parameter file! - set.cfg: ";
     struct Case { std::string content, text; } cases[] = {
-        {FileOf(wide), "line 18: number 18 (70000) is above 65535"},
+        {wide, "line 18: number 18 (70000) is above 65535"},
         {full + "  5\n", "line 33: a 33rd number (5), a parameter file holds 32"},
         {full + "\r\n\r\n  # saved by hand\n", "line 35: text after the 32nd number (#)"},
         {full.substr(0, full.size() / 2), "holds fewer than 32 numbers (16)"},
